@@ -1,0 +1,192 @@
+#include "DataItemService.h"
+
+#include "AttachmentRepository.h"
+#include "ContentBlockRepository.h"
+#include "DataItemRepository.h"
+#include "SqlSupport.h"
+
+#include <QFileInfo>
+#include <QUrl>
+
+using sqlsupport::fail;
+
+namespace {
+
+const QString requiredFieldsMessage()
+{
+    return QStringLiteral("“这里”和“内容”都不能为空。");
+}
+
+const QString noValidItemMessage()
+{
+    return QStringLiteral("没有选中有效的数据项。");
+}
+
+// Trims the three user-typed fields; returns false when a required one ends up empty.
+bool trimFields(DataItem &item)
+{
+    item.here = item.here.trimmed();
+    item.cont = item.cont.trimmed();
+    item.remark = item.remark.trimmed();
+    return !item.here.isEmpty() && !item.cont.isEmpty();
+}
+
+} // namespace
+
+DataItemService::DataItemService(DataItemRepository *items, AttachmentRepository *attachments,
+                                 ContentBlockRepository *blocks)
+    : m_items(items)
+    , m_attachments(attachments)
+    , m_blocks(blocks)
+{
+}
+
+qint64 DataItemService::create(DataItem item, QString *error)
+{
+    if (!trimFields(item)) {
+        fail(error, requiredFieldsMessage());
+        return 0;
+    }
+    if (item.pid < 0) {
+        fail(error, QStringLiteral("上级数据项无效。"));
+        return 0;
+    }
+    if (item.sortid < 1)
+        item.sortid = m_items->nextSortId(item.pid);
+    else if (!m_items->makeSortRoom(item.pid, item.sortid, error))
+        return 0;
+    const qint64 iid = m_items->insert(item, error);
+    if (iid == 0)
+        return 0;
+    return m_items->normalizeSortIds(item.pid, error) ? iid : 0;
+}
+
+bool DataItemService::save(DataItem item, QString *error)
+{
+    const bool filled = trimFields(item);
+    if (item.iid < 1)
+        return fail(error, QStringLiteral("要保存的数据项没有有效 ID。"));
+    if (!filled)
+        return fail(error, requiredFieldsMessage());
+    if (item.iid == item.pid)
+        return fail(error, QStringLiteral("数据项不能成为自己的上级。"));
+    if (item.sortid < 1)
+        item.sortid = m_items->nextSortId(item.pid);
+    if (!m_items->update(item, error))
+        return false;
+    return m_items->normalizeSortIds(item.pid, error);
+}
+
+bool DataItemService::erase(qint64 iid, QString *error)
+{
+    const DataItem item = iid < 1 ? DataItem() : m_items->get(iid);
+    if (item.iid == 0)
+        return fail(error, noValidItemMessage());
+    if (m_items->hasChildren(iid))
+        return fail(error, QStringLiteral("这个数据项还有子项，暂时不能删除。"));
+    if (!m_items->remove(iid, error))
+        return false;
+    return m_items->normalizeSortIds(item.pid, error);
+}
+
+bool DataItemService::move(qint64 iid, int direction, QString *error)
+{
+    if (iid < 1 || (direction != -1 && direction != 1))
+        return fail(error, QStringLiteral("移动目标无效。"));
+    const DataItem item = m_items->get(iid);
+    if (item.iid == 0)
+        return fail(error, noValidItemMessage());
+    QList<qint64> order;
+    for (const DataItem &sibling : m_items->byParent(item.pid))
+        order.append(sibling.iid);
+    const qsizetype index = order.indexOf(iid);
+    const qsizetype target = index + direction;
+    if (index < 0 || target < 0 || target >= order.size())
+        return fail(error, QStringLiteral("已经到达该层级的边界。"));
+    order.swapItemsAt(index, target);
+    return m_items->reorder(item.pid, order, error);
+}
+
+bool DataItemService::moveToParent(qint64 iid, qint64 newParent, QString *error)
+{
+    DataItem item = m_items->get(iid);
+    if (item.iid == 0)
+        return fail(error, noValidItemMessage());
+    if (newParent == iid)
+        return fail(error, QStringLiteral("不能移动到自身下面。"));
+    // Walk up from the new parent: every ancestor must exist and none may be the moved item.
+    // A chain longer than the number of items means the stored tree already loops; stop there.
+    qint64 ancestor = newParent;
+    int steps = 0;
+    while (ancestor != 0) {
+        const DataItem current = m_items->get(ancestor);
+        if (current.iid == 0 || ++steps > 1000000)
+            return fail(error, QStringLiteral("目标层级不存在。"));
+        if (current.iid == iid)
+            return fail(error, QStringLiteral("不能移动到自己的分支下面。"));
+        ancestor = current.pid;
+    }
+    const qint64 oldParent = item.pid;
+    item.pid = newParent;
+    item.sortid = m_items->nextSortId(newParent);
+    if (!m_items->update(item, error))
+        return false;
+    if (!m_items->normalizeSortIds(oldParent, error))
+        return false;
+    return newParent == oldParent || m_items->normalizeSortIds(newParent, error);
+}
+
+bool DataItemService::setFavorite(qint64 iid, bool favorite, QString *error)
+{
+    if (iid < 1)
+        return fail(error, noValidItemMessage());
+    return m_items->setFavorite(iid, favorite, error);
+}
+
+bool DataItemService::recordRecent(qint64 iid, QString *error)
+{
+    if (iid <= 0)
+        return false;
+    return m_items->recordRecent(iid, error);
+}
+
+QList<Attachment> DataItemService::attachments(qint64 itemIid) const
+{
+    return m_attachments->byItem(itemIid);
+}
+
+bool DataItemService::addAttachment(qint64 itemIid, AttachmentType type, const QString &location,
+                                    QString *error)
+{
+    if (itemIid < 1 || location.trimmed().isEmpty())
+        return fail(error, QStringLiteral("附件信息无效。"));
+    Attachment attachment;
+    attachment.itemIid = itemIid;
+    attachment.type = type;
+    attachment.location = location;
+    attachment.sortid = m_attachments->byItem(itemIid).size() + 1;
+    attachment.displayName = type == AttachmentType::File
+        ? QFileInfo(location).fileName()
+        : QUrl(location, QUrl::TolerantMode).host(QUrl::FullyDecoded);
+    if (attachment.displayName.isEmpty())
+        attachment.displayName = location;
+    return m_attachments->insert(attachment, error) != 0;
+}
+
+bool DataItemService::removeAttachment(qint64 id, QString *error)
+{
+    if (id < 1)
+        return fail(error, QStringLiteral("没有选中有效附件。"));
+    return m_attachments->remove(id, error);
+}
+
+QList<ContentBlock> DataItemService::contentBlocks(qint64 itemIid) const
+{
+    return m_blocks->byItem(itemIid);
+}
+
+bool DataItemService::replaceContentBlocks(qint64 itemIid, const QList<ContentBlock> &blocks,
+                                           QString *error)
+{
+    return m_blocks->replace(itemIid, blocks, error);
+}

@@ -1,0 +1,289 @@
+#include "Database.h"
+
+#include "SqlSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+
+using sqlsupport::fail;
+using sqlsupport::run;
+
+namespace {
+
+const char *const schemaStatements[] = {
+    "CREATE TABLE IF NOT EXISTS data_items ("
+    "id INTEGER PRIMARY KEY AUTOINCREMENT, "
+    "iid INTEGER NOT NULL UNIQUE, "
+    "pid INTEGER NOT NULL DEFAULT 0, "
+    "sortid INTEGER NOT NULL DEFAULT 0, "
+    "here TEXT NOT NULL, "
+    "cont TEXT NOT NULL, "
+    "remark TEXT NOT NULL DEFAULT '', "
+    "favorite INTEGER NOT NULL DEFAULT 0, "
+    "\"desc\" TEXT NOT NULL DEFAULT '')",
+    "CREATE INDEX IF NOT EXISTS idx_data_items_pid_sortid ON data_items(pid, sortid, iid)",
+    "CREATE TABLE IF NOT EXISTS attachments ("
+    "id INTEGER PRIMARY KEY AUTOINCREMENT, "
+    "item_iid INTEGER NOT NULL, "
+    "sortid INTEGER NOT NULL DEFAULT 0, "
+    "type INTEGER NOT NULL, "
+    "location TEXT NOT NULL, "
+    "display_name TEXT NOT NULL, "
+    "FOREIGN KEY(item_iid) REFERENCES data_items(iid) ON DELETE CASCADE)",
+    "CREATE INDEX IF NOT EXISTS idx_attachments_item_sortid ON attachments(item_iid, sortid, id)",
+    "CREATE TABLE IF NOT EXISTS content_blocks ("
+    "id INTEGER PRIMARY KEY AUTOINCREMENT, "
+    "item_iid INTEGER NOT NULL, "
+    "sortid INTEGER NOT NULL, "
+    "type INTEGER NOT NULL, "
+    "value TEXT NOT NULL DEFAULT '', "
+    "summary TEXT NOT NULL DEFAULT '', "
+    "FOREIGN KEY(item_iid) REFERENCES data_items(iid) ON DELETE CASCADE)",
+    "CREATE INDEX IF NOT EXISTS idx_content_blocks_item_sortid ON content_blocks(item_iid, sortid, id)",
+    "CREATE TABLE IF NOT EXISTS recent_items ("
+    "item_iid INTEGER PRIMARY KEY, "
+    "accessed_at INTEGER NOT NULL, "
+    "FOREIGN KEY(item_iid) REFERENCES data_items(iid) ON DELETE CASCADE)",
+    "CREATE INDEX IF NOT EXISTS idx_recent_items_accessed_at ON recent_items(accessed_at DESC)",
+    "CREATE TABLE IF NOT EXISTS app_state (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
+};
+
+struct SampleItem
+{
+    qint64 iid;
+    qint64 pid;
+    qint64 sortid;
+    const char *here;
+    const char *cont;
+};
+
+const SampleItem sampleTree[] = {
+    {1, 0, 1, "我的工作", "项目、资料与入口"},
+    {2, 1, 1, "当前项目", "记录目标、进度和下一步"},
+    {3, 1, 2, "资料入口", "文件夹、常用网站和说明"},
+    {4, 0, 2, "东西放哪了", "证件、钥匙和设备的位置"},
+    {5, 4, 1, "备用钥匙", "例如：玄关柜第二层"},
+    {6, 4, 2, "重要证件", "例如：书桌右侧抽屉"},
+    {7, 0, 3, "日常记录", "今天需要记住的事"},
+    {8, 7, 1, "今日记录", "按右侧文本按钮开始记录"},
+};
+
+// Reads the whole file before anything is written to it: a file that is not SQLite, or a damaged
+// one, must be refused untouched instead of being "repaired" by the schema statements.
+bool checkIntegrity(QSqlDatabase db, QString *error)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!run(query, QStringLiteral("PRAGMA quick_check"), error))
+        return false;
+    if (!query.next())
+        return fail(error, query.lastError().text());
+    const QString verdict = query.value(0).toString();
+    if (verdict == QLatin1String("ok"))
+        return true;
+    return fail(error, QStringLiteral("数据库文件已损坏：") + verdict);
+}
+
+bool markerPresent(QSqlDatabase db, const QString &key, bool *present, QString *error)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.prepare(QStringLiteral("SELECT value FROM app_state WHERE key = '") + key
+                       + QStringLiteral("'")))
+        return fail(error, query.lastError().text());
+    if (!run(query, error))
+        return false;
+    *present = query.next();
+    return true;
+}
+
+} // namespace
+
+Database::Database(const QString &connectionName)
+    : connectionName(connectionName)
+{
+}
+
+void Database::setRootOverride(const QString &root)
+{
+    m_rootOverride = root;
+}
+
+QString Database::databaseFilePath(const QString &root)
+{
+    return QDir(root).filePath(QStringLiteral("data/velto.db"));
+}
+
+QString Database::chooseRoot() const
+{
+    const QString candidate = m_rootOverride.isEmpty()
+        ? QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("here"))
+        : QDir(m_rootOverride).absolutePath();
+    if (QDir().mkpath(QDir(candidate).filePath(QStringLiteral("data"))))
+        return candidate;
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
+        .filePath(QStringLiteral("here"));
+}
+
+bool Database::open(QString *error)
+{
+    rootPath = chooseRoot();
+    QDir root(rootPath);
+    root.mkpath(QStringLiteral("data"));
+    root.mkpath(QStringLiteral("attachments"));
+
+    const QString file = databaseFilePath(rootPath);
+    if (QSqlDatabase::contains(connectionName))
+        QSqlDatabase::removeDatabase(connectionName);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+    db.setDatabaseName(file);
+    // A file the user made read-only stays untouched, whoever runs the program.
+    const QFileInfo info(file);
+    if (info.exists() && !(info.permissions() & QFileDevice::WriteUser))
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+    if (!db.open())
+        return fail(error, db.lastError().text());
+
+    if (!checkIntegrity(db, error))
+        return false;
+
+    QSqlQuery query(db);
+    for (const char *legacy : {"records", "nodes", "schema_version"}) {
+        if (!run(query, QStringLiteral("DROP TABLE IF EXISTS ") + QLatin1String(legacy), error))
+            return false;
+    }
+    return createSchema(error) && migrateColumns(error) && resetWorkspaceOnce(error)
+        && seedIfNeeded(error);
+}
+
+bool Database::createSchema(QString *error)
+{
+    QSqlQuery query(connection());
+    if (!run(query, QStringLiteral("PRAGMA foreign_keys = ON"), error))
+        return false;
+    for (const char *statement : schemaStatements) {
+        if (!run(query, QString::fromUtf8(statement), error))
+            return false;
+    }
+    return true;
+}
+
+bool Database::migrateColumns(QString *error)
+{
+    bool hasRemark = false;
+    bool hasFavorite = false;
+    {
+        QSqlQuery info(connection());
+        info.setForwardOnly(true);
+        if (info.exec(QStringLiteral("PRAGMA table_info(data_items)"))) {
+            while (info.next()) {
+                const QString name = info.value(1).toString();
+                if (name == QLatin1String("remark"))
+                    hasRemark = true;
+                else if (name == QLatin1String("favorite"))
+                    hasFavorite = true;
+            }
+        }
+    }
+    QSqlQuery query(connection());
+    if (!hasRemark
+        && !run(query,
+                QStringLiteral("ALTER TABLE data_items ADD COLUMN remark TEXT NOT NULL DEFAULT ''"),
+                error))
+        return false;
+    if (!hasFavorite
+        && !run(query,
+                QStringLiteral(
+                    "ALTER TABLE data_items ADD COLUMN favorite INTEGER NOT NULL DEFAULT 0"),
+                error))
+        return false;
+    return true;
+}
+
+// Re-arms the seeding once per file. Items already in the file are kept: only the markers change.
+bool Database::resetWorkspaceOnce(QString *error)
+{
+    const QSqlDatabase db = connection();
+    bool done = false;
+    if (!markerPresent(db, QStringLiteral("workspace_layout_reset_v1"), &done, error))
+        return false;
+    if (done)
+        return true;
+
+    sqlsupport::Transaction transaction(db);
+    if (!transaction.begin(error))
+        return false;
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("DELETE FROM app_state WHERE key = 'initial_scenarios_seeded'")))
+        return transaction.abort(query, error);
+    if (!query.exec(QStringLiteral(
+            "INSERT INTO app_state(key, value) VALUES ('workspace_layout_reset_v1', '1')")))
+        return transaction.abort(query, error);
+    return transaction.commit(error);
+}
+
+bool Database::seedIfNeeded(QString *error)
+{
+    const QSqlDatabase db = connection();
+    bool seeded = false;
+    if (!markerPresent(db, QStringLiteral("initial_scenarios_seeded"), &seeded, error))
+        return false;
+    if (seeded)
+        return true;
+
+    qint64 count = 0;
+    {
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        if (!run(query, QStringLiteral("SELECT COUNT(*) FROM data_items"), error))
+            return false;
+        if (!query.next())
+            return fail(error, query.lastError().text());
+        count = query.value(0).toLongLong();
+    }
+
+    sqlsupport::Transaction transaction(db);
+    if (!transaction.begin(error))
+        return false;
+    if (count == 0) {
+        QSqlQuery insert(db);
+        if (!insert.prepare(QStringLiteral(
+                "INSERT INTO data_items(iid, pid, sortid, here, cont, remark, favorite, \"desc\") "
+                "VALUES (?, ?, ?, ?, ?, '', 0, '')")))
+            return transaction.abort(insert, error);
+        for (const SampleItem &sample : sampleTree) {
+            insert.bindValue(0, sample.iid);
+            insert.bindValue(1, sample.pid);
+            insert.bindValue(2, sample.sortid);
+            insert.bindValue(3, QString::fromUtf8(sample.here));
+            insert.bindValue(4, QString::fromUtf8(sample.cont));
+            if (!insert.exec())
+                return transaction.abort(insert, error);
+        }
+    }
+    QSqlQuery marker(db);
+    if (!marker.exec(QStringLiteral(
+            "INSERT INTO app_state(key, value) VALUES ('initial_scenarios_seeded', '1')")))
+        return transaction.abort(marker, error);
+    return transaction.commit(error);
+}
+
+QSqlDatabase Database::connection() const
+{
+    return QSqlDatabase::database(connectionName, true);
+}
+
+void Database::close()
+{
+    if (!QSqlDatabase::contains(connectionName))
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(connectionName, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connectionName);
+}

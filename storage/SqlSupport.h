@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+
+// Small helpers shared by the storage classes: error reporting through the optional out-parameter,
+// prepared execution, and transactions that never stay open after a failure.
+namespace sqlsupport {
+
+// Stores text in *error when error is given; always returns false so callers can `return fail(...)`.
+bool fail(QString *error, const QString &text);
+
+// Prepares and executes sql on query; on failure stores the query's error text.
+bool run(QSqlQuery &query, const QString &sql, QString *error);
+
+// Executes an already prepared and bound query; on failure stores its error text.
+bool run(QSqlQuery &query, QString *error);
+
+// A transaction on one connection. Anything begun and neither committed nor rolled back is rolled
+// back on destruction, and a failed COMMIT is rolled back too, so later statements on the connection
+// are never swallowed by a transaction left open.
+class Transaction
+{
+public:
+    explicit Transaction(QSqlDatabase db);
+    ~Transaction();
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+
+    bool begin(QString *error);
+    bool commit(QString *error);
+    // Rolls back and reports the failing query's error text; returns false.
+    bool abort(const QSqlQuery &failed, QString *error);
+
+private:
+    QSqlDatabase m_db;
+    bool m_open = false;
+};
+
+} // namespace sqlsupport
