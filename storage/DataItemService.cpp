@@ -6,6 +6,7 @@
 #include "SqlSupport.h"
 
 #include <QFileInfo>
+#include <QSet>
 #include <QUrl>
 
 using sqlsupport::fail;
@@ -115,13 +116,15 @@ bool DataItemService::moveToParent(qint64 iid, qint64 newParent, QString *error)
     if (newParent == iid)
         return fail(error, QStringLiteral("不能移动到自身下面。"));
     // Walk up from the new parent: every ancestor must exist and none may be the moved item.
-    // A chain longer than the number of items means the stored tree already loops; stop there.
+    // A chain that comes back to an ancestor already seen (a looping file written by hand) has no
+    // top level either, and is refused the same way as a missing one.
     qint64 ancestor = newParent;
-    int steps = 0;
+    QSet<qint64> seen;
     while (ancestor != 0) {
         const DataItem current = m_items->get(ancestor);
-        if (current.iid == 0 || ++steps > 1000000)
+        if (current.iid == 0 || seen.contains(ancestor))
             return fail(error, QStringLiteral("目标层级不存在。"));
+        seen.insert(ancestor);
         if (current.iid == iid)
             return fail(error, QStringLiteral("不能移动到自己的分支下面。"));
         ancestor = current.pid;

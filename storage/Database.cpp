@@ -143,7 +143,7 @@ bool Database::open(QString *error)
     db.setDatabaseName(file);
     // A file the user made read-only stays untouched, whoever runs the program.
     const QFileInfo info(file);
-    if (info.exists() && !(info.permissions() & QFileDevice::WriteUser))
+    if (info.exists() && !(info.permissions() & QFileDevice::WriteOwner))
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
     if (!db.open())
         return fail(error, db.lastError().text());

@@ -1,0 +1,263 @@
+#include "StorageFixture.h"
+#include "TestSupport.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QStandardPaths>
+
+namespace {
+
+QByteArray fileHash(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+// Builds a database file by hand, outside Database, to stand for files written by older layouts.
+void craft(const QString &root, const QStringList &statements)
+{
+    QDir().mkpath(root + QStringLiteral("/data"));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
+                                                    QStringLiteral("craft"));
+        db.setDatabaseName(Database::databaseFilePath(root));
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        for (const QString &statement : statements)
+            QVERIFY2(query.exec(statement), qPrintable(query.lastError().text()));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("craft"));
+}
+
+const QString oldItemsTable = QStringLiteral(
+    "CREATE TABLE data_items (id INTEGER PRIMARY KEY AUTOINCREMENT, iid INTEGER NOT NULL UNIQUE, "
+    "pid INTEGER NOT NULL DEFAULT 0, sortid INTEGER NOT NULL DEFAULT 0, here TEXT NOT NULL, "
+    "cont TEXT NOT NULL, \"desc\" TEXT NOT NULL DEFAULT '')");
+
+} // namespace
+
+class TestDatabase : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void newFileGetsSchemaMarkersAndSamples()
+    {
+        StorageFixture s;
+        QVERIFY2(s.open(), qPrintable(s.error));
+        QCOMPARE(s.database.rootPath, QDir(s.dir.path()).absolutePath());
+        QVERIFY(QFileInfo::exists(s.dir.path() + QStringLiteral("/data/velto.db")));
+        QVERIFY(QFileInfo(s.dir.path() + QStringLiteral("/attachments")).isDir());
+
+        QStringList objects;
+        QSqlQuery query = s.sql(QStringLiteral(
+            "SELECT name FROM sqlite_master WHERE type IN ('table', 'index') AND name NOT LIKE "
+            "'sqlite_%' ORDER BY name"));
+        while (query.next())
+            objects << query.value(0).toString();
+        QCOMPARE(objects,
+                 QStringList({"app_state", "attachments", "content_blocks", "data_items",
+                              "idx_attachments_item_sortid", "idx_content_blocks_item_sortid",
+                              "idx_data_items_pid_sortid", "idx_recent_items_accessed_at",
+                              "recent_items"}));
+        QCOMPARE(s.scalar(QStringLiteral("SELECT COUNT(*) FROM app_state WHERE value = '1' AND key "
+                                         "IN ('workspace_layout_reset_v1', "
+                                         "'initial_scenarios_seeded')")),
+                 2);
+
+        QCOMPARE(s.names(s.items.byParent(0)),
+                 QStringList({"我的工作", "东西放哪了", "日常记录"}));
+        QCOMPARE(s.names(s.items.byParent(1)), QStringList({"当前项目", "资料入口"}));
+        QCOMPARE(s.names(s.items.byParent(4)), QStringList({"备用钥匙", "重要证件"}));
+        QCOMPARE(s.names(s.items.byParent(7)), QStringList({"今日记录"}));
+        const DataItem last = s.items.get(8);
+        QCOMPARE(last.cont, QStringLiteral("按右侧文本按钮开始记录"));
+        QCOMPARE(last.id, last.iid);
+        QVERIFY(!last.favorite);
+        QVERIFY(last.remark.isEmpty() && last.desc.isEmpty());
+        QCOMPARE(s.items.allItems().size(), 8);
+        QCOMPARE(s.scalar(QStringLiteral("SELECT COUNT(*) FROM content_blocks")), 0);
+    }
+
+    void reopeningKeepsDeletionsAndDropsLegacyTables()
+    {
+        QTemporaryDir dir;
+        {
+            StorageFixture s(dir.path());
+            QVERIFY2(s.open(), qPrintable(s.error));
+            s.sql(QStringLiteral("DELETE FROM data_items"));
+            s.sql(QStringLiteral("CREATE TABLE records (x)"));
+            s.sql(QStringLiteral("CREATE TABLE nodes (x)"));
+            s.sql(QStringLiteral("CREATE TABLE schema_version (x)"));
+        }
+        StorageFixture s(dir.path());
+        QVERIFY2(s.open(), qPrintable(s.error));
+        QCOMPARE(s.items.allItems().size(), 0); // the samples do not come back
+        QCOMPARE(s.scalar(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name IN "
+                                         "('records', 'nodes', 'schema_version')")),
+                 0);
+    }
+
+    void resetReArmsSeedingOnceOnEmptyFile()
+    {
+        QTemporaryDir dir;
+        craft(dir.path(),
+              {oldItemsTable,
+               QStringLiteral("CREATE TABLE app_state (key TEXT PRIMARY KEY, value TEXT NOT NULL)"),
+               QStringLiteral("INSERT INTO app_state VALUES ('initial_scenarios_seeded', '1')")});
+        StorageFixture s(dir.path());
+        QVERIFY2(s.open(), qPrintable(s.error));
+        QCOMPARE(s.items.allItems().size(), 8);
+        QCOMPARE(s.scalar(QStringLiteral("SELECT COUNT(*) FROM app_state")), 2);
+    }
+
+    void olderFileKeepsItsItemsAndGainsColumns()
+    {
+        QTemporaryDir dir;
+        craft(dir.path(),
+              {oldItemsTable,
+               QStringLiteral("INSERT INTO data_items(iid, pid, sortid, here, cont) VALUES "
+                              "(10, 0, 1, 'old', 'kept'), (11, 10, 1, 'child', 'kept too')"),
+               QStringLiteral(
+                   "CREATE TABLE content_blocks (id INTEGER PRIMARY KEY AUTOINCREMENT, item_iid "
+                   "INTEGER NOT NULL, sortid INTEGER NOT NULL, type INTEGER NOT NULL, value TEXT "
+                   "NOT NULL DEFAULT '', summary TEXT NOT NULL DEFAULT '')"),
+               QStringLiteral("INSERT INTO content_blocks(item_iid, sortid, type, value) VALUES "
+                              "(10, 1, 0, '<p>note</p>')")});
+        StorageFixture s(dir.path());
+        QVERIFY2(s.open(), qPrintable(s.error));
+        // User data is never deleted by opening a file: no samples, nothing cleared.
+        QCOMPARE(s.names(s.items.allItems()), QStringList({"old", "child"}));
+        const DataItem old = s.items.get(10);
+        QCOMPARE(old.remark, QString(""));
+        QCOMPARE(old.favorite, false);
+        QCOMPARE(s.blocks.byItem(10).size(), 1);
+        QCOMPARE(s.scalar(QStringLiteral(
+                     "SELECT COUNT(*) FROM app_state WHERE key = 'workspace_layout_reset_v1'")),
+                 1);
+        QCOMPARE(s.scalar(QStringLiteral(
+                     "SELECT COUNT(*) FROM app_state WHERE key = 'initial_scenarios_seeded'")),
+                 1);
+        // The new columns behave like native ones.
+        QString error;
+        QVERIFY2(s.service.setFavorite(10, true, &error), qPrintable(error));
+        QCOMPARE(s.items.favorites().size(), 1);
+    }
+
+    void unwritableCandidateFallsBackToPerUserLocation()
+    {
+        QTemporaryDir dir;
+        // A regular file where the folder should be: "data" cannot be created under it.
+        QFile blocker(dir.filePath(QStringLiteral("blocked")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        StorageFixture s(dir.filePath(QStringLiteral("blocked/here")));
+        QVERIFY2(s.open(), qPrintable(s.error));
+        const QString expected
+            = QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
+                  .filePath(QStringLiteral("here"));
+        QCOMPARE(s.database.rootPath, expected);
+        QVERIFY(QFileInfo::exists(expected + QStringLiteral("/data/velto.db")));
+        s.database.close();
+        QDir(expected).removeRecursively();
+    }
+
+    void damagedFilesAreRefusedUntouched()
+    {
+        // Random bytes, and a real database cut short.
+        QTemporaryDir randomRoot;
+        QDir().mkpath(randomRoot.filePath(QStringLiteral("data")));
+        const QString randomFile = Database::databaseFilePath(randomRoot.path());
+        {
+            QFile file(randomFile);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QByteArray bytes(64 * 1024, Qt::Uninitialized);
+            QRandomGenerator generator(42);
+            for (char &byte : bytes)
+                byte = static_cast<char>(generator.bounded(256));
+            file.write(bytes);
+        }
+
+        QTemporaryDir truncatedRoot;
+        const QString truncatedFile = Database::databaseFilePath(truncatedRoot.path());
+        {
+            StorageFixture s(truncatedRoot.path());
+            QVERIFY2(s.open(), qPrintable(s.error));
+            const QString big(4000, QLatin1Char('x'));
+            for (int i = 0; i < 200; ++i)
+                QVERIFY(s.add(big + QString::number(i)) != 0);
+        }
+        {
+            QFile file(truncatedFile);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.size() > 200 * 1024);
+            QVERIFY(file.resize(file.size() / 2));
+        }
+
+        for (const QString &path : {randomFile, truncatedFile}) {
+            const QByteArray before = fileHash(path);
+            const QString root = QFileInfo(path).dir().absoluteFilePath(QStringLiteral(".."));
+            StorageFixture s(root);
+            QVERIFY2(!s.open(), qPrintable(path));
+            QVERIFY2(!s.error.isEmpty(), qPrintable(path));
+            s.database.close();
+            QCOMPARE(fileHash(path), before);
+        }
+    }
+
+    void readOnlyFileIsNeverChanged()
+    {
+        QTemporaryDir dir;
+        {
+            StorageFixture s(dir.path());
+            QVERIFY2(s.open(), qPrintable(s.error));
+        }
+        const QString path = Database::databaseFilePath(dir.path());
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+        const QByteArray before = fileHash(path);
+        {
+            StorageFixture s(dir.path());
+            if (s.open()) {
+                // Reading works; every write reports the driver's text.
+                QCOMPARE(s.items.allItems().size(), 8);
+                QString error;
+                QCOMPARE(s.add(QStringLiteral("new")), 0);
+                QVERIFY(!s.service.save(s.items.get(1), &error));
+                QVERIFY(!error.isEmpty());
+                error.clear();
+                QVERIFY(!s.service.erase(8, &error));
+                QVERIFY(!error.isEmpty());
+                error.clear();
+                QVERIFY(!s.blocks.replace(1, {}, &error));
+                QVERIFY(!error.isEmpty());
+                error.clear();
+                QVERIFY(!s.service.recordRecent(1, &error));
+                QVERIFY(!error.isEmpty());
+            } else {
+                QVERIFY(!s.error.isEmpty());
+            }
+        }
+        QCOMPARE(fileHash(path), before);
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+
+    void unopenableFileReportsDriverText()
+    {
+        QTemporaryDir dir;
+        // A folder where the database file should be.
+        QVERIFY(QDir().mkpath(Database::databaseFilePath(dir.path())));
+        StorageFixture s(dir.path());
+        QVERIFY(!s.open());
+        QVERIFY(!s.error.isEmpty());
+    }
+};
+
+VELTO_TEST_MAIN_CORE(TestDatabase)
+#include "tst_database.moc"
