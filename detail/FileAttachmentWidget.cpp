@@ -11,6 +11,7 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -268,9 +269,14 @@ bool FileAttachmentWidget::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == locationEdit && event->type() == QEvent::FocusIn)
         emit activated();
-    else if ((watched == previewLabel || watched == previewArea->viewport())
-        && event->type() == QEvent::MouseButtonPress)
+    else if (watched == previewLabel && event->type() == QEvent::MouseButtonPress)
         emit activated();
+    else if (watched == previewArea->viewport() && event->type() == QEvent::MouseButtonPress) {
+        // A press on the picture reaches the viewport too once the label lets it pass.
+        const QPoint pos = static_cast<QMouseEvent *>(event)->position().toPoint();
+        if (!previewLabel->geometry().contains(pos))
+            emit activated();
+    }
     return ResourceWindow::eventFilter(watched, event);
 }
 
