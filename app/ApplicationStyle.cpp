@@ -13,8 +13,7 @@ namespace {
 
 #ifndef VELTO_HAVE_QLEMENTINE
 // A quiet light theme on Fusion: white surfaces, grey-blue text, one blue accent.
-class LightStyle : public QProxyStyle
-{
+class LightStyle : public QProxyStyle {
 public:
     LightStyle()
         : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion")))
@@ -45,7 +44,8 @@ public:
         palette.setColor(QPalette::Mid, QColor(0xd0, 0xd5, 0xdd));
         palette.setColor(QPalette::Dark, QColor(0xb8, 0xc0, 0xcc));
         palette.setColor(QPalette::Light, base);
-        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        for (QPalette::ColorRole role :
+            {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
             palette.setColor(QPalette::Disabled, role, muted);
     }
 };

@@ -9,8 +9,7 @@
 #include <QMainWindow>
 
 // The program's one window and the hub between storage and every panel.
-class MainWindow : public QMainWindow
-{
+class MainWindow : public QMainWindow {
 public:
     explicit MainWindow(QWidget *parent = nullptr);
 

@@ -8,8 +8,7 @@
 class Database;
 
 // Single-row reads and writes of the attachments table.
-class AttachmentRepository
-{
+class AttachmentRepository {
 public:
     explicit AttachmentRepository(Database *database);
 

@@ -18,8 +18,9 @@ QList<ContentBlock> ContentBlockRepository::byItem(qint64 itemIid) const
     QList<ContentBlock> blocks;
     QSqlQuery query(m_database->connection());
     query.setForwardOnly(true);
-    if (!query.prepare(QStringLiteral("SELECT id, item_iid, sortid, type, value, summary "
-                                      "FROM content_blocks WHERE item_iid = ? ORDER BY sortid, id")))
+    if (!query.prepare(
+            QStringLiteral("SELECT id, item_iid, sortid, type, value, summary "
+                           "FROM content_blocks WHERE item_iid = ? ORDER BY sortid, id")))
         return blocks;
     query.addBindValue(itemIid);
     if (!query.exec())
@@ -37,8 +38,8 @@ QList<ContentBlock> ContentBlockRepository::byItem(qint64 itemIid) const
     return blocks;
 }
 
-bool ContentBlockRepository::replace(qint64 itemIid, const QList<ContentBlock> &blocks,
-                                     QString *error)
+bool ContentBlockRepository::replace(
+    qint64 itemIid, const QList<ContentBlock> &blocks, QString *error)
 {
     const QSqlDatabase db = m_database->connection();
     sqlsupport::Transaction transaction(db);

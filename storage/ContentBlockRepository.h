@@ -8,8 +8,7 @@
 class Database;
 
 // An item's content blocks, read in display order and replaced as a whole.
-class ContentBlockRepository
-{
+class ContentBlockRepository {
 public:
     explicit ContentBlockRepository(Database *database);
 

@@ -38,9 +38,12 @@ DataItemRepository::DataItemRepository(Database *database)
 {
 }
 
-QList<DataItem> DataItemRepository::readList(QSqlQuery &query) const
+QList<DataItem> DataItemRepository::readList(QSqlQuery &query, qint64 expected) const
 {
     QList<DataItem> items;
+    // One allocation of the right size instead of repeated growth of a large list.
+    if (expected > 0)
+        items.reserve(expected);
     if (!query.exec())
         return items;
     while (query.next())
@@ -48,12 +51,21 @@ QList<DataItem> DataItemRepository::readList(QSqlQuery &query) const
     return items;
 }
 
+qint64 DataItemRepository::countAll() const
+{
+    QSqlQuery query(m_database->connection());
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM data_items")) || !query.next())
+        return 0;
+    return query.value(0).toLongLong();
+}
+
 QList<DataItem> DataItemRepository::byParent(qint64 pid) const
 {
     QSqlQuery query(m_database->connection());
     query.setForwardOnly(true);
-    if (!query.prepare(QStringLiteral("SELECT " ITEM_COLUMNS
-                                      " FROM data_items WHERE pid = ? ORDER BY sortid, iid")))
+    if (!query.prepare(QStringLiteral(
+            "SELECT " ITEM_COLUMNS " FROM data_items WHERE pid = ? ORDER BY sortid, iid")))
         return {};
     query.addBindValue(pid);
     return readList(query);
@@ -66,15 +78,15 @@ QList<DataItem> DataItemRepository::allItems() const
     if (!query.prepare(
             QStringLiteral("SELECT " ITEM_COLUMNS " FROM data_items ORDER BY pid, sortid, iid")))
         return {};
-    return readList(query);
+    return readList(query, countAll());
 }
 
 QList<DataItem> DataItemRepository::favorites() const
 {
     QSqlQuery query(m_database->connection());
     query.setForwardOnly(true);
-    if (!query.prepare(QStringLiteral("SELECT " ITEM_COLUMNS
-                                      " FROM data_items WHERE favorite = 1 ORDER BY iid DESC")))
+    if (!query.prepare(QStringLiteral(
+            "SELECT " ITEM_COLUMNS " FROM data_items WHERE favorite = 1 ORDER BY iid DESC")))
         return {};
     return readList(query);
 }
@@ -159,7 +171,7 @@ qint64 DataItemRepository::insert(DataItem item, QString *error)
         QSqlQuery allocate(db);
         allocate.setForwardOnly(true);
         if (!run(allocate, QStringLiteral("SELECT COALESCE(MAX(iid), 0) + 1 FROM data_items"),
-                 error))
+                error))
             return 0;
         if (!allocate.next()) {
             fail(error, allocate.lastError().text());
@@ -168,8 +180,8 @@ qint64 DataItemRepository::insert(DataItem item, QString *error)
         item.iid = allocate.value(0).toLongLong();
     }
     QSqlQuery query(db);
-    if (!query.prepare(QStringLiteral("INSERT INTO data_items(" ITEM_COLUMNS
-                                      ") VALUES (?, ?, ?, ?, ?, ?, ?, ?)"))) {
+    if (!query.prepare(QStringLiteral(
+            "INSERT INTO data_items(" ITEM_COLUMNS ") VALUES (?, ?, ?, ?, ?, ?, ?, ?)"))) {
         fail(error, query.lastError().text());
         return 0;
     }

@@ -9,9 +9,9 @@ class Database;
 class QSqlQuery;
 
 // Reads and writes data_items and recent_items. No validation here: the tree rules live in
-// DataItemService. Reading methods never report errors; they return an empty list or a default record.
-class DataItemRepository
-{
+// DataItemService. Reading methods never report errors; they return an empty list or a default
+// record.
+class DataItemRepository {
 public:
     explicit DataItemRepository(Database *database);
 
@@ -39,7 +39,8 @@ public:
     static constexpr int recentLimit = 20;
 
 private:
-    QList<DataItem> readList(QSqlQuery &query) const;
+    QList<DataItem> readList(QSqlQuery &query, qint64 expected = 0) const;
+    qint64 countAll() const;
 
     Database *m_database;
 };

@@ -34,8 +34,8 @@ bool trimFields(DataItem &item)
 
 } // namespace
 
-DataItemService::DataItemService(DataItemRepository *items, AttachmentRepository *attachments,
-                                 ContentBlockRepository *blocks)
+DataItemService::DataItemService(
+    DataItemRepository *items, AttachmentRepository *attachments, ContentBlockRepository *blocks)
     : m_items(items)
     , m_attachments(attachments)
     , m_blocks(blocks)
@@ -158,8 +158,8 @@ QList<Attachment> DataItemService::attachments(qint64 itemIid) const
     return m_attachments->byItem(itemIid);
 }
 
-bool DataItemService::addAttachment(qint64 itemIid, AttachmentType type, const QString &location,
-                                    QString *error)
+bool DataItemService::addAttachment(
+    qint64 itemIid, AttachmentType type, const QString &location, QString *error)
 {
     if (itemIid < 1 || location.trimmed().isEmpty())
         return fail(error, QStringLiteral("附件信息无效。"));
@@ -188,8 +188,8 @@ QList<ContentBlock> DataItemService::contentBlocks(qint64 itemIid) const
     return m_blocks->byItem(itemIid);
 }
 
-bool DataItemService::replaceContentBlocks(qint64 itemIid, const QList<ContentBlock> &blocks,
-                                           QString *error)
+bool DataItemService::replaceContentBlocks(
+    qint64 itemIid, const QList<ContentBlock> &blocks, QString *error)
 {
     return m_blocks->replace(itemIid, blocks, error);
 }

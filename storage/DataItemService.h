@@ -11,11 +11,10 @@ class DataItemRepository;
 
 // Enforces the rules of the item tree before anything is written, and keeps sibling order dense.
 // Failures return false (or 0) with a fixed message or the database's text in *error.
-class DataItemService
-{
+class DataItemService {
 public:
     DataItemService(DataItemRepository *items, AttachmentRepository *attachments,
-                    ContentBlockRepository *blocks);
+        ContentBlockRepository *blocks);
 
     qint64 create(DataItem item, QString *error);
     bool save(DataItem item, QString *error);
@@ -26,8 +25,8 @@ public:
     bool recordRecent(qint64 iid, QString *error);
 
     QList<Attachment> attachments(qint64 itemIid) const;
-    bool addAttachment(qint64 itemIid, AttachmentType type, const QString &location,
-                       QString *error);
+    bool addAttachment(
+        qint64 itemIid, AttachmentType type, const QString &location, QString *error);
     bool removeAttachment(qint64 id, QString *error);
 
     QList<ContentBlock> contentBlocks(qint64 itemIid) const;

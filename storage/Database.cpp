@@ -43,7 +43,8 @@ const char *const schemaStatements[] = {
     "value TEXT NOT NULL DEFAULT '', "
     "summary TEXT NOT NULL DEFAULT '', "
     "FOREIGN KEY(item_iid) REFERENCES data_items(iid) ON DELETE CASCADE)",
-    "CREATE INDEX IF NOT EXISTS idx_content_blocks_item_sortid ON content_blocks(item_iid, sortid, id)",
+    "CREATE INDEX IF NOT EXISTS idx_content_blocks_item_sortid ON content_blocks(item_iid, sortid, "
+    "id)",
     "CREATE TABLE IF NOT EXISTS recent_items ("
     "item_iid INTEGER PRIMARY KEY, "
     "accessed_at INTEGER NOT NULL, "
@@ -52,8 +53,7 @@ const char *const schemaStatements[] = {
     "CREATE TABLE IF NOT EXISTS app_state (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
 };
 
-struct SampleItem
-{
+struct SampleItem {
     qint64 iid;
     qint64 pid;
     qint64 sortid;
@@ -93,7 +93,7 @@ bool markerPresent(QSqlDatabase db, const QString &key, bool *present, QString *
     QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.prepare(QStringLiteral("SELECT value FROM app_state WHERE key = '") + key
-                       + QStringLiteral("'")))
+            + QStringLiteral("'")))
         return fail(error, query.lastError().text());
     if (!run(query, error))
         return false;
@@ -192,14 +192,13 @@ bool Database::migrateColumns(QString *error)
     QSqlQuery query(connection());
     if (!hasRemark
         && !run(query,
-                QStringLiteral("ALTER TABLE data_items ADD COLUMN remark TEXT NOT NULL DEFAULT ''"),
-                error))
+            QStringLiteral("ALTER TABLE data_items ADD COLUMN remark TEXT NOT NULL DEFAULT ''"),
+            error))
         return false;
     if (!hasFavorite
         && !run(query,
-                QStringLiteral(
-                    "ALTER TABLE data_items ADD COLUMN favorite INTEGER NOT NULL DEFAULT 0"),
-                error))
+            QStringLiteral("ALTER TABLE data_items ADD COLUMN favorite INTEGER NOT NULL DEFAULT 0"),
+            error))
         return false;
     return true;
 }

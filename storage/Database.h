@@ -4,8 +4,7 @@
 #include <QString>
 
 // Owns the storage root and the one named SQLite connection every repository goes through.
-class Database
-{
+class Database {
 public:
     explicit Database(const QString &connectionName = QStringLiteral("velto-main"));
 
@@ -13,8 +12,8 @@ public:
     // fallback still applies when "data" cannot be created under it.
     void setRootOverride(const QString &root);
 
-    // Picks the root, opens (or creates) data/velto.db, brings the schema up to date and seeds a new
-    // file. On failure returns false and stores the failing layer's text in *error.
+    // Picks the root, opens (or creates) data/velto.db, brings the schema up to date and seeds a
+    // new file. On failure returns false and stores the failing layer's text in *error.
     bool open(QString *error);
 
     // The registered connection, opened if needed.

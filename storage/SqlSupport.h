@@ -8,7 +8,8 @@
 // prepared execution, and transactions that never stay open after a failure.
 namespace sqlsupport {
 
-// Stores text in *error when error is given; always returns false so callers can `return fail(...)`.
+// Stores text in *error when error is given; always returns false so callers can `return
+// fail(...)`.
 bool fail(QString *error, const QString &text);
 
 // Prepares and executes sql on query; on failure stores the query's error text.
@@ -18,10 +19,9 @@ bool run(QSqlQuery &query, const QString &sql, QString *error);
 bool run(QSqlQuery &query, QString *error);
 
 // A transaction on one connection. Anything begun and neither committed nor rolled back is rolled
-// back on destruction, and a failed COMMIT is rolled back too, so later statements on the connection
-// are never swallowed by a transaction left open.
-class Transaction
-{
+// back on destruction, and a failed COMMIT is rolled back too, so later statements on the
+// connection are never swallowed by a transaction left open.
+class Transaction {
 public:
     explicit Transaction(QSqlDatabase db);
     ~Transaction();

@@ -9,8 +9,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-class TestStartup : public QObject
-{
+class TestStartup : public QObject {
     Q_OBJECT
 
 private slots:

@@ -14,8 +14,7 @@
 #include <memory>
 
 // A database on its own temporary root, with the repositories and the service on top of it.
-struct StorageFixture
-{
+struct StorageFixture {
     explicit StorageFixture(const QString &root = QString())
         : database(QStringLiteral("test-%1").arg(++counter()))
         , items(&database)
@@ -97,8 +96,7 @@ struct StorageFixture
 };
 
 // An opened database whose sample tree has been removed, for tests that want exact contents.
-struct EmptyStorage : StorageFixture
-{
+struct EmptyStorage : StorageFixture {
     EmptyStorage()
     {
         QVERIFY2(open(), qPrintable(error));

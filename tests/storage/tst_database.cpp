@@ -24,8 +24,8 @@ void craft(const QString &root, const QStringList &statements)
 {
     QDir().mkpath(root + QStringLiteral("/data"));
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
-                                                    QStringLiteral("craft"));
+        QSqlDatabase db
+            = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("craft"));
         db.setDatabaseName(Database::databaseFilePath(root));
         QVERIFY(db.open());
         QSqlQuery query(db);
@@ -43,8 +43,7 @@ const QString oldItemsTable = QStringLiteral(
 
 } // namespace
 
-class TestDatabase : public QObject
-{
+class TestDatabase : public QObject {
     Q_OBJECT
 
 private slots:
@@ -63,17 +62,15 @@ private slots:
         while (query.next())
             objects << query.value(0).toString();
         QCOMPARE(objects,
-                 QStringList({"app_state", "attachments", "content_blocks", "data_items",
-                              "idx_attachments_item_sortid", "idx_content_blocks_item_sortid",
-                              "idx_data_items_pid_sortid", "idx_recent_items_accessed_at",
-                              "recent_items"}));
+            QStringList({"app_state", "attachments", "content_blocks", "data_items",
+                "idx_attachments_item_sortid", "idx_content_blocks_item_sortid",
+                "idx_data_items_pid_sortid", "idx_recent_items_accessed_at", "recent_items"}));
         QCOMPARE(s.scalar(QStringLiteral("SELECT COUNT(*) FROM app_state WHERE value = '1' AND key "
                                          "IN ('workspace_layout_reset_v1', "
                                          "'initial_scenarios_seeded')")),
-                 2);
+            2);
 
-        QCOMPARE(s.names(s.items.byParent(0)),
-                 QStringList({"我的工作", "东西放哪了", "日常记录"}));
+        QCOMPARE(s.names(s.items.byParent(0)), QStringList({"我的工作", "东西放哪了", "日常记录"}));
         QCOMPARE(s.names(s.items.byParent(1)), QStringList({"当前项目", "资料入口"}));
         QCOMPARE(s.names(s.items.byParent(4)), QStringList({"备用钥匙", "重要证件"}));
         QCOMPARE(s.names(s.items.byParent(7)), QStringList({"今日记录"}));
@@ -102,16 +99,17 @@ private slots:
         QCOMPARE(s.items.allItems().size(), 0); // the samples do not come back
         QCOMPARE(s.scalar(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name IN "
                                          "('records', 'nodes', 'schema_version')")),
-                 0);
+            0);
     }
 
     void resetReArmsSeedingOnceOnEmptyFile()
     {
         QTemporaryDir dir;
         craft(dir.path(),
-              {oldItemsTable,
-               QStringLiteral("CREATE TABLE app_state (key TEXT PRIMARY KEY, value TEXT NOT NULL)"),
-               QStringLiteral("INSERT INTO app_state VALUES ('initial_scenarios_seeded', '1')")});
+            {oldItemsTable,
+                QStringLiteral(
+                    "CREATE TABLE app_state (key TEXT PRIMARY KEY, value TEXT NOT NULL)"),
+                QStringLiteral("INSERT INTO app_state VALUES ('initial_scenarios_seeded', '1')")});
         StorageFixture s(dir.path());
         QVERIFY2(s.open(), qPrintable(s.error));
         QCOMPARE(s.items.allItems().size(), 8);
@@ -122,15 +120,15 @@ private slots:
     {
         QTemporaryDir dir;
         craft(dir.path(),
-              {oldItemsTable,
-               QStringLiteral("INSERT INTO data_items(iid, pid, sortid, here, cont) VALUES "
-                              "(10, 0, 1, 'old', 'kept'), (11, 10, 1, 'child', 'kept too')"),
-               QStringLiteral(
-                   "CREATE TABLE content_blocks (id INTEGER PRIMARY KEY AUTOINCREMENT, item_iid "
-                   "INTEGER NOT NULL, sortid INTEGER NOT NULL, type INTEGER NOT NULL, value TEXT "
-                   "NOT NULL DEFAULT '', summary TEXT NOT NULL DEFAULT '')"),
-               QStringLiteral("INSERT INTO content_blocks(item_iid, sortid, type, value) VALUES "
-                              "(10, 1, 0, '<p>note</p>')")});
+            {oldItemsTable,
+                QStringLiteral("INSERT INTO data_items(iid, pid, sortid, here, cont) VALUES "
+                               "(10, 0, 1, 'old', 'kept'), (11, 10, 1, 'child', 'kept too')"),
+                QStringLiteral(
+                    "CREATE TABLE content_blocks (id INTEGER PRIMARY KEY AUTOINCREMENT, item_iid "
+                    "INTEGER NOT NULL, sortid INTEGER NOT NULL, type INTEGER NOT NULL, value TEXT "
+                    "NOT NULL DEFAULT '', summary TEXT NOT NULL DEFAULT '')"),
+                QStringLiteral("INSERT INTO content_blocks(item_iid, sortid, type, value) VALUES "
+                               "(10, 1, 0, '<p>note</p>')")});
         StorageFixture s(dir.path());
         QVERIFY2(s.open(), qPrintable(s.error));
         // User data is never deleted by opening a file: no samples, nothing cleared.
@@ -141,10 +139,10 @@ private slots:
         QCOMPARE(s.blocks.byItem(10).size(), 1);
         QCOMPARE(s.scalar(QStringLiteral(
                      "SELECT COUNT(*) FROM app_state WHERE key = 'workspace_layout_reset_v1'")),
-                 1);
+            1);
         QCOMPARE(s.scalar(QStringLiteral(
                      "SELECT COUNT(*) FROM app_state WHERE key = 'initial_scenarios_seeded'")),
-                 1);
+            1);
         // The new columns behave like native ones.
         QString error;
         QVERIFY2(s.service.setFavorite(10, true, &error), qPrintable(error));

@@ -1,8 +1,7 @@
 #include "StorageFixture.h"
 #include "TestSupport.h"
 
-class TestDataItemRepository : public QObject
-{
+class TestDataItemRepository : public QObject {
     Q_OBJECT
 
 private slots:
@@ -50,8 +49,8 @@ private slots:
     void searchEscapesLikeWildcards()
     {
         EmptyStorage s;
-        for (const char *name : {"50%", "500 items", "5 0%", "a_b", "axb", "back\\slash",
-                                 "Mixed Case", "中文名称"})
+        for (const char *name :
+            {"50%", "500 items", "5 0%", "a_b", "axb", "back\\slash", "Mixed Case", "中文名称"})
             s.add(QString::fromUtf8(name));
         const auto search = [&](const QString &text) {
             QStringList found = s.names(s.items.searchByName(text, 100));
@@ -68,7 +67,7 @@ private slots:
 
         // Newest identity first; limits below 1 act as 1.
         QCOMPARE(s.names(s.items.searchByName(QStringLiteral("5"), 100)),
-                 QStringList({"5 0%", "500 items", "50%"}));
+            QStringList({"5 0%", "500 items", "50%"}));
         QCOMPARE(s.items.searchByName(QStringLiteral("5"), 0).size(), 1);
         QCOMPARE(s.items.searchByName(QStringLiteral("5"), -7).size(), 1);
     }
@@ -87,7 +86,7 @@ private slots:
         QCOMPARE(s.scalar(QStringLiteral("SELECT COUNT(*) FROM recent_items")), 20);
         QCOMPARE(s.scalar(QStringLiteral("SELECT COUNT(*) FROM recent_items WHERE item_iid = %1")
                               .arg(iids.first())),
-                 0); // the oldest is gone
+            0); // the oldest is gone
         QCOMPARE(s.items.recentItems(20).first().iid, iids.last());
 
         // Visiting again only moves the time forward.
@@ -104,7 +103,7 @@ private slots:
         for (const DataItem &item : recent)
             QVERIFY(!item.favorite);
         QCOMPARE(s.names(s.items.favorites()),
-                 QStringList({"item 20", "item 10", "item 5"})); // newest identity first
+            QStringList({"item 20", "item 10", "item 5"})); // newest identity first
 
         // Ties of equal time keep the larger iid.
         s.sql(QStringLiteral("UPDATE recent_items SET accessed_at = 1"));

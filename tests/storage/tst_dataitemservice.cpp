@@ -6,8 +6,7 @@ const QString required = QStringLiteral("“这里”和“内容”都不能为
 const QString noItem = QStringLiteral("没有选中有效的数据项。");
 } // namespace
 
-class TestDataItemService : public QObject
-{
+class TestDataItemService : public QObject {
     Q_OBJECT
 
 private slots:
@@ -66,16 +65,15 @@ private slots:
         const qint64 b = s.add(QStringLiteral("b"));
         const qint64 c = s.add(QStringLiteral("c"));
         const qint64 inserted = s.add(QStringLiteral("new"), 0, 2);
-        QCOMPARE(s.level(0), QStringList({QStringLiteral("%1:1").arg(a),
-                                          QStringLiteral("%1:2").arg(inserted),
-                                          QStringLiteral("%1:3").arg(b),
-                                          QStringLiteral("%1:4").arg(c)}));
+        QCOMPARE(s.level(0),
+            QStringList({QStringLiteral("%1:1").arg(a), QStringLiteral("%1:2").arg(inserted),
+                QStringLiteral("%1:3").arg(b), QStringLiteral("%1:4").arg(c)}));
         QString error;
         QVERIFY2(s.service.erase(inserted, &error), qPrintable(error));
         QCOMPARE(s.level(0).size(), 3);
         QVERIFY(s.service.erase(b, &error)); // the middle of three
-        QCOMPARE(s.level(0), QStringList({QStringLiteral("%1:1").arg(a),
-                                          QStringLiteral("%1:2").arg(c)}));
+        QCOMPARE(s.level(0),
+            QStringList({QStringLiteral("%1:1").arg(a), QStringLiteral("%1:2").arg(c)}));
 
         QVERIFY(!s.service.move(a, -1, &error));
         QCOMPARE(error, QStringLiteral("已经到达该层级的边界。"));
@@ -88,8 +86,8 @@ private slots:
         QVERIFY(!s.service.move(77, 1, &error));
         QCOMPARE(error, noItem);
         QVERIFY(s.service.move(a, 1, &error));
-        QCOMPARE(s.level(0), QStringList({QStringLiteral("%1:1").arg(c),
-                                          QStringLiteral("%1:2").arg(a)}));
+        QCOMPARE(s.level(0),
+            QStringList({QStringLiteral("%1:1").arg(c), QStringLiteral("%1:2").arg(a)}));
     }
 
     void eraseRefusesAndCascades()
@@ -109,8 +107,8 @@ private slots:
         block.type = ContentBlock::Text;
         block.value = QStringLiteral("<p>x</p>");
         QVERIFY(s.service.replaceContentBlocks(child, {block, block}, &error));
-        QVERIFY(s.service.addAttachment(child, AttachmentType::Url,
-                                        QStringLiteral("https://example.org/a"), &error));
+        QVERIFY(s.service.addAttachment(
+            child, AttachmentType::Url, QStringLiteral("https://example.org/a"), &error));
         QVERIFY(s.service.recordRecent(child, &error));
         QVERIFY2(s.service.erase(child, &error), qPrintable(error));
         QCOMPARE(s.scalar(QStringLiteral("SELECT COUNT(*) FROM content_blocks")), 0);
@@ -139,12 +137,17 @@ private slots:
         QCOMPARE(error, noItem);
 
         // A parent chain that loops (a hand-written file) is refused instead of walked for ever.
-        s.sql(QStringLiteral("UPDATE data_items SET pid = %1 WHERE iid = %2").arg(sibling).arg(other));
-        s.sql(QStringLiteral("UPDATE data_items SET pid = %1 WHERE iid = %2").arg(other).arg(sibling));
+        s.sql(QStringLiteral("UPDATE data_items SET pid = %1 WHERE iid = %2")
+                  .arg(sibling)
+                  .arg(other));
+        s.sql(QStringLiteral("UPDATE data_items SET pid = %1 WHERE iid = %2")
+                  .arg(other)
+                  .arg(sibling));
         QVERIFY(!s.service.moveToParent(leaf, other, &error));
         QCOMPARE(error, QStringLiteral("目标层级不存在。"));
         s.sql(QStringLiteral("UPDATE data_items SET pid = 0 WHERE iid = %1").arg(other));
-        s.sql(QStringLiteral("UPDATE data_items SET pid = %1 WHERE iid = %2").arg(top).arg(sibling));
+        s.sql(
+            QStringLiteral("UPDATE data_items SET pid = %1 WHERE iid = %2").arg(top).arg(sibling));
 
         QVERIFY2(s.service.moveToParent(mid, 0, &error), qPrintable(error));
         QCOMPARE(s.items.get(mid).pid, 0);
@@ -152,13 +155,13 @@ private slots:
         QCOMPARE(s.level(top), QStringList({QStringLiteral("%1:1").arg(sibling)}));
         QVERIFY(s.service.moveToParent(top, other, &error));
         QCOMPARE(s.items.get(top).pid, other);
-        QCOMPARE(s.level(0), QStringList({QStringLiteral("%1:1").arg(other),
-                                          QStringLiteral("%1:2").arg(mid)}));
+        QCOMPARE(s.level(0),
+            QStringList({QStringLiteral("%1:1").arg(other), QStringLiteral("%1:2").arg(mid)}));
         // Moving to the present parent places the item last.
         const qint64 second = s.add(QStringLiteral("second"), other);
         QVERIFY(s.service.moveToParent(top, other, &error));
-        QCOMPARE(s.level(other), QStringList({QStringLiteral("%1:1").arg(second),
-                                              QStringLiteral("%1:2").arg(top)}));
+        QCOMPARE(s.level(other),
+            QStringList({QStringLiteral("%1:1").arg(second), QStringLiteral("%1:2").arg(top)}));
     }
 
     void attachmentsDeriveDisplayNames()
@@ -176,12 +179,11 @@ private slots:
         QVERIFY(!error.isEmpty()); // the foreign key refuses a missing item
 
         QVERIFY(s.service.addAttachment(item, AttachmentType::Url,
-                                        QStringLiteral("https://docs.example.com:8443/a/b?q=1"),
-                                        &error));
-        QVERIFY(s.service.addAttachment(item, AttachmentType::File,
-                                        QStringLiteral("/home/me/Projects"), &error));
-        QVERIFY(s.service.addAttachment(item, AttachmentType::Url, QStringLiteral("just words"),
-                                        &error));
+            QStringLiteral("https://docs.example.com:8443/a/b?q=1"), &error));
+        QVERIFY(s.service.addAttachment(
+            item, AttachmentType::File, QStringLiteral("/home/me/Projects"), &error));
+        QVERIFY(s.service.addAttachment(
+            item, AttachmentType::Url, QStringLiteral("just words"), &error));
         const QList<Attachment> list = s.service.attachments(item);
         QCOMPARE(list.size(), 3);
         QCOMPARE(list.at(0).displayName, QStringLiteral("docs.example.com"));
