@@ -127,7 +127,7 @@ public:
     // Takes whatever is still buffered in the reply.
     void collect()
     {
-        if (truncated || timedOut)
+        if (truncated || timedOut || !reply->isOpen())
             return;
         const qint64 room = maxBytes - body.size();
         if (room > 0)
