@@ -1,0 +1,484 @@
+#include "ItemDetailPanel.h"
+
+#include "FileAttachmentWidget.h"
+#include "ResourceFrame.h"
+#include "TextAttachmentWidget.h"
+#include "UiMetrics.h"
+#include "UrlAttachmentWidget.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QScrollArea>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+constexpr int listColumnNumber = 0;
+constexpr int listColumnName = 1;
+} // namespace
+
+ItemDetailPanel::ItemDetailPanel(QWidget *parent)
+    : QWidget(parent)
+{
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+
+    splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->setChildrenCollapsible(true);
+    splitter->setHandleWidth(0);
+    splitter->setStyleSheet(QStringLiteral("QSplitter { border:1px solid #d9dee7; }"));
+    outer->addWidget(splitter, 1);
+
+    buildResourceList();
+
+    scrollArea = new QScrollArea(splitter);
+    scrollArea->setWidgetResizable(true);
+    scrollArea->setStyleSheet(QStringLiteral("QScrollArea { background:#ffffff; border:0; }"));
+    contentWidget = new QWidget;
+    contentLayout = new QVBoxLayout(contentWidget);
+    contentLayout->setContentsMargins(0, 0, 0, 0);
+    contentLayout->setSpacing(0);
+    contentLayout->addStretch(1);
+    scrollArea->setWidget(contentWidget);
+
+    splitter->addWidget(resourceList);
+    splitter->addWidget(scrollArea);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({UiMetrics::px(270), UiMetrics::px(700)});
+
+    setAcceptDrops(true);
+    installDropFilter(scrollArea->viewport());
+    installDropFilter(contentWidget);
+
+    addTextAttachment();
+}
+
+ItemDetailPanel::~ItemDetailPanel() = default;
+
+void ItemDetailPanel::buildResourceList()
+{
+    resourceList = new QTableWidget(0, 2, splitter);
+    resourceList->setHorizontalHeaderLabels({QStringLiteral("序号"), QStringLiteral("资源")});
+    resourceList->horizontalHeader()->hide();
+    resourceList->verticalHeader()->hide();
+    resourceList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    resourceList->setSelectionMode(QAbstractItemView::SingleSelection);
+    resourceList->setEditTriggers(
+        QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+    resourceList->verticalHeader()->setDefaultSectionSize(UiMetrics::px(36));
+    resourceList->horizontalHeader()->setSectionResizeMode(listColumnNumber, QHeaderView::Fixed);
+    resourceList->horizontalHeader()->resizeSection(listColumnNumber, UiMetrics::px(52));
+    resourceList->horizontalHeader()->setSectionResizeMode(listColumnName, QHeaderView::Stretch);
+    resourceList->setMinimumWidth(UiMetrics::px(220));
+    resourceList->setStyleSheet(
+        QStringLiteral(
+            "QTableWidget { background:#ffffff; font-size:%1px; border:0; }"
+            "QHeaderView::section { background:#f1f3f5; font-size:%1px; "
+            "font-weight:600; padding:%2px; border:0; border-bottom:1px solid #c5cbd5; }")
+            .arg(QString::number(UiMetrics::px(14)), QString::number(UiMetrics::px(6))));
+
+    connect(resourceList, &QTableWidget::currentCellChanged, this,
+        [this](int row, int, int, int) { onCurrentCellChanged(row); });
+    connect(resourceList, &QTableWidget::cellClicked, this, &ItemDetailPanel::onCellClicked);
+    connect(resourceList, &QTableWidget::cellChanged, this, &ItemDetailPanel::onTitleEdited);
+}
+
+// ---- Frames and the resource list ---------------------------------------------------------
+
+ResourceFrame *ItemDetailPanel::frameForContent(QWidget *content) const
+{
+    if (!content)
+        return nullptr;
+    auto *frame = qobject_cast<ResourceFrame *>(content->parentWidget());
+    return frame && frame->content == content ? frame : nullptr;
+}
+
+int ItemDetailPanel::layoutIndexOf(QWidget *content) const
+{
+    ResourceFrame *frame = frameForContent(content);
+    return frame ? contentLayout->indexOf(frame) : -1;
+}
+
+bool ItemDetailPanel::isShown(QWidget *content) const
+{
+    return layoutIndexOf(content) >= 0;
+}
+
+QString ItemDetailPanel::resourceSummary(QWidget *content) const
+{
+    if (qobject_cast<TextAttachmentWidget *>(content))
+        return QStringLiteral("文本");
+    if (auto *file = qobject_cast<FileAttachmentWidget *>(content)) {
+        const QString name = QFileInfo(file->location()).fileName();
+        if (!name.isEmpty())
+            return name;
+        return file->isFolder() ? QStringLiteral("文件夹") : QStringLiteral("文件");
+    }
+    if (qobject_cast<UrlAttachmentWidget *>(content))
+        return QStringLiteral("链接");
+    return QString();
+}
+
+void ItemDetailPanel::rebuildResourceList()
+{
+    if (!resourceList)
+        return;
+    frames.clear();
+    for (int i = 0; i < contentLayout->count(); ++i) {
+        if (auto *frame = qobject_cast<ResourceFrame *>(contentLayout->itemAt(i)->widget()))
+            frames.append(frame);
+    }
+    for (ResourceFrame *frame : std::as_const(frames))
+        frame->setSelected(frame->content == selectedWidget);
+
+    const bool wasBlocked = resourceList->blockSignals(true);
+    updatingResourceList = true;
+    resourceList->setRowCount(int(frames.size()));
+    int selectedRow = -1;
+    for (int row = 0; row < frames.size(); ++row) {
+        const ResourceFrame *frame = frames.at(row);
+        QTableWidgetItem *number = resourceList->item(row, listColumnNumber);
+        if (!number) {
+            number = new QTableWidgetItem;
+            number->setTextAlignment(Qt::AlignCenter);
+            number->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+            resourceList->setItem(row, listColumnNumber, number);
+        }
+        number->setText(QString::number(row + 1));
+        QTableWidgetItem *name = resourceList->item(row, listColumnName);
+        if (!name) {
+            name = new QTableWidgetItem;
+            resourceList->setItem(row, listColumnName, name);
+        }
+        name->setText(
+            frame->title.trimmed().isEmpty() ? resourceSummary(frame->content) : frame->title);
+        if (frame->content == selectedWidget)
+            selectedRow = row;
+    }
+    if (selectedRow >= 0) {
+        resourceList->setCurrentCell(selectedRow, listColumnName);
+        for (ResourceFrame *frame : std::as_const(frames))
+            frame->setSelected(frame->content == selectedWidget);
+    }
+    updatingResourceList = false;
+    resourceList->blockSignals(wasBlocked);
+}
+
+void ItemDetailPanel::rebuildWidgetCollections()
+{
+    frames.clear();
+    textWidgets.clear();
+    attachmentWidgets.clear();
+    for (int i = 0; i < contentLayout->count(); ++i) {
+        auto *frame = qobject_cast<ResourceFrame *>(contentLayout->itemAt(i)->widget());
+        if (!frame)
+            continue;
+        frames.append(frame);
+        if (auto *text = qobject_cast<TextAttachmentWidget *>(frame->content))
+            textWidgets.append(text);
+        else
+            attachmentWidgets.append(frame->content);
+    }
+}
+
+void ItemDetailPanel::onCurrentCellChanged(int row)
+{
+    if (updatingResourceList || !contentEditable)
+        return;
+    if (row < 0 || row >= frames.size())
+        return;
+    QWidget *content = frames.at(row)->content;
+    selectResource(content);
+    scrollToResource(content);
+}
+
+void ItemDetailPanel::onCellClicked(int row, int column)
+{
+    if (updatingResourceList || row < 0)
+        return;
+    if (row < frames.size() && contentEditable)
+        selectResource(frames.at(row)->content);
+    if (column == listColumnName && contentEditable && row < resourceList->rowCount()) {
+        if (QTableWidgetItem *item = resourceList->item(row, listColumnName))
+            resourceList->editItem(item); // a single click renames
+    }
+}
+
+void ItemDetailPanel::onTitleEdited(int row, int column)
+{
+    if (updatingResourceList || column != listColumnName || row < 0 || row >= frames.size())
+        return;
+    const QTableWidgetItem *item = resourceList->item(row, column);
+    frames.at(row)->title = item ? item->text().trimmed() : QString();
+    if (frames.at(row)->title.isEmpty() && !titleRefillPending) {
+        // A blank name shows the default name again; refill once the editor has closed.
+        titleRefillPending = true;
+        QTimer::singleShot(0, this, [this] {
+            titleRefillPending = false;
+            rebuildResourceList();
+        });
+    }
+    emit detailChanged();
+}
+
+// ---- Selection and the commands on the selected resource ----------------------------------
+
+void ItemDetailPanel::selectResource(QWidget *content)
+{
+    // Widgets of a cached workspace, or on their way out, cannot be selected.
+    if (!isShown(content))
+        return;
+    selectionActive = true;
+    selectedWidget = content;
+    rebuildResourceList();
+    emit detailChanged();
+}
+
+void ItemDetailPanel::scrollToResource(QWidget *content)
+{
+    if (!isShown(content))
+        return;
+    contentLayout->activate();
+    scrollArea->ensureWidgetVisible(content, 0, UiMetrics::px(8));
+}
+
+bool ItemDetailPanel::resourceSelectionActive() const
+{
+    return selectedWidget && selectionActive;
+}
+
+void ItemDetailPanel::setResourceSelectionActive(bool active)
+{
+    selectionActive = active;
+}
+
+void ItemDetailPanel::discardFrame(ResourceFrame *frame)
+{
+    signatureFragments.remove(frame->content);
+    frame->content->disconnect(this);
+    QWidget *focus = QApplication::focusWidget();
+    if (focus && frame->isAncestorOf(focus))
+        focus->clearFocus();
+    frame->hide();
+    frame->deleteLater();
+}
+
+void ItemDetailPanel::removeContentWidget(QWidget *content)
+{
+    ResourceFrame *frame = frameForContent(content);
+    const int index = frame ? contentLayout->indexOf(frame) : -1;
+    if (index < 0)
+        return;
+    contentLayout->removeWidget(frame);
+    if (auto *text = qobject_cast<TextAttachmentWidget *>(content))
+        textWidgets.removeAll(text);
+    attachmentWidgets.removeAll(content);
+
+    if (selectedWidget == content) {
+        selectedWidget = nullptr;
+        // The resource that moved into the removed position, else the one above it.
+        for (int i = std::min(index, contentLayout->count() - 1); i >= 0; --i) {
+            if (auto *next = qobject_cast<ResourceFrame *>(contentLayout->itemAt(i)->widget())) {
+                selectedWidget = next->content;
+                break;
+            }
+        }
+    }
+    discardFrame(frame);
+    rebuildResourceList();
+    if (frames.isEmpty())
+        workspaceCache.remove(currentWorkspaceId);
+    emit detailChanged();
+}
+
+bool ItemDetailPanel::removeSelectedResource()
+{
+    if (!selectionActive || !selectedWidget)
+        return false;
+    removeContentWidget(selectedWidget);
+    return true;
+}
+
+bool ItemDetailPanel::canMoveSelectedResource(int delta) const
+{
+    if (!selectionActive || !selectedWidget || (delta != 1 && delta != -1))
+        return false;
+    const int index = layoutIndexOf(selectedWidget);
+    if (index < 0)
+        return false;
+    const int target = index + delta;
+    return target >= 0 && target <= contentLayout->count() - 2;
+}
+
+bool ItemDetailPanel::moveSelectedResource(int delta)
+{
+    if (!canMoveSelectedResource(delta))
+        return false;
+    ResourceFrame *frame = frameForContent(selectedWidget);
+    const int index = contentLayout->indexOf(frame);
+    contentLayout->removeWidget(frame);
+    contentLayout->insertWidget(index + delta, frame);
+    rebuildWidgetCollections(); // keeps the notes in on-screen order
+    rebuildResourceList();
+    emit detailChanged();
+    return true;
+}
+
+bool ItemDetailPanel::canRevealSelectedResource() const
+{
+    return qobject_cast<FileAttachmentWidget *>(selectedWidget.data()) != nullptr;
+}
+
+bool ItemDetailPanel::revealSelectedResource()
+{
+    auto *file = qobject_cast<FileAttachmentWidget *>(selectedWidget.data());
+    if (!file || file->location().isEmpty() || !QFileInfo::exists(file->location()))
+        return false;
+    file->revealResource();
+    return true;
+}
+
+void ItemDetailPanel::setContentEditable(bool editable)
+{
+    contentEditable = editable;
+    if (editable) {
+        resourceList->setEditTriggers(
+            QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+    } else {
+        resourceList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        updatingResourceList = true;
+        resourceList->clearSelection();
+        resourceList->setCurrentCell(-1, -1);
+        updatingResourceList = false;
+        selectionActive = false;
+    }
+    for (ResourceFrame *frame : std::as_const(frames)) {
+        if (auto *resource = qobject_cast<ResourceWindow *>(frame->content))
+            resource->setEditingEnabled(editable);
+    }
+}
+
+void ItemDetailPanel::setAttachmentActionsEnabled(bool enabled)
+{
+    for (QWidget *widget : std::as_const(attachmentWidgets))
+        widget->setEnabled(enabled);
+}
+
+void ItemDetailPanel::setResourceListVisible(bool visible)
+{
+    resourceList->setVisible(visible);
+}
+
+bool ItemDetailPanel::isResourceListVisible() const
+{
+    return !resourceList->isHidden();
+}
+
+void ItemDetailPanel::setAttachments(const QList<Attachment> &)
+{
+}
+
+// ---- Per-item workspaces ------------------------------------------------------------------
+
+void ItemDetailPanel::releaseFocusInside()
+{
+    // Lets a location field that is being edited commit while its workspace is still whole.
+    QWidget *focus = QApplication::focusWidget();
+    if (focus && contentWidget->isAncestorOf(focus))
+        focus->clearFocus();
+}
+
+void ItemDetailPanel::clearContent()
+{
+    QList<ResourceFrame *> shown;
+    for (int i = 0; i < contentLayout->count(); ++i) {
+        if (auto *frame = qobject_cast<ResourceFrame *>(contentLayout->itemAt(i)->widget()))
+            shown.append(frame);
+    }
+    for (ResourceFrame *frame : std::as_const(shown)) {
+        contentLayout->removeWidget(frame);
+        discardFrame(frame);
+    }
+    attachmentWidgets.clear();
+    textWidgets.clear();
+    selectedWidget = nullptr;
+    selectionActive = false;
+    if (currentWorkspaceId != 0)
+        workspaceCache.remove(currentWorkspaceId);
+    rebuildResourceList();
+}
+
+void ItemDetailPanel::cacheCurrentWorkspace()
+{
+    if (currentWorkspaceId == 0) {
+        clearContent(); // a draft's resources are never kept
+        return;
+    }
+    rebuildWidgetCollections();
+    if (frames.isEmpty()) {
+        workspaceCache.remove(currentWorkspaceId);
+        return;
+    }
+    releaseFocusInside();
+    const QList<ResourceFrame *> list = frames;
+    for (ResourceFrame *frame : list) {
+        contentLayout->removeWidget(frame);
+        frame->hide();
+    }
+    workspaceCache.insert(currentWorkspaceId, list);
+    frames.clear();
+    textWidgets.clear();
+    attachmentWidgets.clear();
+    selectedWidget = nullptr;
+    rebuildResourceList();
+}
+
+void ItemDetailPanel::restoreCachedWorkspace(const QList<ResourceFrame *> &list)
+{
+    for (ResourceFrame *frame : list) {
+        contentLayout->insertWidget(contentLayout->count() - 1, frame);
+        frame->show();
+    }
+    rebuildWidgetCollections();
+    for (ResourceFrame *frame : list) {
+        if (auto *resource = qobject_cast<ResourceWindow *>(frame->content))
+            resource->setEditingEnabled(contentEditable);
+    }
+    selectedWidget = list.isEmpty() ? nullptr : list.first()->content;
+    selectionActive = !list.isEmpty();
+    rebuildResourceList();
+}
+
+void ItemDetailPanel::activateWorkspace(qint64 itemId, const QList<ContentBlock> &blocks)
+{
+    if (itemId == currentWorkspaceId)
+        return; // the widgets on screen, with any unsaved edits, stay
+    cacheCurrentWorkspace();
+    currentWorkspaceId = itemId;
+    const QList<ResourceFrame *> cached = workspaceCache.value(itemId);
+    if (!cached.isEmpty()) {
+        restoreCachedWorkspace(cached);
+        return;
+    }
+    setContentBlocks(blocks);
+    if (itemId != 0)
+        workspaceCache.insert(itemId, frames);
+}
+
+void ItemDetailPanel::clearWorkspace(qint64 itemId)
+{
+    if (itemId == currentWorkspaceId) {
+        clearContent();
+        currentWorkspaceId = 0;
+    }
+    const QList<ResourceFrame *> cached = workspaceCache.take(itemId);
+    for (ResourceFrame *frame : cached)
+        discardFrame(frame);
+}

@@ -1,0 +1,156 @@
+#pragma once
+
+#include "Records.h"
+
+#include <QHash>
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+class FileAttachmentWidget;
+class QMimeData;
+class QScrollArea;
+class QSplitter;
+class QTableWidget;
+class QUrl;
+class QVBoxLayout;
+class ResourceFrame;
+class TextAttachmentWidget;
+class UrlAttachmentWidget;
+
+// The workspace of the selected item: its resources (notes, files, folders, links) as a stack of
+// selectable frames, with a numbered resource list beside it. Each item visited keeps its own
+// frames in a cache, so switching between items keeps unsaved text, cursor and undo history.
+// The panel never touches storage: it shows the blocks it is given and reports through
+// detailChanged().
+class ItemDetailPanel : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit ItemDetailPanel(QWidget *parent = nullptr);
+    ~ItemDetailPanel() override;
+
+    // Separator of the notes in detail().
+    static QString editorBreak();
+
+    // Per-item workspaces.
+    void activateWorkspace(qint64 itemId, const QList<ContentBlock> &blocks);
+    void clearWorkspace(qint64 itemId);
+
+    // Resources as content blocks.
+    void setContentBlocks(const QList<ContentBlock> &blocks);
+    QList<ContentBlock> contentBlocks() const;
+    // The current blocks as compact JSON text: equal for workspaces that would save the same
+    // blocks.
+    QString contentSignature() const;
+    QString detail() const;
+    void setDetail(const QString &text);
+
+    // Selection and the commands that act on the selected resource.
+    bool resourceSelectionActive() const;
+    void setResourceSelectionActive(bool active);
+    bool removeSelectedResource();
+    bool canMoveSelectedResource(int delta) const;
+    bool moveSelectedResource(int delta);
+    bool canRevealSelectedResource() const;
+    bool revealSelectedResource();
+
+    void setContentEditable(bool editable);
+    bool isContentEditable() const { return contentEditable; }
+    void setAttachmentActionsEnabled(bool enabled);
+    void setResourceListVisible(bool visible);
+    bool isResourceListVisible() const;
+    // Resources reach the panel only as content blocks; this accepts a list and ignores it.
+    void setAttachments(const QList<Attachment> &attachments);
+
+    // Adding resources.
+    void addTimestampedTextAttachment();
+    void addFileAttachment();
+    void addFolderAttachment();
+    void addUrlAttachment();
+    void addTextAttachment();
+    void addImageAttachment();
+    void addPathAttachment(bool folder, const QString &path);
+    void addTextFileAttachment(const QString &path);
+
+    // What is on screen.
+    qint64 currentWorkspace() const { return currentWorkspaceId; }
+    QList<ResourceFrame *> resourceFrames() const { return frames; }
+    QWidget *selectedResource() const { return selectedWidget; }
+    QTableWidget *resourceTable() const { return resourceList; }
+    QScrollArea *resourceScrollArea() const { return scrollArea; }
+    bool hasCachedWorkspace(qint64 itemId) const { return workspaceCache.contains(itemId); }
+
+signals:
+    void detailChanged();
+    void fileAttachmentRequested(const QString &filePath);
+    void urlAttachmentRequested(const QString &url);
+    void attachmentRemovalRequested(qint64 attachmentId);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    struct SignatureFragment {
+        int type = 0;
+        QString value;
+        QString summary;
+        QString json;
+    };
+
+    void buildResourceList();
+    TextAttachmentWidget *insertTextAttachment(int layoutIndex);
+    FileAttachmentWidget *insertFileWidget(
+        const Attachment &attachment, bool folder, int index, const QString &title);
+    UrlAttachmentWidget *insertUrlWidget(
+        const Attachment &attachment, int index, const QString &title);
+    ResourceFrame *insertFrame(QWidget *content, int layoutIndex, const QString &title);
+    ResourceFrame *frameForContent(QWidget *content) const;
+    int layoutIndexOf(QWidget *content) const;
+    int insertionIndex() const;
+    bool isShown(QWidget *content) const;
+
+    void selectResource(QWidget *content);
+    void scrollToResource(QWidget *content);
+    void rebuildResourceList();
+    void rebuildWidgetCollections();
+    void removeContentWidget(QWidget *content);
+    QString resourceSummary(QWidget *content) const;
+    void installDropFilter(QWidget *widget);
+    void clearContent();
+    void discardFrame(ResourceFrame *frame);
+    void releaseFocusInside();
+    void cacheCurrentWorkspace();
+    void restoreCachedWorkspace(const QList<ResourceFrame *> &list);
+
+    void onCurrentCellChanged(int row);
+    void onCellClicked(int row, int column);
+    void onTitleEdited(int row, int column);
+
+    bool acceptsDrop(const QMimeData *mime) const;
+    void handleDroppedUrls(QObject *target, const QList<QUrl> &urls);
+
+    QVBoxLayout *contentLayout = nullptr;
+    QScrollArea *scrollArea = nullptr;
+    QWidget *contentWidget = nullptr;
+    QSplitter *splitter = nullptr;
+    QTableWidget *resourceList = nullptr;
+    QList<ResourceFrame *> frames;
+    QList<TextAttachmentWidget *> textWidgets;
+    QList<QWidget *> attachmentWidgets;
+    QPointer<QWidget> selectedWidget;
+    bool contentEditable = true;
+    bool updatingResourceList = false;
+    bool selectionActive = false;
+    bool titleRefillPending = false;
+    qint64 currentWorkspaceId = 0;
+    QHash<qint64, QList<ResourceFrame *>> workspaceCache;
+
+    // Escaped JSON of each resource's block, reused while the block is unchanged: a long note
+    // would otherwise be escaped again on every keystroke anywhere in the window.
+    mutable QHash<const QWidget *, SignatureFragment> signatureFragments;
+};
