@@ -31,6 +31,19 @@ DataItem readItem(const QSqlQuery &query)
     return item;
 }
 
+// Binds pid, sortid, here, cont, remark, favorite, desc in this order: the shared middle of the
+// INSERT and UPDATE statements.
+void bindFields(QSqlQuery &query, const DataItem &item)
+{
+    query.addBindValue(item.pid);
+    query.addBindValue(item.sortid);
+    query.addBindValue(sqlText(item.here));
+    query.addBindValue(sqlText(item.cont));
+    query.addBindValue(sqlText(item.remark));
+    query.addBindValue(item.favorite ? 1 : 0);
+    query.addBindValue(sqlText(item.desc));
+}
+
 } // namespace
 
 DataItemRepository::DataItemRepository(Database *database)
@@ -186,13 +199,7 @@ qint64 DataItemRepository::insert(DataItem item, QString *error)
         return 0;
     }
     query.addBindValue(item.iid);
-    query.addBindValue(item.pid);
-    query.addBindValue(item.sortid);
-    query.addBindValue(sqlText(item.here));
-    query.addBindValue(sqlText(item.cont));
-    query.addBindValue(sqlText(item.remark));
-    query.addBindValue(item.favorite ? 1 : 0);
-    query.addBindValue(sqlText(item.desc));
+    bindFields(query, item);
     if (!run(query, error))
         return 0;
     return item.iid;
@@ -205,13 +212,7 @@ bool DataItemRepository::update(const DataItem &item, QString *error)
                                       "cont = ?, remark = ?, favorite = ?, \"desc\" = ? "
                                       "WHERE iid = ?")))
         return fail(error, query.lastError().text());
-    query.addBindValue(item.pid);
-    query.addBindValue(item.sortid);
-    query.addBindValue(sqlText(item.here));
-    query.addBindValue(sqlText(item.cont));
-    query.addBindValue(sqlText(item.remark));
-    query.addBindValue(item.favorite ? 1 : 0);
-    query.addBindValue(sqlText(item.desc));
+    bindFields(query, item);
     query.addBindValue(item.iid);
     return run(query, error);
 }
