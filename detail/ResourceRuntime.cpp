@@ -30,8 +30,8 @@ ExternalProcessResourceRuntime::ExternalProcessResourceRuntime(QObject *parent)
 
 ExternalProcessResourceRuntime::~ExternalProcessResourceRuntime()
 {
-    // Stop the running jobs here, while the hash and the callbacks still exist: a QProcess that
-    // is destroyed while running would otherwise report its end into a half-destroyed runtime.
+    // Running programs get the same chance to end as on cancel, all within one grace period;
+    // left to QProcess's own destructor they would be killed outright.
     const auto processes = std::exchange(m_processes, {});
     for (QProcess *process : processes) {
         process->disconnect(this);
