@@ -245,7 +245,12 @@ void ItemDetailPanel::scrollToResource(QWidget *content)
 {
     if (!isShown(content))
         return;
-    contentLayout->activate();
+    // The new frame's height reaches the scroll range through posted layout requests (the
+    // content widget's, then the scroll area's); run them now so the range covers the frame.
+    for (int pass = 0; pass < 2; ++pass) {
+        contentLayout->activate();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    }
     scrollArea->ensureWidgetVisible(content, 0, UiMetrics::px(8));
 }
 

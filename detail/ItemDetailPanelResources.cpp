@@ -200,6 +200,10 @@ void ItemDetailPanel::addPathAttachment(bool folder, const QString &path)
     selectedWidget = file;
     selectionActive = true;
     QTimer::singleShot(0, file, [this, file] {
+        // Several files dropped at once each queue this; only the last one added, which is
+        // still the selected one, is scrolled to and picked again.
+        if (selectedWidget != file)
+            return;
         scrollToResource(file);
         selectResource(file);
     });
