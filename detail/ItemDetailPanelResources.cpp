@@ -98,10 +98,11 @@ TextAttachmentWidget *ItemDetailPanel::insertTextAttachment(int layoutIndex)
     auto *text = new TextAttachmentWidget(contentWidget);
     installDropFilter(text);
     insertFrame(text, layoutIndex, QString());
+    // Keeps the notes in on-screen order: count the notes above the new one.
     qsizetype position = 0;
-    for (TextAttachmentWidget *other : std::as_const(textWidgets)) {
-        const int index = layoutIndexOf(other);
-        if (index >= 0 && index < layoutIndex)
+    for (int i = 0; i < layoutIndex && i < contentLayout->count(); ++i) {
+        const auto *frame = qobject_cast<ResourceFrame *>(contentLayout->itemAt(i)->widget());
+        if (frame && qobject_cast<TextAttachmentWidget *>(frame->content))
             ++position;
     }
     textWidgets.insert(position, text);

@@ -1,0 +1,214 @@
+// Timings of the detail workspace: loading many resources, the content signature that the main
+// window reads on every keystroke, and the column preview of a long note.
+//
+// Run from a release build with QT_QPA_PLATFORM=offscreen.
+
+#include "ItemDetailPanel.h"
+#include "ResourceFrame.h"
+#include "TextAttachmentWidget.h"
+#include "TextColumnPreview.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const qsizetype n = values.size();
+    return n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2.0;
+}
+
+// Runs `prepare` untimed, then `work` timed, `runs` times; prints the median and the range.
+void measure(const char *name, int runs, const std::function<void()> &prepare,
+    const std::function<void()> &work)
+{
+    QList<double> times;
+    for (int i = 0; i < runs; ++i) {
+        if (prepare)
+            prepare();
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        times.append(timer.nsecsElapsed() / 1e6);
+    }
+    const auto [low, high] = std::minmax_element(times.cbegin(), times.cend());
+    std::printf("%-58s median %9.3f ms  (min %.3f, max %.3f, %d runs)\n", name, median(times), *low,
+        *high, runs);
+    std::fflush(stdout);
+}
+
+void settle()
+{
+    for (int i = 0; i < 5; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
+}
+
+QString lines(int count, const QString &prefix)
+{
+    QStringList list;
+    list.reserve(count);
+    for (int i = 0; i < count; ++i)
+        list << QStringLiteral("%1 %2: planning notes, 会议记录 and a few more words to wrap")
+                    .arg(prefix)
+                    .arg(i);
+    return list.join(QLatin1Char('\n'));
+}
+
+QString htmlOf(const QString &plain)
+{
+    QTextDocument doc;
+    doc.setPlainText(plain);
+    return doc.toHtml();
+}
+
+QList<ContentBlock> manyBlocks(int count)
+{
+    QList<ContentBlock> blocks;
+    for (int i = 0; i < count; ++i) {
+        ContentBlock block;
+        switch (i % 4) {
+        case 0:
+        case 1:
+            block.type = ContentBlock::Text;
+            block.value = htmlOf(lines(3 + i % 10, QStringLiteral("note %1").arg(i)));
+            break;
+        case 2:
+            block.type = ContentBlock::LocalPath;
+            block.value = QStringLiteral("/nonexistent/velto-bench/file-%1.pdf").arg(i);
+            break;
+        default:
+            block.type = ContentBlock::WebLink;
+            block.value = QStringLiteral("https://example.invalid/page/%1").arg(i);
+            block.summary = QStringLiteral("Page %1").arg(i);
+            break;
+        }
+        blocks.append(block);
+    }
+    return blocks;
+}
+
+struct Window {
+    QWidget window;
+    ItemDetailPanel *panel = nullptr;
+    Window()
+    {
+        auto *layout = new QVBoxLayout(&window);
+        panel = new ItemDetailPanel(&window);
+        layout->addWidget(panel);
+        window.resize(1400, 800);
+        window.show();
+        settle();
+    }
+};
+
+void benchLoading()
+{
+    Window w;
+    const QList<ContentBlock> blocks = manyBlocks(200);
+    measure("setContentBlocks, 200 blocks (call only)", 7, settle,
+        [&] { w.panel->setContentBlocks(blocks); });
+    measure("setContentBlocks, 200 blocks, until shown and laid out", 7, settle, [&] {
+        w.panel->setContentBlocks(blocks);
+        settle();
+    });
+    measure("activateWorkspace, switching between two cached items", 15, nullptr, [&] {
+        static qint64 id = 1;
+        w.panel->activateWorkspace(id, blocks);
+        id = id == 1 ? 2 : 1;
+    });
+}
+
+void benchSignature()
+{
+    Window w;
+    QString plain;
+    int line = 0;
+    while (plain.size() < 1000000)
+        plain += QStringLiteral("Line %1 of the long note, some words here and there 中文内容\n")
+                     .arg(line++);
+    ContentBlock big;
+    big.type = ContentBlock::Text;
+    big.value = htmlOf(plain);
+    ContentBlock small;
+    small.type = ContentBlock::Text;
+    small.value = htmlOf(QStringLiteral("short note"));
+    w.panel->setContentBlocks({big, small});
+    settle();
+    auto *bigNote = qobject_cast<TextAttachmentWidget *>(w.panel->resourceFrames().at(0)->content);
+    auto *smallNote
+        = qobject_cast<TextAttachmentWidget *>(w.panel->resourceFrames().at(1)->content);
+    std::printf("1 MB note: %d lines, %lld characters of text, %lld of HTML\n", line,
+        qlonglong(plain.size()), qlonglong(bigNote->html().size()));
+
+    const auto typeInto = [](TextAttachmentWidget *note) {
+        QTextCursor cursor = note->textEdit()->textCursor();
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(QStringLiteral("x"));
+    };
+    measure("contentSignature, 1 MB note unchanged (every keystroke elsewhere)", 21, nullptr,
+        [&] { w.panel->contentSignature(); });
+    measure(
+        "contentSignature after a keystroke in the small note", 21, [&] { typeInto(smallNote); },
+        [&] { w.panel->contentSignature(); });
+    measure(
+        "contentSignature after a keystroke in the 1 MB note", 7, [&] { typeInto(bigNote); },
+        [&] { w.panel->contentSignature(); });
+    measure("  of which QTextDocument::toHtml of the 1 MB note", 7, nullptr,
+        [&] { bigNote->textEdit()->document()->toHtml(); });
+    measure(
+        "  and the rest (HTML already taken after the keystroke)", 7,
+        [&] {
+            typeInto(bigNote);
+            bigNote->html();
+        },
+        [&] { w.panel->contentSignature(); });
+}
+
+void benchPreview()
+{
+    QTextDocument doc;
+    QFont font;
+    font.setPixelSize(14);
+    doc.setDefaultFont(font);
+    doc.setPlainText(lines(5000, QStringLiteral("line")));
+    TextColumnPreview preview;
+    bool shown = false;
+    measure("TextColumnPreview::prepare, 5,000-line note at 1,100 px", 7, nullptr,
+        [&] { shown = preview.prepare(&doc, 1100); });
+    std::printf("  preview: %d columns, %d bands, %lld segments, content height %d px, shown %d\n",
+        preview.columnCount(), preview.rowCount(), qlonglong(preview.segments().size()),
+        preview.contentHeight(), int(shown));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    // Sections to run may be named on the command line: load, signature, preview.
+    const QStringList wanted = app.arguments().mid(1);
+    const auto runs = [&wanted](const char *name) {
+        return wanted.isEmpty() || wanted.contains(QLatin1String(name));
+    };
+    if (runs("load"))
+        benchLoading();
+    if (runs("signature"))
+        benchSignature();
+    if (runs("preview"))
+        benchPreview();
+    return 0;
+}
