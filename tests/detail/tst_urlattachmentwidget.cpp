@@ -4,7 +4,11 @@
 #include "UrlAttachmentWidget.h"
 #include "support_net/TestHttpServer.h"
 
+#include <algorithm>
+
 #include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QSignalSpy>
 #include <QStringEncoder>
 
@@ -24,6 +28,15 @@ void typeAndConfirm(QLineEdit *edit, const QString &text)
             QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
     }
     QTest::keyClick(edit, Qt::Key_Return);
+}
+
+// True while a summary download of the widget has not finished.
+bool downloadInFlight(const UrlAttachmentWidget &widget)
+{
+    const auto replies
+        = widget.findChild<QNetworkAccessManager *>()->findChildren<QNetworkReply *>();
+    return std::any_of(replies.cbegin(), replies.cend(),
+        [](const QNetworkReply *reply) { return !reply->isFinished(); });
 }
 
 QByteArray page(const QByteArray &head)
@@ -211,7 +224,7 @@ void UrlAttachmentWidgetTest::refreshPages()
 void UrlAttachmentWidgetTest::misbehavingServers()
 {
     const PageDownloadLimits saved = PageDownloadLimits::current();
-    PageDownloadLimits::setCurrent({1024 * 1024, 300, 1000});
+    PageDownloadLimits::setCurrent({1024 * 1024, 1000, 2000});
     auto restore = qScopeGuard([saved]() { PageDownloadLimits::setCurrent(saved); });
 
     TestHttpServer::Response silent;
@@ -246,12 +259,17 @@ void UrlAttachmentWidgetTest::misbehavingServers()
 
     typeAndConfirm(edit, address("/silent"));
     QTRY_COMPARE(server->requestCount("/silent"), 1);
-    QTest::qWait(800);
+    // The download gives up on its own, and nothing is shown.
+    QVERIFY(downloadInFlight(widget));
+    QTRY_VERIFY_WITH_TIMEOUT(!downloadInFlight(widget), 4000);
     QVERIFY(widget.summary().isEmpty());
     QVERIFY(summarised.isEmpty());
 
     typeAndConfirm(edit, address("/trickle"));
-    QTest::qWait(1600);
+    QTRY_COMPARE(server->requestCount("/trickle"), 1);
+    QTest::qWait(1200);
+    QVERIFY(downloadInFlight(widget));
+    QTRY_VERIFY_WITH_TIMEOUT(!downloadInFlight(widget), 4000);
     QVERIFY(widget.summary().isEmpty());
     QVERIFY(summarised.isEmpty());
 

@@ -158,16 +158,18 @@ private:
             break;
         case Response::Endless: {
             socket->write(head(response, -1) + response.body);
-            const QByteArray chunk(64 * 1024, 'x');
-            QObject::connect(socket, &QTcpSocket::bytesWritten, socket, [this, socket, chunk]() {
+            // Paced by a timer rather than by bytesWritten, so that a client that stopped reading
+            // does not keep this thread busy filling socket buffers.
+            auto *pump = new QTimer(socket);
+            QObject::connect(pump, &QTimer::timeout, socket, [this, socket]() {
+                const QByteArray chunk(32 * 1024, 'x');
                 // Safety stop far beyond any limit under test.
-                if (socket->bytesToWrite() < 4 * chunk.size() && endlessBytesSent < (256 << 20)) {
+                if (socket->bytesToWrite() < chunk.size() && endlessBytesSent < (256 << 20)) {
                     socket->write(chunk);
                     endlessBytesSent += chunk.size();
                 }
             });
-            socket->write(chunk);
-            endlessBytesSent += chunk.size();
+            pump->start(1);
             break;
         }
         case Response::Trickle: {
