@@ -137,6 +137,13 @@ void ItemDetailPanel::rebuildResourceList()
     }
     for (ResourceFrame *frame : std::as_const(frames))
         frame->setSelected(frame->content == selectedWidget);
+    // The cache entry of the item on screen follows its additions and removals, so it never
+    // names a frame that is gone.
+    if (currentWorkspaceId != 0 && !frames.isEmpty()) {
+        const auto entry = workspaceCache.find(currentWorkspaceId);
+        if (entry != workspaceCache.end())
+            *entry = frames;
+    }
 
     const bool wasBlocked = resourceList->blockSignals(true);
     updatingResourceList = true;
