@@ -239,7 +239,7 @@ void FileAttachmentWidget::updateAppearance()
     revealButton->setEnabled(!folder && regularFile);
 
     previewPixmap = QPixmap();
-    if (imagePreviewEnabled && !attachment.location.isEmpty())
+    if (imagePreviewEnabled && !folder && !attachment.location.isEmpty())
         readableImage(attachment.location, &previewPixmap);
     updateImagePreview();
 }

@@ -170,7 +170,7 @@ void FileAttachmentWidgetTest::picturePreview()
     FileAttachmentWidget folder(attachmentAt(small), nullptr, true);
     folder.show();
     QCOMPARE(folder.height(), 36);
-    folder.setImagePreviewEnabled(false);
+    folder.setImagePreviewEnabled(true);
     QCOMPARE(folder.height(), 36);
 }
 
