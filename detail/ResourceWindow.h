@@ -5,8 +5,7 @@
 #include <QWidget>
 
 // Common base of the text, file/folder and link resource widgets of the detail workspace.
-class ResourceWindow : public QWidget
-{
+class ResourceWindow : public QWidget {
     Q_OBJECT
 
 public:

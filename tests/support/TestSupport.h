@@ -6,8 +6,8 @@
 
 namespace velto::test {
 
-// Points every per-user location (settings, data, cache) at a private temporary folder and names the
-// application the way the program does, so a test never reads or writes the user's own files.
+// Points every per-user location (settings, data, cache) at a private temporary folder and names
+// the application the way the program does, so a test never reads or writes the user's own files.
 // Call before the application object exists.
 void prepareEnvironment();
 
@@ -19,7 +19,7 @@ QString scratchRoot();
 
 } // namespace velto::test
 
-#define VELTO_TEST_MAIN_WITH(AppClass, TestObject)                                                  \
+#define VELTO_TEST_MAIN_WITH(AppClass, TestObject)                                                 \
     int main(int argc, char **argv)                                                                \
     {                                                                                              \
         velto::test::prepareEnvironment();                                                         \
