@@ -1,5 +1,7 @@
 #include "FileAttachmentWidget.h"
 
+#include "ResourceRow.h"
+
 #include "HostOperations.h"
 #include "ResourceLocation.h"
 #include "UiMetrics.h"
@@ -18,7 +20,6 @@
 
 namespace {
 
-constexpr int rowHeight = 36;
 constexpr int maxWidgetHeight = 240;
 // The allocation limit newer Qt versions use by default; Qt 6.4 stops at 128 MB.
 constexpr int imageAllocationLimitMb = 256;
@@ -62,21 +63,13 @@ FileAttachmentWidget::FileAttachmentWidget(
     , attachment(attachment)
     , folder(folder)
 {
-    setFixedHeight(UiMetrics::px(rowHeight));
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-
-    auto *row = new QWidget(this);
-    row->setFixedHeight(UiMetrics::px(rowHeight));
-    auto *rowLayout = new QHBoxLayout(row);
-    rowLayout->setContentsMargins(0, 0, UiMetrics::px(2), 0);
-    rowLayout->setSpacing(UiMetrics::px(2));
+    QHBoxLayout *rowLayout = buildResourceRow(this);
+    QWidget *row = rowLayout->parentWidget();
 
     locationEdit = new QLineEdit(attachment.location, row);
     locationEdit->setPlaceholderText(
         folder ? QStringLiteral("文件夹路径") : QStringLiteral("文件路径"));
-    locationEdit->setFixedHeight(UiMetrics::px(rowHeight));
+    locationEdit->setFixedHeight(UiMetrics::px(resourceRowHeight));
     locationEdit->setStyleSheet(
         QStringLiteral("QLineEdit { background:#ffffff; color:#202124; border:1px solid #b8c0cc; "
                        "font-size:%1px; padding:%2px %3px; selection-background-color:#316ac5; "
@@ -102,7 +95,6 @@ FileAttachmentWidget::FileAttachmentWidget(
         connect(browseButton, &QPushButton::clicked, this, &FileAttachmentWidget::chooseFile);
     connect(openButton, &QPushButton::clicked, this, &FileAttachmentWidget::openLocation);
     connect(revealButton, &QPushButton::clicked, this, &FileAttachmentWidget::revealLocation);
-    layout->addWidget(row);
 
     previewArea = new QScrollArea(this);
     previewArea->setFrameShape(QFrame::NoFrame);
@@ -117,7 +109,7 @@ FileAttachmentWidget::FileAttachmentWidget(
     previewLabel->installEventFilter(this);
     previewArea->viewport()->installEventFilter(this);
     previewArea->hide();
-    layout->addWidget(previewArea);
+    layout()->addWidget(previewArea);
 
     connect(locationEdit, &QLineEdit::editingFinished, this, &FileAttachmentWidget::locationEdited);
     updateAppearance();
@@ -246,7 +238,7 @@ void FileAttachmentWidget::updateAppearance()
 
 void FileAttachmentWidget::updateImagePreview()
 {
-    const int row = UiMetrics::px(rowHeight);
+    const int row = UiMetrics::px(resourceRowHeight);
     if (imagePreviewEnabled && !previewPixmap.isNull()) {
         if (previewLabel->pixmap().cacheKey() != previewPixmap.cacheKey()) {
             previewLabel->setPixmap(previewPixmap);

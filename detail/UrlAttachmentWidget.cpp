@@ -1,5 +1,7 @@
 #include "UrlAttachmentWidget.h"
 
+#include "ResourceRow.h"
+
 #include "HostOperations.h"
 #include "PageSummary.h"
 #include "ResourceLocation.h"
@@ -16,8 +18,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-constexpr int rowHeight = 36;
 
 bool isWebScheme(const QUrl &url)
 {
@@ -43,20 +43,12 @@ UrlAttachmentWidget::UrlAttachmentWidget(const Attachment &attachment, QWidget *
                       .arg(QString::number(UiMetrics::px(14)), QString::number(UiMetrics::px(4)),
                           QString::number(UiMetrics::px(7))));
 
-    setFixedHeight(UiMetrics::px(rowHeight));
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    auto *row = new QWidget(this);
-    row->setFixedHeight(UiMetrics::px(rowHeight));
-    auto *rowLayout = new QHBoxLayout(row);
-    rowLayout->setContentsMargins(0, 0, UiMetrics::px(2), 0);
-    rowLayout->setSpacing(UiMetrics::px(2));
-    layout->addWidget(row);
+    QHBoxLayout *rowLayout = buildResourceRow(this);
+    QWidget *row = rowLayout->parentWidget();
 
     locationEdit = new QLineEdit(attachment.location, row);
     locationEdit->setPlaceholderText(QStringLiteral("输入或粘贴 URL"));
-    locationEdit->setFixedHeight(UiMetrics::px(rowHeight));
+    locationEdit->setFixedHeight(UiMetrics::px(resourceRowHeight));
     locationEdit->installEventFilter(this);
     rowLayout->addWidget(locationEdit, 1);
 

@@ -11,6 +11,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+using velto::test::typeAndConfirm;
+
 namespace {
 
 Attachment attachmentAt(const QString &location)
@@ -39,20 +41,6 @@ void writePicture(const QString &path, int width, int height)
 QList<RecordingHostOperations::Request> oneRequest(const char *operation, const QString &argument)
 {
     return {{QString::fromLatin1(operation), argument}};
-}
-
-void typeAndConfirm(QLineEdit *edit, const QString &text)
-{
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Delete);
-    // keyClicks handles Latin-1 only; other characters arrive as key events carrying their text.
-    for (const QChar c : text) {
-        if (c.unicode() > 0x20 && c.unicode() < 0x7f)
-            QTest::keyClick(edit, char(c.unicode()));
-        else
-            QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
-    }
-    QTest::keyClick(edit, Qt::Key_Return);
 }
 
 } // namespace

@@ -14,21 +14,9 @@
 
 using velto::test::TestHttpServer;
 
-namespace {
+using velto::test::typeAndConfirm;
 
-void typeAndConfirm(QLineEdit *edit, const QString &text)
-{
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Delete);
-    // keyClicks handles Latin-1 only; other characters arrive as key events carrying their text.
-    for (const QChar c : text) {
-        if (c.unicode() > 0x20 && c.unicode() < 0x7f)
-            QTest::keyClick(edit, char(c.unicode()));
-        else
-            QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
-    }
-    QTest::keyClick(edit, Qt::Key_Return);
-}
+namespace {
 
 // True while a summary download of the widget has not finished.
 bool downloadInFlight(const UrlAttachmentWidget &widget)

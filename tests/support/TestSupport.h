@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QString>
 #include <QTest>
 
@@ -16,6 +17,9 @@ void prepareApplication();
 
 // A private folder for the current test process, removed when the process ends.
 QString scratchRoot();
+
+// Replaces the field's text by typing text key by key (any script), then presses Return.
+void typeAndConfirm(QLineEdit *edit, const QString &text);
 
 } // namespace velto::test
 
