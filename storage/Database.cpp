@@ -118,20 +118,47 @@ QString Database::databaseFilePath(const QString &root)
     return QDir(root).filePath(QStringLiteral("data/velto.db"));
 }
 
-QString Database::chooseRoot() const
+bool Database::isInstalledLayout(const QString &applicationDir)
 {
-    const QString candidate = m_rootOverride.isEmpty()
-        ? QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("here"))
-        : QDir(m_rootOverride).absolutePath();
-    if (QDir().mkpath(QDir(candidate).filePath(QStringLiteral("data"))))
-        return candidate;
+    const QDir bin(applicationDir);
+    return bin.dirName() == QLatin1String("bin")
+        && QFileInfo(bin.filePath(QStringLiteral("../share/velto/installed"))).isFile();
+}
+
+QString Database::chooseDefaultRoot(const QString &applicationDir)
+{
+    // An installed program's folder may well be writable (a prefix in the home folder, a root
+    // session), but data written there would belong to nobody and vanish with the package.
+    if (!isInstalledLayout(applicationDir)) {
+        const QString candidate = QDir(applicationDir).filePath(QStringLiteral("here"));
+        if (QDir().mkpath(QDir(candidate).filePath(QStringLiteral("data"))))
+            return candidate;
+    }
     return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
         .filePath(QStringLiteral("here"));
 }
 
+bool Database::chooseRoot(QString *error)
+{
+    if (m_rootOverride.isEmpty()) {
+        rootPath = chooseDefaultRoot(QCoreApplication::applicationDirPath());
+        return true;
+    }
+    const QString root = QDir(m_rootOverride).absolutePath();
+    if (!QDir().mkpath(QDir(root).filePath(QStringLiteral("data")))) {
+        return fail(error,
+            QStringLiteral("无法使用存储目录“") + QDir::toNativeSeparators(root)
+                + QStringLiteral(
+                    "”：无法在其中创建 data 文件夹。请检查该路径是否为可写的文件夹。"));
+    }
+    rootPath = root;
+    return true;
+}
+
 bool Database::open(QString *error)
 {
-    rootPath = chooseRoot();
+    if (!chooseRoot(error))
+        return false;
     QDir root(rootPath);
     root.mkpath(QStringLiteral("data"));
     root.mkpath(QStringLiteral("attachments"));

@@ -8,8 +8,9 @@ class Database {
 public:
     explicit Database(const QString &connectionName = QStringLiteral("velto-main"));
 
-    // Uses root instead of "here" beside the executable (tests, VELTO_STORAGE_ROOT). The per-user
-    // fallback still applies when "data" cannot be created under it.
+    // Uses root instead of "here" beside the executable (tests, scripts, VELTO_STORAGE_ROOT). An
+    // explicit root is never swapped for another: when "data" cannot be created under it, open()
+    // fails with a message naming it and writes nothing anywhere.
     void setRootOverride(const QString &root);
 
     // Picks the root, opens (or creates) data/velto.db, brings the schema up to date and seeds a
@@ -27,8 +28,18 @@ public:
 
     static QString databaseFilePath(const QString &root);
 
+    // The root used without an override, for a program whose executable lives in applicationDir:
+    // "here" beside the executable, created if needed; "here" under the per-user application data
+    // location when the program runs from an installation or "data" cannot be created beside it.
+    static QString chooseDefaultRoot(const QString &applicationDir);
+
+    // True for an executable in the bin/ folder of an installation prefix, recognised by the marker
+    // file that the install rules put at <prefix>/share/velto/installed. A developer build has no
+    // such file beside it and keeps its data next to the executable.
+    static bool isInstalledLayout(const QString &applicationDir);
+
 private:
-    QString chooseRoot() const;
+    bool chooseRoot(QString *error);
     bool createSchema(QString *error);
     bool migrateColumns(QString *error);
     bool resetWorkspaceOnce(QString *error);

@@ -149,22 +149,65 @@ private slots:
         QCOMPARE(s.items.favorites().size(), 1);
     }
 
-    void unwritableCandidateFallsBackToPerUserLocation()
+    void explicitRootThatCannotBeUsedFailsWithoutWritingElsewhere()
     {
         QTemporaryDir dir;
-        // A regular file where the folder should be: "data" cannot be created under it.
+        const QString perUser
+            = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+        // A regular file where the root (or a folder above it) should be.
         QFile blocker(dir.filePath(QStringLiteral("blocked")));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
-        StorageFixture s(dir.filePath(QStringLiteral("blocked/here")));
-        QVERIFY2(s.open(), qPrintable(s.error));
-        const QString expected
+        QStringList roots {blocker.fileName(), dir.filePath(QStringLiteral("blocked/here"))};
+        // A read-only folder; root ignores permissions, so only an ordinary user can check it.
+        const QString readOnly = dir.filePath(QStringLiteral("readonly"));
+        QVERIFY(QDir().mkpath(readOnly));
+        QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        if (!QFileInfo(readOnly).isWritable())
+            roots << readOnly;
+        for (const QString &root : roots) {
+            StorageFixture s(root);
+            QVERIFY2(!s.open(), qPrintable(root));
+            QVERIFY2(s.error.contains(QDir::toNativeSeparators(root)), qPrintable(s.error));
+            QVERIFY(!QFileInfo::exists(perUser + QStringLiteral("/here")));
+        }
+        QVERIFY(QFileInfo(blocker.fileName()).isFile());
+        QFile::setPermissions(
+            readOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+
+    void defaultRootFallsBackOnlyWhenItMust()
+    {
+        QTemporaryDir dir;
+        const QString perUser
             = QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
                   .filePath(QStringLiteral("here"));
-        QCOMPARE(s.database.rootPath, expected);
-        QVERIFY(QFileInfo::exists(expected + QStringLiteral("/data/velto.db")));
-        s.database.close();
-        QDir(expected).removeRecursively();
+        // A developer build: data beside the executable.
+        const QString build = dir.filePath(QStringLiteral("build/app"));
+        QVERIFY(QDir().mkpath(build));
+        QCOMPARE(Database::chooseDefaultRoot(build), build + QStringLiteral("/here"));
+        QVERIFY(QFileInfo(build + QStringLiteral("/here/data")).isDir());
+        QVERIFY(!Database::isInstalledLayout(build));
+
+        // "data" cannot be created beside the executable: a file named "here" is in the way.
+        const QString blocked = dir.filePath(QStringLiteral("blocked"));
+        QVERIFY(QDir().mkpath(blocked));
+        QFile here(blocked + QStringLiteral("/here"));
+        QVERIFY(here.open(QIODevice::WriteOnly));
+        here.close();
+        QCOMPARE(Database::chooseDefaultRoot(blocked), perUser);
+
+        // An installed copy uses the per-user location although its folder is writable here.
+        const QString bin = dir.filePath(QStringLiteral("prefix/bin"));
+        QVERIFY(QDir().mkpath(bin));
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("prefix/share/velto"))));
+        QVERIFY(!Database::isInstalledLayout(bin)); // no marker yet
+        QFile marker(dir.filePath(QStringLiteral("prefix/share/velto/installed")));
+        QVERIFY(marker.open(QIODevice::WriteOnly));
+        marker.close();
+        QVERIFY(Database::isInstalledLayout(bin));
+        QCOMPARE(Database::chooseDefaultRoot(bin), perUser);
+        QVERIFY(!QFileInfo::exists(bin + QStringLiteral("/here")));
     }
 
     void damagedFilesAreRefusedUntouched()
