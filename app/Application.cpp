@@ -13,6 +13,8 @@ int qMain(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velto"));
     QApplication::setOrganizationName(QStringLiteral("Velto"));
+    // Lets the desktop match the window with the installed menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.velto.Velto"));
     UiMetrics::initialize();
     installApplicationStyle(app);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/velto.svg")));
