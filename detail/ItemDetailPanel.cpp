@@ -360,6 +360,15 @@ bool ItemDetailPanel::revealSelectedResource()
 void ItemDetailPanel::setContentEditable(bool editable)
 {
     contentEditable = editable;
+    // Disabling the widget that holds the keyboard focus moves the focus on, possibly into another
+    // resource, which selects it and rebuilds `frames`: walk a copy, and clear the selection after.
+    const QList<QPointer<ResourceFrame>> walk(frames.cbegin(), frames.cend());
+    for (const QPointer<ResourceFrame> &frame : walk) {
+        if (!frame)
+            continue;
+        if (auto *resource = qobject_cast<ResourceWindow *>(frame->content))
+            resource->setEditingEnabled(editable);
+    }
     if (editable) {
         resourceList->setEditTriggers(
             QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
@@ -370,10 +379,6 @@ void ItemDetailPanel::setContentEditable(bool editable)
         resourceList->setCurrentCell(-1, -1);
         updatingResourceList = false;
         selectionActive = false;
-    }
-    for (ResourceFrame *frame : std::as_const(frames)) {
-        if (auto *resource = qobject_cast<ResourceWindow *>(frame->content))
-            resource->setEditingEnabled(editable);
     }
 }
 

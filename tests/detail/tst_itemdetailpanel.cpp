@@ -12,6 +12,8 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 
+#include <functional>
+
 using namespace paneltest;
 
 namespace {
@@ -41,6 +43,28 @@ QColor pixelAt(QWidget *widget, QPoint point)
     return widget->grab().toImage().pixelColor(point);
 }
 
+// Runs `action` when `watched` is disabled, the way a focus chain moves on from a disabled widget.
+class OnDisabled : public QObject {
+public:
+    OnDisabled(QWidget *watched, std::function<void()> action)
+        : QObject(watched)
+        , action(std::move(action))
+    {
+        watched->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::EnabledChange && !static_cast<QWidget *>(watched)->isEnabled())
+            action();
+        return false;
+    }
+
+private:
+    std::function<void()> action;
+};
+
 } // namespace
 
 class ItemDetailPanelTest : public QObject {
@@ -54,6 +78,7 @@ private slots:
     void movingKeepsResourcesInsideTheList();
     void revealOnlyForExistingFilesAndFolders();
     void readOnlyPanelClearsSelectionAndLocksWidgets();
+    void lockingSurvivesFocusMovingIntoAnotherResource();
 };
 
 void ItemDetailPanelTest::freshPanelOffersOneNote()
@@ -320,6 +345,33 @@ void ItemDetailPanelTest::readOnlyPanelClearsSelectionAndLocksWidgets()
     clickCell(list, 2, 1);
     QCOMPARE(w.selectedIndex(), 2);
     QVERIFY(isEditing(list));
+}
+
+void ItemDetailPanelTest::lockingSurvivesFocusMovingIntoAnotherResource()
+{
+    PanelWindow w;
+    QVERIFY(w.ready());
+    // A cached workspace: its frame list is shared with the cache entry that a rebuild replaces.
+    w.panel->activateWorkspace(7,
+        {linkBlock(QStringLiteral("https://example.invalid/")), textBlock(QStringLiteral("a")),
+            linkBlock(QStringLiteral("https://example.invalid/b")),
+            textBlock(QStringLiteral("b"))});
+    settle();
+    auto *location = w.link(0)->findChild<QLineEdit *>();
+    location->setFocus();
+    QTRY_VERIFY(location->hasFocus());
+    QWidget *selectedBefore = w.panel->selectedResource();
+    new OnDisabled(w.link(0), [&w] { w.text(1)->textEdit()->setFocus(); });
+
+    w.panel->setContentEditable(false);
+    // The focus moved into the next resource while the panel was being locked, which selected it.
+    QVERIFY(w.text(1)->textEdit()->hasFocus());
+    QVERIFY(w.panel->selectedResource() != selectedBefore);
+    QVERIFY(!w.panel->resourceSelectionActive());
+    QCOMPARE(w.panel->resourceTable()->currentRow(), -1);
+    QVERIFY(!w.link(0)->isEnabled() && !w.link(2)->isEnabled());
+    QVERIFY(w.text(1)->textEdit()->isReadOnly() && w.text(3)->textEdit()->isReadOnly());
+    QCOMPARE(w.count(), 4);
 }
 
 VELTO_TEST_MAIN(ItemDetailPanelTest)
