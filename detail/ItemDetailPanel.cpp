@@ -10,8 +10,10 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTableWidget>
+#include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -20,6 +22,8 @@
 namespace {
 constexpr int listColumnNumber = 0;
 constexpr int listColumnName = 1;
+// How long a new resource is kept in view while deferred layouts settle its height.
+constexpr qint64 revealSettleMs = 1500;
 } // namespace
 
 ItemDetailPanel::ItemDetailPanel(QWidget *parent)
@@ -46,6 +50,9 @@ ItemDetailPanel::ItemDetailPanel(QWidget *parent)
     contentLayout->setSpacing(0);
     contentLayout->addStretch(1);
     scrollArea->setWidget(contentWidget);
+    QScrollBar *vertical = scrollArea->verticalScrollBar();
+    connect(vertical, &QScrollBar::rangeChanged, this, &ItemDetailPanel::followReveal);
+    connect(vertical, &QScrollBar::actionTriggered, this, [this] { revealTarget = nullptr; });
 
     splitter->addWidget(resourceList);
     splitter->addWidget(scrollArea);
@@ -242,6 +249,8 @@ void ItemDetailPanel::selectResource(QWidget *content)
     // Widgets of a cached workspace, or on their way out, cannot be selected.
     if (!isShown(content))
         return;
+    if (content != revealTarget)
+        revealTarget = nullptr;
     selectionActive = true;
     selectedWidget = content;
     rebuildResourceList();
@@ -259,6 +268,44 @@ void ItemDetailPanel::scrollToResource(QWidget *content)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     }
     scrollArea->ensureWidgetVisible(content, 0, UiMetrics::px(8));
+}
+
+void ItemDetailPanel::revealNewResource(QWidget *content)
+{
+    revealTarget = content;
+    revealClock.start();
+    revealNow();
+}
+
+void ItemDetailPanel::revealNow()
+{
+    if (!revealTarget || !isShown(revealTarget))
+        return;
+    scrollToResource(revealTarget);
+    // A note taller than the view shows its top; the line being typed on matters more.
+    auto *text = qobject_cast<TextAttachmentWidget *>(revealTarget.data());
+    if (text && text->textEdit()->hasFocus()) {
+        QTextEdit *editor = text->textEdit();
+        const QRect cursor = editor->cursorRect();
+        const QPoint center = editor->viewport()->mapTo(contentWidget, cursor.center());
+        scrollArea->ensureVisible(
+            center.x(), center.y(), 0, cursor.height() / 2 + UiMetrics::px(8));
+    }
+}
+
+void ItemDetailPanel::followReveal()
+{
+    if (!revealTarget || revealQueued)
+        return;
+    if (revealClock.elapsed() > revealSettleMs) {
+        revealTarget = nullptr;
+        return;
+    }
+    revealQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        revealQueued = false;
+        revealNow();
+    });
 }
 
 bool ItemDetailPanel::resourceSelectionActive() const

@@ -2,6 +2,7 @@
 
 #include "Records.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QPointer>
@@ -116,6 +117,12 @@ private:
 
     void selectResource(QWidget *content);
     void scrollToResource(QWidget *content);
+    // A new resource's final height arrives through deferred layouts (a note grows once its text
+    // is laid out); it stays in view, cursor line included, until those have settled or the user
+    // scrolls.
+    void revealNewResource(QWidget *content);
+    void revealNow();
+    void followReveal();
     void rebuildResourceList();
     void rebuildWidgetCollections();
     void removeContentWidget(QWidget *content);
@@ -148,6 +155,9 @@ private:
     bool selectionActive = false;
     bool titleRefillPending = false;
     qint64 currentWorkspaceId = 0;
+    QPointer<QWidget> revealTarget;
+    QElapsedTimer revealClock;
+    bool revealQueued = false;
     QHash<qint64, QList<ResourceFrame *>> workspaceCache;
 
     // Escaped JSON of each resource's block, reused while the block is unchanged: a long note

@@ -149,7 +149,7 @@ void ItemDetailPanel::addTextAttachment()
     selectedWidget = text;
     selectionActive = true;
     rebuildResourceList();
-    QTimer::singleShot(0, text, [this, text] { scrollToResource(text); });
+    QTimer::singleShot(0, text, [this, text] { revealNewResource(text); });
     emit detailChanged();
 }
 
@@ -161,7 +161,7 @@ void ItemDetailPanel::addTimestampedTextAttachment()
     text->insertTimestampAndFocus(
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     rebuildResourceList();
-    QTimer::singleShot(0, text, [this, text] { scrollToResource(text); });
+    QTimer::singleShot(0, text, [this, text] { revealNewResource(text); });
     emit detailChanged();
 }
 
@@ -205,7 +205,7 @@ void ItemDetailPanel::addPathAttachment(bool folder, const QString &path)
         // still the selected one, is scrolled to and picked again.
         if (selectedWidget != file)
             return;
-        scrollToResource(file);
+        revealNewResource(file);
         selectResource(file);
     });
     rebuildResourceList();
@@ -223,8 +223,8 @@ void ItemDetailPanel::addUrlAttachment()
     QTimer::singleShot(0, link, [this, link] {
         if (!isShown(link))
             return;
-        scrollToResource(link);
         link->activateResource();
+        revealNewResource(link);
     });
     emit detailChanged();
 }
@@ -248,7 +248,7 @@ void ItemDetailPanel::addTextFileAttachment(const QString &path)
     selectedWidget = text;
     selectionActive = true;
     rebuildResourceList();
-    QTimer::singleShot(0, text, [this, text] { scrollToResource(text); });
+    QTimer::singleShot(0, text, [this, text] { revealNewResource(text); });
     emit detailChanged();
 }
 
@@ -309,6 +309,9 @@ bool ItemDetailPanel::eventFilter(QObject *watched, QEvent *event)
         drag->acceptProposedAction();
         return true;
     }
+    case QEvent::Wheel:
+        revealTarget = nullptr; // the user scrolls now
+        break;
     case QEvent::Drop: {
         auto *drop = static_cast<QDropEvent *>(event);
         if (!acceptsDrop(drop->mimeData()))

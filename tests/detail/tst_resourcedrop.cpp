@@ -16,6 +16,8 @@
 #include <QTextBlock>
 #include <QUrl>
 
+#include <functional>
+
 using namespace paneltest;
 
 namespace {
@@ -105,6 +107,7 @@ private slots:
     void dropOntoResourceInsertsAfterIt();
     void refusedDrops();
     void commandsInsertAfterSelection();
+    void newNotesEndFullyInView();
 };
 
 void ResourceDropTest::dropAddsResourcesInListOrder()
@@ -339,6 +342,56 @@ void ResourceDropTest::commandsInsertAfterSelection()
     QVERIFY(w.text(2));
     QCOMPARE(w.selectedIndex(), 2);
     QCOMPARE(w.count(), 7);
+}
+
+// With the top of a long workspace in view, a note added after the last resource ends fully
+// visible once every deferred layout has run, the cursor line of a stamped note included.
+void ResourceDropTest::newNotesEndFullyInView()
+{
+    DropFiles files;
+    QVERIFY(files.dir.isValid());
+    PanelWindow w;
+    QVERIFY(w.ready());
+    QScrollArea *area = w.panel->resourceScrollArea();
+    QList<ContentBlock> many;
+    for (int i = 0; i < 30; ++i)
+        many << textBlock(QStringLiteral("n%1").arg(i));
+    const QList<std::function<void()>> adds {
+        [&w] { w.panel->addTimestampedTextAttachment(); },
+        [&] {
+            const auto drop = urlData({QUrl::fromLocalFile(files.json)});
+            QVERIFY(dragAndDrop(area->viewport(), drop.get()));
+        },
+        [&] {
+            const auto drop = urlData({QUrl::fromLocalFile(files.markdown)});
+            QVERIFY(dragAndDrop(area->viewport(), drop.get()));
+        },
+    };
+    for (int i = 0; i < adds.size(); ++i) {
+        w.panel->setContentBlocks(many);
+        settle();
+        area->verticalScrollBar()->setValue(0);
+        adds.at(i)();
+        QTest::qWait(50);
+        settle();
+        QCOMPARE(w.count(), 31);
+        TextAttachmentWidget *note = w.text(30);
+        QVERIFY2(note, qPrintable(QString::number(i)));
+        const int viewport = area->viewport()->height();
+        const int top = note->mapTo(area->viewport(), QPoint(0, 0)).y();
+        QVERIFY2(top >= 0 && top + note->height() <= viewport,
+            qPrintable(QStringLiteral("add %1: note at %2..%3, viewport %4")
+                           .arg(i)
+                           .arg(top)
+                           .arg(top + note->height())
+                           .arg(viewport)));
+        if (note->textEdit()->hasFocus()) {
+            const QRect cursor = note->textEdit()->cursorRect();
+            const QPoint bottom
+                = note->textEdit()->viewport()->mapTo(area->viewport(), cursor.bottomLeft());
+            QVERIFY(bottom.y() < viewport);
+        }
+    }
 }
 
 VELTO_TEST_MAIN(ResourceDropTest)
