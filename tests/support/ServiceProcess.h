@@ -18,8 +18,8 @@ public:
     explicit ServiceProcess(const QString &executable)
     {
         process.setProgram(executable);
-        process.setArguments({QStringLiteral("--port"), QStringLiteral("0"),
-            QStringLiteral("--data"), data.path()});
+        process.setArguments(
+            {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"), data.path()});
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     }
     ~ServiceProcess()
