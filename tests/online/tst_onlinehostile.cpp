@@ -77,6 +77,8 @@ private slots:
             {"trickling body", reply(200, "{", Response::Trickle), Text, timeOut},
             {"endless body", reply(200, "{\"a\":\"", Response::Endless), Text,
                 QStringLiteral("登录失败")},
+            {"declared oversize", reply(200, QByteArray(2 << 20, ' ')), Text,
+                QStringLiteral("登录失败")},
             {"malformed JSON", reply(200, "{\"accessToken\":"), Text, QStringLiteral("登录失败")},
             {"HTML error page", reply(502, "<html><body>Bad gateway</body></html>"), NetworkError,
                 {}},
