@@ -9,6 +9,34 @@
 #include <QStandardPaths>
 #include <QTextStream>
 
+#ifdef Q_OS_UNIX
+#include <QSocketNotifier>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+// Ctrl+C and SIGTERM end the event loop, so the database is closed properly.
+void quitOnTerminationSignals(QCoreApplication &app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+}
+} // namespace
+#endif
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -50,6 +78,9 @@ int main(int argc, char **argv)
         err << "velto-service: " << error << '\n';
         return 1;
     }
+#ifdef Q_OS_UNIX
+    quitOnTerminationSignals(app);
+#endif
     QTextStream out(stdout);
     const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
         ? QStringLiteral("[%1]").arg(address.toString())
