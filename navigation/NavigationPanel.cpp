@@ -237,8 +237,11 @@ void NavigationPanel::collapseIfTemporary()
 
 bool NavigationPanel::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::MouseButtonPress && temporaryExpanded && !collapsed
-        && watched->isWidgetType()) {
+    // Only the press as delivered: Qt hands an unaccepted press on to the parent widgets as new,
+    // non-spontaneous events, and a click on an empty spot of the open panel reaches the window
+    // around it that way; it must not count as a press elsewhere.
+    if (event->type() == QEvent::MouseButtonPress && event->spontaneous() && temporaryExpanded
+        && !collapsed && watched->isWidgetType()) {
         auto *widget = static_cast<QWidget *>(watched);
         if (widget != this && !isAncestorOf(widget))
             QTimer::singleShot(0, this, &NavigationPanel::collapseIfTemporary);

@@ -15,8 +15,8 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
-#include <QStackedWidget>
 #include <QSettings>
+#include <QStackedWidget>
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QToolButton>
