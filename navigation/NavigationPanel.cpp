@@ -124,6 +124,8 @@ NavigationPanel::NavigationPanel(QWidget *parent)
     mainLayout->addWidget(pageStack);
     mainLayout->addSpacing(px(6));
     mainLayout->addWidget(tree, 1);
+    // Takes the height that nothing else uses, so the collapsed column of buttons stays at the top.
+    mainLayout->addStretch(0);
 
     connectQuickAccessList(commonList, 1);
     connectQuickAccessList(recentList, 2);
