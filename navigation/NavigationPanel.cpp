@@ -147,7 +147,7 @@ NavigationPanel::NavigationPanel(QWidget *parent)
     });
     connect(searchEdit, &QLineEdit::returnPressed, this,
         [this] { emit searchSubmitted(searchEdit->text()); });
-    connect(qApp, &QApplication::focusChanged, this, [this] {
+    focusConnection = connect(qApp, &QApplication::focusChanged, this, [this] {
         if (!temporaryExpanded || collapsed)
             return;
         QTimer::singleShot(0, this, [this] {
@@ -164,6 +164,14 @@ NavigationPanel::NavigationPanel(QWidget *parent)
 
     setCollapsed(QSettings().value(collapsedKey, true).toBool());
     updatePageAndTreeLayout();
+}
+
+// Closing a shown panel moves the focus while QWidget's destructor runs, when this object is no
+// longer a NavigationPanel: stop listening to the application first.
+NavigationPanel::~NavigationPanel()
+{
+    disconnect(focusConnection);
+    qApp->removeEventFilter(this);
 }
 
 void NavigationPanel::setCollapsed(bool c)

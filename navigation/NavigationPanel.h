@@ -42,6 +42,7 @@ public:
     using ItemProvider = std::function<DataItem(qint64 iid)>;
 
     explicit NavigationPanel(QWidget *parent = nullptr);
+    ~NavigationPanel() override;
 
     void setQuickAccess(const QList<DataItem> &common, const QList<DataItem> &recent,
         const QList<DataItem> &searchResults, bool showSearchPage);
@@ -150,6 +151,7 @@ private:
     QLabel *feedbackStatus = nullptr;
     QPushButton *feedbackSendButton = nullptr;
 
+    QMetaObject::Connection focusConnection;
     ChildrenProvider childrenProvider;
     ItemProvider itemProvider;
 };

@@ -143,8 +143,20 @@ void NavigationPanel::forgetTreeRow(QTreeWidgetItem *row)
 
 // Makes the children of parent (the top level when null) exactly `children`, in that order,
 // keeping the rows (and their opened branches) that stay.
-void NavigationPanel::syncChildren(QTreeWidgetItem *parent, const QList<DataItem> &children)
+void NavigationPanel::syncChildren(QTreeWidgetItem *parent, const QList<DataItem> &listed)
 {
+    // A row cannot go below itself: with damaged parent links an ancestor of `parent` may be
+    // listed as its child; it stays where it is.
+    QList<DataItem> children;
+    children.reserve(listed.size());
+    for (const DataItem &item : listed) {
+        bool loop = false;
+        for (QTreeWidgetItem *up = parent; up && !loop; up = up->parent())
+            loop = rowIid(up) == item.iid;
+        if (!loop)
+            children.append(item);
+    }
+
     const auto count = [&] { return parent ? parent->childCount() : tree->topLevelItemCount(); };
     const auto at = [&](int i) { return parent ? parent->child(i) : tree->topLevelItem(i); };
     const auto indexOf = [&](QTreeWidgetItem *row) {
