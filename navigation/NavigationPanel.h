@@ -9,7 +9,6 @@
 #include <functional>
 
 class CompactActionButton;
-class QBoxLayout;
 class QCheckBox;
 class QFrame;
 class QHBoxLayout;
