@@ -24,8 +24,8 @@ public:
     // "blocks".
     static QJsonObject itemObject(const DataItem &item, const QList<ContentBlock> &blocks);
 
-    // Reads every item (in pid, sortid, iid order) and its blocks and builds the indented document.
-    // Returns an empty array when cancelled.
+    // The indented document of every item (in pid, sortid, iid order) with its blocks, exactly as
+    // QJsonDocument would write it from itemObject()s. Empty when cancelled.
     static QByteArray build(
         Database *database, qint64 *count = nullptr, const interchange::Progress &progress = {});
 

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSqlError>
 #include <QTemporaryDir>
 
 namespace {
@@ -249,6 +250,48 @@ private slots:
         QVERIFY(!error.isEmpty());
     }
 
+    // The streamed file is byte for byte what QJsonDocument writes from the item objects.
+    void exportMatchesTheJsonWriter()
+    {
+        EmptyStorage fx;
+        QString nasty = QStringLiteral("\"q\" \\ / \b\f\n\r\t 中文 😀 \x7f");
+        nasty += QChar(0x01);
+        nasty += QChar(0xD800); // unpaired surrogates
+        nasty += QChar(0xDC00);
+        nasty += QChar(0x2028);
+        const qint64 ids[] = {1, 9007199254740992LL, 9007199254740993LL, 123456789012345678LL};
+        for (qint64 iid : ids) {
+            DataItem item;
+            item.iid = iid;
+            item.pid = iid == 1 ? 0 : 1;
+            item.here = nasty;
+            item.cont = QStringLiteral("c");
+            item.favorite = iid % 2 == 0;
+            QSqlQuery insert(fx.database.connection());
+            insert.prepare(
+                QStringLiteral("INSERT OR REPLACE INTO data_items(iid, pid, sortid, here, cont, "
+                               "remark, favorite, \"desc\") VALUES (?, ?, 1, ?, 'c', ?, ?, ?)"));
+            for (const QVariant &v : {QVariant(iid), QVariant(item.pid), QVariant(nasty),
+                     QVariant(nasty), QVariant(int(item.favorite)), QVariant(nasty)})
+                insert.addBindValue(v);
+            QVERIFY2(insert.exec(), qPrintable(insert.lastError().text()));
+        }
+        QVERIFY(fx.blocks.replace(1,
+            {{0, 0, 0, 0, nasty, QString()}, {0, 0, 0, 2, QStringLiteral("u"), nasty}}, &fx.error));
+
+        const QByteArray streamed = ExportDocument::build(&fx.database);
+        QJsonArray items;
+        for (const DataItem &item : fx.items.allItems())
+            items.append(ExportDocument::itemObject(item, fx.blocks.byItem(item.iid)));
+        QJsonObject root;
+        root.insert(QStringLiteral("exportedAt"),
+            QJsonDocument::fromJson(streamed).object().value(QStringLiteral("exportedAt")));
+        root.insert(QStringLiteral("format"), QStringLiteral("velto-export-v1"));
+        root.insert(QStringLiteral("items"), items);
+        QCOMPARE(items.size(), 4);
+        QCOMPARE(streamed, QJsonDocument(root).toJson(QJsonDocument::Indented));
+    }
+
     void exportWritesAtomically()
     {
         EmptyStorage fx;
@@ -269,9 +312,10 @@ private slots:
         QCOMPARE(importBytes(fx, empty), interchange::notAnExportMessage());
 
         // A cancelled export leaves the old file exactly as it was.
-        fx.sql(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
-                              "WHERE i < 2500) INSERT INTO data_items(iid, pid, sortid, here, cont) "
-                              "SELECT i, 0, i, 'item', '' FROM n"));
+        fx.sql(
+            QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                           "WHERE i < 2500) INSERT INTO data_items(iid, pid, sortid, here, cont) "
+                           "SELECT i, 0, i, 'item', '' FROM n"));
         result = ExportDocument::write(
             &fx.database, path, [](qint64 done, qint64) { return done < 1000; });
         QVERIFY(result.cancelled && !result.ok);
