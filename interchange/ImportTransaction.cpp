@@ -1,6 +1,7 @@
 #include "ImportTransaction.h"
 
 #include "Database.h"
+#include "ImportStatements.h"
 #include "Records.h"
 #include "SqlSupport.h"
 #include "SqlText.h"
@@ -71,8 +72,8 @@ bool ImportTransaction::loadBytes(const QByteArray &bytes, QString *error)
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
     const QJsonObject root = document.object();
-    const QJsonValue format = root.value(QStringLiteral("format"));
-    const QJsonValue items = root.value(QStringLiteral("items"));
+    const QJsonValue format = root.value(QLatin1String("format"));
+    const QJsonValue items = root.value(QLatin1String("items"));
     if (parseError.error != QJsonParseError::NoError || !format.isString()
         || format.toString() != QLatin1String(interchange::exportFormatTag()) || !items.isArray()
         || items.toArray().isEmpty())
@@ -134,8 +135,8 @@ bool ImportTransaction::insertEntries(QString *error, const interchange::Progres
     for (qsizetype i = 0; i < count; ++i) {
         const QJsonObject object = m_items.at(i).toObject();
         Entry &entry = entries[size_t(i)];
-        entry.id = fileId(object.value(QStringLiteral("id")));
-        entry.parentId = fileId(object.value(QStringLiteral("parentId")));
+        entry.id = fileId(object.value(QLatin1String("id")));
+        entry.parentId = fileId(object.value(QLatin1String("parentId")));
         if (entry.id < 1 || entry.parentId == 0)
             visits.push({1, i});
         else
@@ -145,15 +146,20 @@ bool ImportTransaction::insertEntries(QString *error, const interchange::Progres
     }
 
     const QSqlDatabase db = m_database->connection();
-    QSqlQuery itemInsert(db);
-    QSqlQuery blockInsert(db);
-    if (!itemInsert.prepare(QStringLiteral("INSERT INTO data_items(iid, pid, sortid, here, cont, "
-                                           "remark, favorite, \"desc\") VALUES (?, ?, ?, ?, ?, ?, "
-                                           "?, ?)")))
-        return sqlsupport::fail(error, itemInsert.lastError().text());
-    if (!blockInsert.prepare(QStringLiteral("INSERT INTO content_blocks(item_iid, sortid, type, "
-                                            "value, summary) VALUES (?, ?, ?, ?, ?)")))
-        return sqlsupport::fail(error, blockInsert.lastError().text());
+    ImportStatement itemInsert;
+    ImportStatement blockInsert;
+    ImportStatement sortQuery;
+    if (!itemInsert.prepare(db,
+            "INSERT INTO data_items(iid, pid, sortid, here, cont, remark, favorite, \"desc\") "
+            "VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
+            error)
+        || !blockInsert.prepare(db,
+            "INSERT INTO content_blocks(item_iid, sortid, type, value, summary) VALUES (?, ?, ?, "
+            "?, ?)",
+            error)
+        || !sortQuery.prepare(
+            db, "SELECT COALESCE(MAX(sortid), 0) + 1 FROM data_items WHERE pid = ?", error))
+        return false;
 
     QHash<qint64, qint64> newIids; // file id -> new iid
     QHash<qint64, qint64> sortIds; // new parent iid -> next free sortid
@@ -181,8 +187,11 @@ bool ImportTransaction::insertEntries(QString *error, const interchange::Progres
         auto slot = sortIds.find(parent);
         if (slot == sortIds.end()) {
             qint64 first = 0;
-            if (!nextSortId(parent, &first, error))
+            sortQuery.bind(0, parent);
+            if (!sortQuery.exec(error))
                 return false;
+            first = sortQuery.hasRow() ? sortQuery.column(0) : 1;
+            sortQuery.reset();
             slot = sortIds.insert(parent, first);
         }
         const qint64 sortid = slot.value()++;
@@ -207,47 +216,39 @@ bool ImportTransaction::insertEntries(QString *error, const interchange::Progres
     return true;
 }
 
-bool ImportTransaction::nextSortId(qint64 pid, qint64 *sortid, QString *error)
-{
-    QSqlQuery query(m_database->connection());
-    query.setForwardOnly(true);
-    if (!query.prepare(
-            QStringLiteral("SELECT COALESCE(MAX(sortid), 0) + 1 FROM data_items WHERE pid = ?")))
-        return sqlsupport::fail(error, query.lastError().text());
-    query.addBindValue(pid);
-    if (!query.exec() || !query.next())
-        return sqlsupport::fail(error, query.lastError().text());
-    *sortid = query.value(0).toLongLong();
-    return true;
-}
-
 // One item and its blocks. Everything that must follow each written item (an index kept in step
 // with data_items, say) belongs here.
-bool ImportTransaction::insertItem(QSqlQuery &items, QSqlQuery &blocks, const QJsonObject &entry,
-    qint64 iid, qint64 pid, qint64 sortid, QString *error)
+bool ImportTransaction::insertItem(ImportStatement &items, ImportStatement &blocks,
+    const QJsonObject &entry, qint64 iid, qint64 pid, qint64 sortid, QString *error)
 {
     // Missing or non-string texts stay null: the NOT NULL columns refuse them.
-    items.bindValue(0, iid);
-    items.bindValue(1, pid);
-    items.bindValue(2, sortid);
-    items.bindValue(3, entry.value(QStringLiteral("name")).toString());
-    items.bindValue(4, entry.value(QStringLiteral("content")).toString());
-    items.bindValue(5, entry.value(QStringLiteral("remark")).toString());
-    items.bindValue(6, entry.value(QStringLiteral("favorite")).toBool() ? 1 : 0);
-    items.bindValue(7, entry.value(QStringLiteral("description")).toString());
-    if (!items.exec())
-        return sqlsupport::fail(error, items.lastError().text());
+    const QString name = entry.value(QLatin1String("name")).toString();
+    const QString content = entry.value(QLatin1String("content")).toString();
+    const QString remark = entry.value(QLatin1String("remark")).toString();
+    const QString description = entry.value(QLatin1String("description")).toString();
+    items.bind(0, iid);
+    items.bind(1, pid);
+    items.bind(2, sortid);
+    items.bind(3, name);
+    items.bind(4, content);
+    items.bind(5, remark);
+    items.bind(6, qint64(entry.value(QLatin1String("favorite")).toBool() ? 1 : 0));
+    items.bind(7, description);
+    if (!items.exec(error))
+        return false;
     const QList<ContentBlock> list
-        = contentBlocksFromJson(entry.value(QStringLiteral("blocks")).toArray());
+        = contentBlocksFromJson(entry.value(QLatin1String("blocks")).toArray());
     for (qsizetype k = 0; k < list.size(); ++k) {
         const ContentBlock &block = list.at(k);
-        blocks.bindValue(0, iid);
-        blocks.bindValue(1, k + 1);
-        blocks.bindValue(2, block.type);
-        blocks.bindValue(3, sqlText(block.value));
-        blocks.bindValue(4, sqlText(block.summary));
-        if (!blocks.exec())
-            return sqlsupport::fail(error, blocks.lastError().text());
+        const QString value = sqlText(block.value);
+        const QString summary = sqlText(block.summary);
+        blocks.bind(0, iid);
+        blocks.bind(1, qint64(k + 1));
+        blocks.bind(2, qint64(block.type));
+        blocks.bind(3, value);
+        blocks.bind(4, summary);
+        if (!blocks.exec(error))
+            return false;
     }
     return true;
 }

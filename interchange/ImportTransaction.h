@@ -8,7 +8,7 @@
 
 class Database;
 class QJsonObject;
-class QSqlQuery;
+class ImportStatement;
 
 // Appends the items of a "velto-export-v1" file to the database in one transaction: either every
 // entry is written or nothing is. Use: load (the file checks), ask the person with entryCount(),
@@ -39,9 +39,8 @@ public:
 
 private:
     bool insertEntries(QString *error, const interchange::Progress &progress);
-    bool insertItem(QSqlQuery &items, QSqlQuery &blocks, const QJsonObject &entry, qint64 iid,
-        qint64 pid, qint64 sortid, QString *error);
-    bool nextSortId(qint64 pid, qint64 *sortid, QString *error);
+    bool insertItem(ImportStatement &items, ImportStatement &blocks, const QJsonObject &entry,
+        qint64 iid, qint64 pid, qint64 sortid, QString *error);
 
     Database *m_database;
     QJsonArray m_items;
