@@ -154,6 +154,7 @@ void DatabaseBackup::startDaily()
             [self, ok, target, error] {
                 if (!self)
                     return;
+                self->m_busy = false;
                 if (ok) {
                     self->prune();
                     emit self->finished(target);
@@ -163,13 +164,14 @@ void DatabaseBackup::startDaily()
             },
             Qt::QueuedConnection);
     }));
+    m_busy = true;
     m_thread->setObjectName(QStringLiteral("velto-backup"));
     m_thread->start(QThread::LowPriority);
 }
 
 bool DatabaseBackup::isRunning() const
 {
-    return m_thread && m_thread->isRunning();
+    return m_busy;
 }
 
 void DatabaseBackup::wait()
@@ -178,4 +180,5 @@ void DatabaseBackup::wait()
         return;
     m_thread->wait();
     m_thread.reset();
+    m_busy = false;
 }

@@ -33,6 +33,7 @@ public:
     // Writes today's backup on a worker thread unless it exists already. Reports through
     // finished() or failed() on this object's thread; never blocks the caller.
     void startDaily();
+    // From startDaily() until finished() or failed() has been emitted.
     bool isRunning() const;
     // Blocks until a started backup has ended (tests, shutdown).
     void wait();
@@ -44,4 +45,5 @@ signals:
 private:
     QString m_root;
     std::unique_ptr<QThread> m_thread;
+    bool m_busy = false; // from the start until the outcome has been delivered
 };
