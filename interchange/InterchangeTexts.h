@@ -59,6 +59,36 @@ inline QString fileTooLargeMessage()
     return QStringLiteral("导入文件超过 1 GiB，无法导入。");
 }
 
+// The window's dialogs.
+inline QString exportDialogTitle()
+{
+    return QStringLiteral("导出数据");
+}
+inline QString exportDefaultFileName()
+{
+    return QStringLiteral("velto-export.json");
+}
+inline QString exportFilters()
+{
+    return QStringLiteral("Velto 导出文件 (*.velto.json);;JSON 文件 (*.json)");
+}
+inline QString importDialogTitle()
+{
+    return QStringLiteral("导入数据");
+}
+inline QString importFilter()
+{
+    return QStringLiteral("Velto 导出文件 (*.velto.json *.json)");
+}
+inline QString restoreQuestionTitle()
+{
+    return QStringLiteral("恢复编辑");
+}
+inline QString restoreQuestion()
+{
+    return QStringLiteral("检测到上次未保存的编辑，是否恢复？");
+}
+
 inline QString cancelledMessage()
 {
     return QStringLiteral("已取消，数据未改变。");
