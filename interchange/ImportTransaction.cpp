@@ -58,11 +58,19 @@ bool ImportTransaction::load(const QString &path, QString *error)
         return sqlsupport::fail(error, file.errorString());
     if (file.size() > maxFileSize)
         return sqlsupport::fail(error, interchange::fileTooLargeMessage());
-    const QByteArray bytes = file.read(maxFileSize + 1);
+    // Read in pieces, so that a pipe or a device that reports no size still stops at the limit.
+    QByteArray bytes;
+    bytes.reserve(file.size());
+    while (!file.atEnd() || file.isSequential()) {
+        const QByteArray piece = file.read(16 << 20);
+        if (piece.isEmpty())
+            break;
+        bytes.append(piece);
+        if (bytes.size() > maxFileSize)
+            return sqlsupport::fail(error, interchange::fileTooLargeMessage());
+    }
     if (file.error() != QFileDevice::NoError)
         return sqlsupport::fail(error, file.errorString());
-    if (bytes.size() > maxFileSize)
-        return sqlsupport::fail(error, interchange::fileTooLargeMessage());
     return loadBytes(bytes, error);
 }
 
