@@ -14,6 +14,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <queue>
@@ -137,8 +138,12 @@ bool ImportTransaction::insertEntries(QString *error, const interchange::Progres
 {
     const qsizetype count = m_items.size();
     std::vector<Entry> entries(static_cast<size_t>(count));
-    QHash<qint64, std::vector<qsizetype>> byParent;
-    QHash<qint64, std::vector<qsizetype>> byId;
+    // (parent id, position) and (id, position) pairs, sorted: the entries waiting for a given id
+    // are one contiguous run, found by binary search, without an allocation per entry.
+    std::vector<std::pair<qint64, qsizetype>> byParent;
+    std::vector<std::pair<qint64, qsizetype>> byId;
+    byParent.reserve(size_t(count));
+    byId.reserve(size_t(count));
     std::priority_queue<Visit, std::vector<Visit>, std::greater<Visit>> visits;
     for (qsizetype i = 0; i < count; ++i) {
         const QJsonObject object = m_items.at(i).toObject();
@@ -148,10 +153,12 @@ bool ImportTransaction::insertEntries(QString *error, const interchange::Progres
         if (entry.id < 1 || entry.parentId == 0)
             visits.push({1, i});
         else
-            byParent[entry.parentId].push_back(i);
+            byParent.emplace_back(entry.parentId, i);
         if (entry.id >= 1)
-            byId[entry.id].push_back(i);
+            byId.emplace_back(entry.id, i);
     }
+    std::sort(byParent.begin(), byParent.end());
+    std::sort(byId.begin(), byId.end());
 
     const QSqlDatabase db = m_database->connection();
     ImportStatement itemInsert;
@@ -171,8 +178,11 @@ bool ImportTransaction::insertEntries(QString *error, const interchange::Progres
 
     QHash<qint64, qint64> newIids; // file id -> new iid
     QHash<qint64, qint64> sortIds; // new parent iid -> next free sortid
-    const auto wake = [&](const std::vector<qsizetype> &waiting, qint64 pass, qsizetype position) {
-        for (qsizetype other : waiting) {
+    const auto wake = [&](const std::vector<std::pair<qint64, qsizetype>> &index, qint64 id,
+                          qint64 pass, qsizetype position) {
+        auto it = std::lower_bound(index.begin(), index.end(), std::make_pair(id, qsizetype(0)));
+        for (; it != index.end() && it->first == id; ++it) {
+            const qsizetype other = it->second;
             if (!entries[size_t(other)].done)
                 visits.push({other > position ? pass : pass + 1, other});
         }
@@ -212,8 +222,8 @@ bool ImportTransaction::insertEntries(QString *error, const interchange::Progres
         ++m_imported;
         if (parent == 0)
             m_selected = iid;
-        wake(byParent.value(entry.id), pass, position);
-        wake(byId.value(entry.id), pass, position);
+        wake(byParent, entry.id, pass, position);
+        wake(byId, entry.id, pass, position);
         if (progress && m_imported % progressStep == 0 && !progress(m_imported, count)) {
             m_cancelled = true;
             return sqlsupport::fail(error, interchange::cancelledMessage());
