@@ -6,6 +6,7 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -81,8 +82,13 @@ DatabaseBackup::~DatabaseBackup()
 bool DatabaseBackup::writeCopy(const QString &databaseFile, const QString &target, QString *error)
 {
     QString text;
-    if (!QFile::exists(databaseFile)) {
+    const QFileInfo source(databaseFile);
+    if (!source.exists()) {
         text = QStringLiteral("数据库文件不存在：") + databaseFile;
+    } else if (QFileInfo(target).exists()
+        && QFileInfo(target).canonicalFilePath() == source.canonicalFilePath()) {
+        // Renaming over the open database would leave its connections writing to a deleted file.
+        text = QStringLiteral("备份文件不能是数据库本身：") + target;
     } else {
         const QString partial = target + QStringLiteral(".part");
         QFile::remove(partial);
