@@ -7,7 +7,8 @@
 #include <QJsonObject>
 #include <QSqlRecord>
 
-// Tests of the import's logic need no durability: without syncing, hundreds of imports take a second.
+// Tests of the import's logic need no durability: without syncing, hundreds of imports take a
+// second.
 inline void fastWrites(StorageFixture &fx)
 {
     fx.sql(QStringLiteral("PRAGMA synchronous = OFF"));
