@@ -10,12 +10,24 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTextDocumentFragment>
 #include <QTimer>
 
 namespace {
 // How long the user pauses before the resources are compared with the stored ones again.
 constexpr int contentCheckDelayMs = 250;
 const QString stampFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+// The blank note an empty workspace shows is no resource of its own: such an item is saved with
+// the time-stamp note like one without any resource.
+bool onlyAnEmptyNote(const QList<ContentBlock> &blocks)
+{
+    if (blocks.size() != 1 || blocks.first().type != ContentBlock::Text)
+        return false;
+    const QString &html = blocks.first().value;
+    return html.size() < 16 * 1024
+        && QTextDocumentFragment::fromHtml(html).toPlainText().trimmed().isEmpty();
+}
+
 } // namespace
 
 int MainWindow::rowCount() const
@@ -342,7 +354,8 @@ void MainWindow::saveCurrent()
     }
 
     QList<ContentBlock> blocks = detailPanelWidget->contentBlocks();
-    if (blocks.isEmpty()) {
+    if (blocks.isEmpty() || onlyAnEmptyNote(blocks)) {
+        blocks.clear();
         ContentBlock stamp;
         stamp.type = ContentBlock::Text;
         stamp.value = QDateTime::currentDateTime().toString(stampFormat);
