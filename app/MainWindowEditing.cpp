@@ -59,7 +59,6 @@ void MainWindow::refresh(qint64 key, int row)
     contentChanged = false;
     renderTable();
     rendering = false;
-
     refreshFavorites();
     refreshNavigationTree();
 

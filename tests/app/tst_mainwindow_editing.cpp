@@ -199,8 +199,7 @@ private slots:
         QVERIFY(insertItems(level(1)));
         ContentBlock note;
         note.type = ContentBlock::Text;
-        note.value
-            = QStringLiteral("<p>") + QString(1 << 20, QLatin1Char('a')) + QStringLiteral("</p>");
+        note.value = bigNote();
         QVERIFY(f->service().replaceContentBlocks(1, {note}, nullptr));
         f.reload();
         auto *text = f->detailPanel()->findChild<TextAttachmentWidget *>();
