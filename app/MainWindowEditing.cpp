@@ -126,8 +126,9 @@ void MainWindow::selectRow(int row)
 {
     if (!itemTable || row < 0 || row >= itemTable->rowCount())
         return;
-    if (dirty && row != currentRow) {
-        // The user cannot leave a row with unsaved edits.
+    if (dirty) {
+        // The user cannot leave a row with unsaved edits; coming back into the edited row (a
+        // click, an editor taking focus) must not take its unsaved state as the stored one.
         if (currentRow >= 0 && currentRow < itemTable->rowCount()) {
             itemTable->setCurrentCell(currentRow, 1);
             itemTable->selectRow(currentRow);
