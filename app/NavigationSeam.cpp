@@ -32,7 +32,9 @@ void NavigationSeam::setSelectedQuickAccess(qint64 iid, bool)
 
 bool NavigationSeam::wantsTreeItems() const
 {
-    return m_widget->isVisibleTo(m_widget->parentWidget()) && !m_collapsed;
+    // The placeholder shows no tree. The sidebar answers whether its tree page is visible (and
+    // then keeps the tree up to date incrementally rather than from allItems()).
+    return false;
 }
 
 void NavigationSeam::setTreeItems(const QList<DataItem> &items)
