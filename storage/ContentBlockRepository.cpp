@@ -1,6 +1,7 @@
 #include "ContentBlockRepository.h"
 
 #include "Database.h"
+#include "SearchIndex.h"
 #include "SqlSupport.h"
 #include "SqlText.h"
 
@@ -66,5 +67,7 @@ bool ContentBlockRepository::replace(
         if (!insert.exec())
             return transaction.abort(insert, error);
     }
+    if (!SearchIndex::syncItem(db, itemIid, error))
+        return false;
     return transaction.commit(error);
 }

@@ -1,5 +1,6 @@
 #include "Database.h"
 
+#include "SearchIndex.h"
 #include "SqlSupport.h"
 
 #include <QCoreApplication>
@@ -156,8 +157,12 @@ bool Database::open(QString *error)
         if (!run(query, QStringLiteral("DROP TABLE IF EXISTS ") + QLatin1String(legacy), error))
             return false;
     }
-    return createSchema(error) && migrateColumns(error) && resetWorkspaceOnce(error)
-        && seedIfNeeded(error);
+    if (!(createSchema(error) && migrateColumns(error) && resetWorkspaceOnce(error)
+            && seedIfNeeded(error)))
+        return false;
+    // The full-text index is a cache: whatever state it is in never keeps the data from opening.
+    SearchIndex::prepare(connection());
+    return true;
 }
 
 bool Database::createSchema(QString *error)

@@ -1,0 +1,162 @@
+#include "SearchIndexBuilder.h"
+
+#include "SearchIndex.h"
+#include "SearchIndexWriter.h"
+#include "SqlSupport.h"
+
+#include <QElapsedTimer>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+#include <QVariant>
+
+namespace {
+
+// One write transaction lasts about this long; then the lock is let go for a moment so that a
+// save on the main connection gets its turn.
+constexpr qint64 batchMilliseconds = 30;
+constexpr unsigned long pauseMilliseconds = 4;
+constexpr int itemsPerRead = 64;
+
+using Outcome = SearchIndexBuilder::Outcome;
+
+qint64 scalar(QSqlDatabase db, const QString &sql)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    return query.exec(sql) && query.next() ? query.value(0).toLongLong() : 0;
+}
+
+// The next few iids after `after`, in ascending order.
+QList<qint64> nextIids(QSqlDatabase db, qint64 after)
+{
+    QList<qint64> iids;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.prepare(
+            QStringLiteral("SELECT iid FROM data_items WHERE iid > ? ORDER BY iid LIMIT ?")))
+        return iids;
+    query.addBindValue(after);
+    query.addBindValue(itemsPerRead);
+    if (!query.exec())
+        return iids;
+    while (query.next())
+        iids.append(query.value(0).toLongLong());
+    return iids;
+}
+
+Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progress,
+    const std::atomic_bool *stop, QString *error)
+{
+    if (!SearchIndex::reset(db, error))
+        return Outcome::Failed;
+    const qint64 total = scalar(db, QStringLiteral("SELECT COUNT(*) FROM data_items"));
+    qint64 done = 0;
+    qint64 last = 0;
+    bool more = true;
+    while (more) {
+        if (stop && stop->load())
+            return Outcome::Stopped;
+        // Reading the items and writing their rows in one write transaction keeps a save made on
+        // the main connection meanwhile from being overwritten with older text.
+        sqlsupport::Transaction transaction(db);
+        if (!transaction.begin(error))
+            return Outcome::Failed;
+        SearchIndexWriter writer(db);
+        if (!writer.prepare(error))
+            return Outcome::Failed;
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < batchMilliseconds) {
+            const QList<qint64> iids = nextIids(db, last);
+            if (iids.isEmpty()) {
+                more = false;
+                if (!SearchIndex::markComplete(db, true, error))
+                    return Outcome::Failed;
+                break;
+            }
+            for (qint64 iid : iids) {
+                if (!writer.write(iid, error))
+                    return Outcome::Failed;
+            }
+            last = iids.constLast();
+            done += iids.size();
+        }
+        if (!transaction.commit(error))
+            return Outcome::Failed;
+        if (progress)
+            progress(qMin(done, qMax(total, done)), qMax(total, done));
+        if (more)
+            QThread::msleep(pauseMilliseconds);
+    }
+    return Outcome::Built;
+}
+
+} // namespace
+
+SearchIndexBuilder::SearchIndexBuilder(const QString &databaseFile, QObject *parent)
+    : QObject(parent)
+    , m_databaseFile(databaseFile)
+{
+}
+
+SearchIndexBuilder::~SearchIndexBuilder()
+{
+    stop();
+}
+
+SearchIndexBuilder::Outcome SearchIndexBuilder::run(const QString &databaseFile,
+    const QString &connectionName, const std::function<void(qint64, qint64)> &progress,
+    const std::atomic_bool *stop, QString *error)
+{
+    Outcome outcome = Outcome::Failed;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+        db.setDatabaseName(databaseFile);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        if (!db.open()) {
+            sqlsupport::fail(error, db.lastError().text());
+        } else {
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA foreign_keys = ON"));
+            SearchIndex::prepare(db);
+            if (SearchIndex::isComplete(db) && SearchIndex::passesIntegrityCheck(db))
+                outcome = Outcome::AlreadyComplete;
+            else
+                outcome = build(db, progress, stop, error);
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(connectionName);
+    return outcome;
+}
+
+void SearchIndexBuilder::start()
+{
+    if (isRunning())
+        return;
+    m_stop = false;
+    const QString file = m_databaseFile;
+    const QString name
+        = QStringLiteral("velto-search-build-%1").arg(reinterpret_cast<quintptr>(this));
+    m_thread.reset(QThread::create([this, file, name] {
+        QString error;
+        const Outcome outcome = run(
+            file, name, [this](qint64 done, qint64 total) { emit progress(done, total); }, &m_stop,
+            &error);
+        emit finished(outcome == Outcome::AlreadyComplete || outcome == Outcome::Built, error);
+    }));
+    m_thread->start(QThread::LowPriority);
+}
+
+void SearchIndexBuilder::stop()
+{
+    if (!m_thread)
+        return;
+    m_stop = true;
+    m_thread->wait();
+}
+
+bool SearchIndexBuilder::isRunning() const
+{
+    return m_thread && m_thread->isRunning();
+}
