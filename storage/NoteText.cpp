@@ -38,7 +38,7 @@ QString decodeEntity(const QString &name)
         {QStringLiteral("lt"), QStringLiteral("<")}, {QStringLiteral("gt"), QStringLiteral(">")},
         {QStringLiteral("quot"), QStringLiteral("\"")},
         {QStringLiteral("apos"), QStringLiteral("'")},
-        {QStringLiteral("nbsp"), QString(QChar(0x00A0))}};
+        {QStringLiteral("nbsp"), QStringLiteral(" ")}};
     return named.value(name);
 }
 
@@ -127,7 +127,9 @@ QString plainTextFromHtml(const QString &html)
                 }
             }
         }
-        if (c == QChar(0x2028) || c == QChar(0x2029))
+        if (c == QChar(0x00A0))
+            out += QLatin1Char(' ');
+        else if (c == QChar(0x2028) || c == QChar(0x2029))
             out += QLatin1Char('\n');
         else if (c != QLatin1Char('\r'))
             out += c;

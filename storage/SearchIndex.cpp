@@ -293,15 +293,23 @@ bool SearchIndex::syncItem(QSqlDatabase db, qint64 iid, QString *error)
 void SearchIndex::prepare(QSqlDatabase db)
 {
     QString error;
-    if (!exec(db, QString::fromUtf8(createStatement), &error))
-        return;
+    bool exists = false;
+    {
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        if (!query.exec(QStringLiteral(
+                "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'search_index'")))
+            return;
+        exists = query.next();
+    }
     // A probe through every column and the index itself: an older layout or a lost shadow table
-    // shows here, and the index is then started afresh.
-    const bool usable
-        = exec(db,
-              QStringLiteral("SELECT rowid, name, content, remark, notes, links, files "
-                             "FROM search_index WHERE search_index MATCH '\"velto\"' LIMIT 1"),
-              &error)
+    // shows here, and the index is then started afresh. So is a table dropped from outside, whose
+    // "complete" marker would otherwise outlive it.
+    const bool usable = exists
+        && exec(db,
+            QStringLiteral("SELECT rowid, name, content, remark, notes, links, files "
+                           "FROM search_index WHERE search_index MATCH '\"velto\"' LIMIT 1"),
+            &error)
         && exec(db, QStringLiteral("SELECT count(*) FROM search_index_docsize"), &error)
         && exec(db, QStringLiteral("SELECT rowid, name FROM search_index LIMIT 1"), &error);
     if (!usable && !reset(db, &error))
