@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -76,7 +77,8 @@ void generate(Database &database, qint64 count)
     QSqlDatabase db = database.connection();
     QSqlQuery(db).exec(QStringLiteral("DELETE FROM data_items"));
     sqlsupport::Transaction transaction(db);
-    transaction.begin(nullptr);
+    if (!transaction.begin(nullptr))
+        std::fprintf(stderr, "begin failed\n");
     QSqlQuery item(db);
     item.prepare(QStringLiteral("INSERT INTO data_items(iid, pid, sortid, here, cont) "
                                 "VALUES (?, ?, ?, ?, ?)"));
@@ -90,9 +92,10 @@ void generate(Database &database, qint64 count)
         item.bindValue(2, iid);
         item.bindValue(3, QStringLiteral("项目 %1").arg(iid));
         item.bindValue(4, QStringLiteral("业务内容 %1").arg(iid));
-        item.exec();
+        if (!item.exec())
+            std::fprintf(stderr, "insert failed: %s\n", qPrintable(item.lastError().text()));
         const QList<QVariantList> blocks = {
-            {0, noteText(random, iid), QString()},
+            {0, noteText(random, iid), QStringLiteral("")},
             {2, QStringLiteral("https://site%1.example.com/page/%2").arg(iid % 997).arg(iid),
                 QStringLiteral("页面摘要 %1").arg(iid)},
         };
@@ -105,8 +108,9 @@ void generate(Database &database, qint64 count)
             block.exec();
         }
     }
-    SearchIndex::reset(db, nullptr);
-    transaction.commit(nullptr);
+    QString error;
+    if (!transaction.commit(&error) || !SearchIndex::reset(db, &error))
+        std::fprintf(stderr, "generation failed: %s\n", qPrintable(error));
 }
 
 double fileMb(const QString &path)

@@ -194,34 +194,36 @@ QList<SearchHit> SearchIndex::search(
     const bool shortText = needle.toUcs4().size() < 3;
     QSqlQuery query(m_database->connection());
     query.setForwardOnly(true);
-    const QString columns = QStringLiteral(
-        "d.iid, d.pid, d.sortid, d.here, d.cont, d.remark, d.favorite, d.\"desc\", "
-        "s.content, s.remark, s.notes, s.links, s.files");
+    const QString itemColumns = QStringLiteral(
+        "d.iid, d.pid, d.sortid, d.here, d.cont, d.remark, d.favorite, d.\"desc\", ");
     if (shortText) {
-        // The trigram index cannot serve fewer than three characters: scan its stored plain text.
+        // The trigram index cannot serve fewer than three characters: scan the plain text it
+        // stores (its content table: c1 content .. c5 files), newest item first, so that a common
+        // character stops after the first rows. ASCII letters match without regard to case.
+        bool hasLetter = false;
+        for (QChar c : needle)
+            hasLetter = hasLetter || (c.unicode() < 128 && c.isLetter());
         QString where;
-        QString rank = QStringLiteral("CASE");
-        const char *const names[otherColumnCount]
-            = {"content", "remark", "notes", "links", "files"};
-        for (int i = 0; i < otherColumnCount; ++i) {
-            const QString test = QStringLiteral("s.") + QLatin1String(names[i])
-                + QStringLiteral(" LIKE ? ESCAPE '\\'");
-            where += (i ? QStringLiteral(" OR ") : QString()) + test;
-            rank += QStringLiteral(" WHEN ") + test + QStringLiteral(" THEN ") + QString::number(i);
+        for (int i = 1; i <= otherColumnCount; ++i) {
+            const QString column = QStringLiteral("s.c") + QString::number(i);
+            const QString test = hasLetter
+                ? QString(column + QStringLiteral(" LIKE ? ESCAPE '\\'"))
+                : QString(QStringLiteral("instr(") + column + QStringLiteral(", ?) > 0"));
+            where += (i > 1 ? QStringLiteral(" OR ") : QString()) + test;
         }
-        rank += QStringLiteral(" ELSE 9 END");
-        if (!query.prepare(QStringLiteral("SELECT ") + columns
-                + QStringLiteral(" FROM search_index s JOIN data_items d ON d.iid = s.rowid WHERE ")
-                + where + QStringLiteral(" ORDER BY ") + rank
-                + QStringLiteral(", d.iid DESC LIMIT ?")))
+        if (!query.prepare(QStringLiteral("SELECT ") + itemColumns
+                + QStringLiteral("s.c1, s.c2, s.c3, s.c4, s.c5 FROM search_index_content s "
+                                 "JOIN data_items d ON d.iid = s.id WHERE ")
+                + where + QStringLiteral(" ORDER BY s.id DESC LIMIT ?")))
             return {};
-        const QString pattern = DataItemRepository::searchPattern(needle);
-        for (int i = 0; i < 2 * otherColumnCount; ++i)
-            query.addBindValue(pattern);
+        const QString bound = hasLetter ? DataItemRepository::searchPattern(needle) : needle;
+        for (int i = 0; i < otherColumnCount; ++i)
+            query.addBindValue(bound);
     } else {
-        if (!query.prepare(QStringLiteral("SELECT ") + columns
+        if (!query.prepare(QStringLiteral("SELECT ") + itemColumns
                 + QStringLiteral(
-                    " FROM (SELECT rowid, content, remark, notes, links, files, "
+                    "s.content, s.remark, s.notes, s.links, s.files FROM (SELECT rowid, content, "
+                    "remark, notes, links, files, "
                     "bm25(search_index, 0.0, 4.0, 3.0, 1.0, 2.0, 2.0) AS score FROM search_index "
                     "WHERE search_index MATCH ? ORDER BY score LIMIT ?) s "
                     "JOIN data_items d ON d.iid = s.rowid ORDER BY s.score, d.iid DESC")))

@@ -28,7 +28,8 @@ public:
     // Items whose content line, remark, notes, links or file names contain text (trimmed, matched
     // literally, ASCII letters without regard to case), best matches first, at most limit of them,
     // leaving out the iids in exclude (the name matches the caller already shows). Texts of one or
-    // two characters are looked up by scanning the indexed plain text. While the index is still
+    // two characters are looked up by scanning the indexed plain text and come newest first, as the
+    // name matches do. While the index is still
     // being built the result covers the items indexed so far (see isComplete).
     QList<SearchHit> search(
         const QString &text, int limit, const QSet<qint64> &exclude = QSet<qint64>()) const;
