@@ -120,11 +120,9 @@ bool SearchIndexWriter::prepare(QString *error)
     return true;
 }
 
-bool SearchIndexWriter::write(qint64 iid, QString *error)
+bool SearchIndexWriter::read(qint64 iid, QStringList *columns, QString *error)
 {
-    m_remove.bindValue(0, iid);
-    if (!sqlsupport::run(m_remove, error))
-        return false;
+    columns->clear();
     m_item.bindValue(0, iid);
     if (!sqlsupport::run(m_item, error))
         return false;
@@ -132,9 +130,8 @@ bool SearchIndexWriter::write(qint64 iid, QString *error)
         m_item.finish();
         return true;
     }
-    const QString name = m_item.value(0).toString();
-    const QString content = m_item.value(1).toString();
-    const QString remark = m_item.value(2).toString();
+    *columns << m_item.value(0).toString() << m_item.value(1).toString()
+             << m_item.value(2).toString();
     m_item.finish();
 
     QStringList notes;
@@ -158,17 +155,26 @@ bool SearchIndexWriter::write(qint64 iid, QString *error)
         }
     }
     m_blocks.finish();
-    auto joined = [](QStringList parts) {
-        parts.removeAll(QString());
-        return parts.join(QLatin1Char('\n'));
-    };
+    for (QStringList *parts : {&notes, &links, &files}) {
+        parts->removeAll(QString());
+        *columns << parts->join(QLatin1Char('\n'));
+    }
+    return true;
+}
+
+bool SearchIndexWriter::write(qint64 iid, QString *error)
+{
+    m_remove.bindValue(0, iid);
+    if (!sqlsupport::run(m_remove, error))
+        return false;
+    QStringList columns;
+    if (!read(iid, &columns, error))
+        return false;
+    if (columns.isEmpty())
+        return true;
     m_insert.bindValue(0, iid);
-    m_insert.bindValue(1, name);
-    m_insert.bindValue(2, content);
-    m_insert.bindValue(3, remark);
-    m_insert.bindValue(4, joined(notes));
-    m_insert.bindValue(5, joined(links));
-    m_insert.bindValue(6, joined(files));
+    for (int i = 0; i < columns.size(); ++i)
+        m_insert.bindValue(i + 1, columns.at(i));
     return sqlsupport::run(m_insert, error);
 }
 
@@ -273,13 +279,108 @@ bool SearchIndex::isComplete(QSqlDatabase db)
 
 bool SearchIndex::markComplete(QSqlDatabase db, bool complete, QString *error)
 {
-    QSqlQuery query(db);
-    if (!query.prepare(complete
+    // Either way a build in progress has nothing left to resume.
+    QSqlQuery marker(db);
+    QSqlQuery frontier(db);
+    if (!marker.prepare(complete
                 ? QStringLiteral("INSERT OR REPLACE INTO app_state(key, value) VALUES (?, '1')")
-                : QStringLiteral("DELETE FROM app_state WHERE key = ?")))
+                : QStringLiteral("DELETE FROM app_state WHERE key = ?"))
+        || !frontier.prepare(QStringLiteral("DELETE FROM app_state WHERE key = ?")))
+        return fail(error, marker.lastError().text() + frontier.lastError().text());
+    marker.addBindValue(completeMarker());
+    frontier.addBindValue(frontierKey());
+    return sqlsupport::run(marker, error) && sqlsupport::run(frontier, error);
+}
+
+QString SearchIndex::frontierKey()
+{
+    return QStringLiteral("search_index_frontier");
+}
+
+qint64 SearchIndex::buildFrontier(QSqlDatabase db)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.prepare(QStringLiteral("SELECT value FROM app_state WHERE key = ?")))
+        return -1;
+    query.addBindValue(frontierKey());
+    bool ok = false;
+    const qint64 value
+        = query.exec() && query.next() ? query.value(0).toString().toLongLong(&ok) : -1;
+    return ok ? value : -1;
+}
+
+bool SearchIndex::setBuildFrontier(QSqlDatabase db, qint64 iid, QString *error)
+{
+    QSqlQuery query(db);
+    if (!query.prepare(
+            QStringLiteral("INSERT OR REPLACE INTO app_state(key, value) VALUES (?, ?)")))
         return fail(error, query.lastError().text());
-    query.addBindValue(completeMarker());
+    query.addBindValue(frontierKey());
+    query.addBindValue(QString::number(iid));
     return sqlsupport::run(query, error);
+}
+
+bool SearchIndex::passesSampleCheck(QSqlDatabase db, int samples)
+{
+    QSqlQuery counts(db);
+    counts.setForwardOnly(true);
+    if (!counts.exec(QStringLiteral("SELECT (SELECT COUNT(*) FROM data_items), "
+                                    "(SELECT COUNT(*) FROM search_index_docsize)"))
+        || !counts.next() || counts.value(0).toLongLong() != counts.value(1).toLongLong())
+        return false;
+    counts.finish();
+    SearchIndexWriter writer(db);
+    QSqlQuery pick(db);
+    QSqlQuery stored(db);
+    QSqlQuery probe(db);
+    pick.setForwardOnly(true);
+    stored.setForwardOnly(true);
+    probe.setForwardOnly(true);
+    QString error;
+    if (!writer.prepare(&error)
+        || !pick.prepare(QStringLiteral("SELECT iid FROM data_items ORDER BY random() LIMIT ?"))
+        || !stored.prepare(
+            QStringLiteral("SELECT c0, c1, c2, c3, c4, c5 FROM search_index_content WHERE id = ?"))
+        || !probe.prepare(
+            QStringLiteral("SELECT 1 FROM search_index WHERE search_index MATCH ? AND rowid = ?")))
+        return false;
+    pick.addBindValue(samples);
+    if (!pick.exec())
+        return false;
+    QList<qint64> iids;
+    while (pick.next())
+        iids << pick.value(0).toLongLong();
+    for (qint64 iid : iids) {
+        QStringList expected;
+        if (!writer.read(iid, &expected, &error) || expected.isEmpty())
+            return false;
+        stored.bindValue(0, iid);
+        if (!stored.exec() || !stored.next())
+            return false;
+        QString phrase;
+        for (int i = 0; i < expected.size(); ++i) {
+            if (stored.value(i).toString() != expected.at(i))
+                return false;
+            const QList<uint> text = expected.at(i).toUcs4();
+            if (phrase.isEmpty() && text.size() >= 3) {
+                const QList<uint> head = text.mid(0, 12);
+                phrase = QString::fromUcs4(
+                    reinterpret_cast<const char32_t *>(head.constData()), head.size());
+            }
+        }
+        stored.finish();
+        if (phrase.isEmpty())
+            continue;
+        // The index itself must lead to the row from a piece of its text.
+        phrase.replace(QLatin1Char('"'), QLatin1String("\"\""));
+        probe.bindValue(0, QString(QStringLiteral("\"") + phrase + QLatin1Char('"')));
+        probe.bindValue(1, iid);
+        if (!probe.exec() || !probe.next())
+            return false;
+        probe.finish();
+    }
+    return true;
 }
 
 bool SearchIndex::syncItem(QSqlDatabase db, qint64 iid, QString *error)
@@ -333,7 +434,8 @@ bool SearchIndex::reset(QSqlDatabase db, QString *error)
     if (!transaction.begin(error))
         return false;
     if (!exec(db, QStringLiteral("DROP TABLE IF EXISTS search_index"), error)
-        || !exec(db, QString::fromUtf8(createStatement), error) || !markComplete(db, false, error))
+        || !exec(db, QString::fromUtf8(createStatement), error) || !markComplete(db, false, error)
+        || !setBuildFrontier(db, 0, error))
         return false;
     return transaction.commit(error);
 }

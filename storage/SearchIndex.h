@@ -50,17 +50,30 @@ public:
     // unusable. Cheap; run at every open. Never fails the open: a read-only file keeps what it has.
     static void prepare(QSqlDatabase db);
 
-    // Drops the index, creates it empty and clears the "complete" marker.
+    // Drops the index, creates it empty, clears the "complete" marker and sets the build to start
+    // from the first item.
     static bool reset(QSqlDatabase db, QString *error);
 
     // FTS5's own integrity check of the index against its stored text. Reads the whole index.
     static bool passesIntegrityCheck(QSqlDatabase db);
 
+    // A cheap check for large indexes, which the full one would lock for too long: the row count
+    // agrees with the items, and for a random sample of items the stored text is what the items
+    // hold now and the index finds the row from a piece of it.
+    static bool passesSampleCheck(QSqlDatabase db, int samples);
+
     static bool isComplete(QSqlDatabase db);
+    // Marks the index complete, or in need of a build from scratch.
     static bool markComplete(QSqlDatabase db, bool complete, QString *error);
+
+    // The last iid an unfinished build has indexed (it resumes after it), or -1 when there is no
+    // build to resume.
+    static qint64 buildFrontier(QSqlDatabase db);
+    static bool setBuildFrontier(QSqlDatabase db, qint64 iid, QString *error);
 
     // The key in app_state whose presence says the index covers every item.
     static QString completeMarker();
+    static QString frontierKey();
 
 private:
     Database *m_database;

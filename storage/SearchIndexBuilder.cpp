@@ -14,8 +14,12 @@ namespace {
 
 // One write transaction lasts about this long; then the lock is let go for a moment so that a
 // save on the main connection gets its turn.
-constexpr qint64 batchMilliseconds = 30;
-constexpr unsigned long pauseMilliseconds = 4;
+constexpr qint64 batchMilliseconds = 25;
+constexpr unsigned long pauseMilliseconds = 8;
+// Up to this many items the full FTS5 integrity check runs at every start (it holds the write
+// lock while it reads the whole index); larger indexes get the sampled check.
+constexpr qint64 fullCheckLimit = 2000;
+constexpr int checkSamples = 64;
 constexpr int itemsPerRead = 64;
 
 using Outcome = SearchIndexBuilder::Outcome;
@@ -48,11 +52,25 @@ QList<qint64> nextIids(QSqlDatabase db, qint64 after)
 Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progress,
     const std::atomic_bool *stop, QString *error)
 {
-    if (!SearchIndex::reset(db, error))
-        return Outcome::Failed;
+    // An unfinished build resumes after the last item it indexed: every item up to there has its
+    // row, written by the build or by a later change.
+    qint64 last = SearchIndex::buildFrontier(db);
+    if (last < 0) {
+        if (!SearchIndex::reset(db, error))
+            return Outcome::Failed;
+        last = 0;
+    }
     const qint64 total = scalar(db, QStringLiteral("SELECT COUNT(*) FROM data_items"));
     qint64 done = 0;
-    qint64 last = 0;
+    {
+        QSqlQuery before(db);
+        before.setForwardOnly(true);
+        if (before.prepare(QStringLiteral("SELECT COUNT(*) FROM data_items WHERE iid <= ?"))) {
+            before.addBindValue(last);
+            if (before.exec() && before.next())
+                done = before.value(0).toLongLong();
+        }
+    }
     bool more = true;
     while (more) {
         if (stop && stop->load())
@@ -82,6 +100,8 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
             last = iids.constLast();
             done += iids.size();
         }
+        if (more && !SearchIndex::setBuildFrontier(db, last, error))
+            return Outcome::Failed;
         if (!transaction.commit(error))
             return Outcome::Failed;
         if (progress)
@@ -119,9 +139,18 @@ SearchIndexBuilder::Outcome SearchIndexBuilder::run(const QString &databaseFile,
         } else {
             QSqlQuery(db).exec(QStringLiteral("PRAGMA foreign_keys = ON"));
             SearchIndex::prepare(db);
-            if (SearchIndex::isComplete(db) && SearchIndex::passesIntegrityCheck(db))
-                outcome = Outcome::AlreadyComplete;
-            else
+            outcome = Outcome::Failed;
+            if (SearchIndex::isComplete(db)) {
+                const bool sound = scalar(db, QStringLiteral("SELECT COUNT(*) FROM data_items"))
+                        <= fullCheckLimit
+                    ? SearchIndex::passesIntegrityCheck(db)
+                    : SearchIndex::passesSampleCheck(db, checkSamples);
+                if (sound)
+                    outcome = Outcome::AlreadyComplete;
+                else
+                    SearchIndex::markComplete(db, false, nullptr);
+            }
+            if (outcome != Outcome::AlreadyComplete)
                 outcome = build(db, progress, stop, error);
             db.close();
         }

@@ -203,9 +203,12 @@ private slots:
             QCOMPARE(s.found(QStringLiteral("durable")), QList<qint64>({iid}));
         }
 
-        // Damaged contents pass a cheap probe but not FTS5's own check, run by the builder.
+        // Damaged contents pass a cheap probe but not FTS5's own check, run by the builder, nor
+        // the sampled check that larger indexes get.
+        QVERIFY(SearchIndex::passesSampleCheck(s.database.connection(), 10));
         s.sql(QStringLiteral("UPDATE search_index_content SET c2 = 'something else'"));
         QVERIFY(!SearchIndex::passesIntegrityCheck(s.database.connection()));
+        QVERIFY(!SearchIndex::passesSampleCheck(s.database.connection(), 10));
         QCOMPARE(SearchIndexBuilder::run(
                      s.databaseFile(), QStringLiteral("check"), {}, nullptr, &s.error),
             SearchIndexBuilder::Outcome::Built);
@@ -230,11 +233,17 @@ private slots:
         // Searching works meanwhile; it covers what has been indexed so far.
         QVERIFY(s.found(QStringLiteral("number 77")).isEmpty());
 
-        std::atomic_bool stop {true};
+        // Stopped after its first batch, a build resumes where it stopped.
+        std::atomic_bool stop {false};
+        qint64 stoppedAt = 0;
+        const auto stopNow = [&](qint64 done, qint64) { stoppedAt = done, stop = true; };
         QCOMPARE(SearchIndexBuilder::run(
-                     s.databaseFile(), QStringLiteral("stopped"), {}, &stop, &s.error),
+                     s.databaseFile(), QStringLiteral("stopped"), stopNow, &stop, &s.error),
             SearchIndexBuilder::Outcome::Stopped);
         QVERIFY(!s.index.isComplete());
+        QVERIFY(stoppedAt > 0 && stoppedAt < 900);
+        QCOMPARE(SearchIndex::buildFrontier(s.database.connection()), stoppedAt);
+        QCOMPARE(s.found(QStringLiteral("number 1")).size(), qMin<qint64>(stoppedAt, 100));
 
         SearchIndexBuilder builder(s.databaseFile());
         QSignalSpy progress(&builder, &SearchIndexBuilder::progress);
@@ -243,6 +252,7 @@ private slots:
         QVERIFY(finished.wait(20000));
         QCOMPARE(finished.first().at(0).toBool(), true);
         QVERIFY(!progress.isEmpty());
+        QVERIFY(progress.first().at(0).toLongLong() > stoppedAt);
         QCOMPARE(progress.last().at(0).toLongLong(), 900);
         QCOMPARE(progress.last().at(1).toLongLong(), 900);
         QVERIFY(s.index.isComplete());
