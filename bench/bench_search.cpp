@@ -176,7 +176,11 @@ int main(int argc, char **argv)
             ++saves;
         }
     });
-    QObject::connect(&builder, &SearchIndexBuilder::finished, &app, &QCoreApplication::quit);
+    QObject::connect(&builder, &SearchIndexBuilder::finished, &app, [&](bool, const QString &text) {
+        if (!text.isEmpty())
+            std::printf("build error: %s\n", qPrintable(text));
+        app.quit();
+    });
     timer.restart();
     builder.start();
     sinceTick.start();
@@ -185,8 +189,9 @@ int main(int argc, char **argv)
     ticker.stop();
     const double buildSeconds = timer.elapsed() / 1000.0;
     const double after = fileMb(file);
-    std::printf("background build: %.1f s (complete: %s); meanwhile longest event-loop stall "
-                "%.1f ms, longest name search %.1f ms, longest save %.1f ms (%d saves, %d failed)\n",
+    std::printf(
+        "background build: %.1f s (complete: %s); meanwhile longest event-loop stall "
+        "%.1f ms, longest name search %.1f ms, longest save %.1f ms (%d saves, %d failed)\n",
         buildSeconds, index.isComplete() ? "yes" : "no", longestTick, longestSearch, longestSave,
         saves, failedSaves);
     std::printf("database: %.1f MB → %.1f MB with the index (+%.1f MB, +%.0f%%)\n", before, after,

@@ -44,7 +44,7 @@ bool ContentBlockRepository::replace(
 {
     const QSqlDatabase db = m_database->connection();
     sqlsupport::Transaction transaction(db);
-    if (!transaction.begin(error))
+    if (!transaction.beginImmediate(error))
         return false;
     QSqlQuery remove(db);
     if (!remove.prepare(QStringLiteral("DELETE FROM content_blocks WHERE item_iid = ?")))

@@ -44,7 +44,7 @@ qint64 writeIndexed(DataItemRepository *items, const std::function<qint64()> &wr
 {
     const QSqlDatabase db = items->database()->connection();
     sqlsupport::Transaction transaction(db);
-    if (!transaction.begin(error))
+    if (!transaction.beginImmediate(error))
         return 0;
     const qint64 iid = write();
     if (iid == 0 || !SearchIndex::syncItem(db, iid, error) || !transaction.commit(error))

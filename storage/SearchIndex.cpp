@@ -72,7 +72,7 @@ bool exec(QSqlDatabase db, const QString &sql, QString *error)
 bool buildInline(QSqlDatabase db, QString *error)
 {
     sqlsupport::Transaction transaction(db);
-    if (!transaction.begin(error))
+    if (!transaction.beginImmediate(error))
         return false;
     SearchIndexWriter writer(db);
     if (!writer.prepare(error))

@@ -78,7 +78,7 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
         // Reading the items and writing their rows in one write transaction keeps a save made on
         // the main connection meanwhile from being overwritten with older text.
         sqlsupport::Transaction transaction(db);
-        if (!transaction.begin(error))
+        if (!transaction.beginImmediate(error))
             return Outcome::Failed;
         SearchIndexWriter writer(db);
         if (!writer.prepare(error))
