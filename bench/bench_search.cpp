@@ -88,7 +88,7 @@ void generate(Database &database, qint64 count)
     QRandomGenerator random(42);
     for (qint64 iid = 1; iid <= count; ++iid) {
         item.bindValue(0, iid);
-        item.bindValue(1, iid <= 100 ? 0 : (iid % 100) + 1);
+        item.bindValue(1, iid <= 100 ? 0 : (iid % 10000) + 1);
         item.bindValue(2, iid);
         item.bindValue(3, QStringLiteral("项目 %1").arg(iid));
         item.bindValue(4, QStringLiteral("业务内容 %1").arg(iid));
