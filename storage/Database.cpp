@@ -2,6 +2,7 @@
 
 #include "SearchIndex.h"
 #include "SqlSupport.h"
+#include "WritePriority.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -148,6 +149,7 @@ bool Database::open(QString *error)
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
     if (!db.open())
         return fail(error, db.lastError().text());
+    preferForegroundConnection(db);
 
     if (!checkIntegrity(db, error))
         return false;

@@ -3,6 +3,7 @@
 #include "SearchIndex.h"
 #include "SearchIndexWriter.h"
 #include "SqlSupport.h"
+#include "WritePriority.h"
 
 #include <QElapsedTimer>
 #include <QSqlError>
@@ -77,6 +78,9 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
             return Outcome::Stopped;
         // Reading the items and writing their rows in one write transaction keeps a save made on
         // the main connection meanwhile from being overwritten with older text.
+        // The program's own connection goes first whenever it waits for the lock.
+        for (int i = 0; i < 200 && foregroundIsWaiting(); ++i)
+            QThread::msleep(5);
         sqlsupport::Transaction transaction(db);
         if (!transaction.beginImmediate(error))
             return Outcome::Failed;
@@ -85,7 +89,7 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
             return Outcome::Failed;
         QElapsedTimer timer;
         timer.start();
-        while (timer.elapsed() < batchMilliseconds) {
+        while (timer.elapsed() < batchMilliseconds && !foregroundIsWaiting()) {
             const QList<qint64> iids = nextIids(db, last);
             if (iids.isEmpty()) {
                 more = false;
@@ -96,9 +100,11 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
             for (qint64 iid : iids) {
                 if (!writer.write(iid, error))
                     return Outcome::Failed;
+                last = iid;
+                ++done;
+                if (foregroundIsWaiting())
+                    break;
             }
-            last = iids.constLast();
-            done += iids.size();
         }
         if (more && !SearchIndex::setBuildFrontier(db, last, error))
             return Outcome::Failed;
