@@ -224,14 +224,14 @@ int main(int argc, char **argv)
         SearchIndex::syncItem(db, next, nullptr);
         SearchIndex::syncItem(db, next, nullptr);
         db.rollback();
-        next += 997;
+        next = 1 + (next + 997) % count;
     });
     const double save = medianMs(21, [&] {
         DataItem item = items.get(next);
         item.remark = QStringLiteral("改");
         service.save(item, nullptr);
         service.replaceContentBlocks(next, service.contentBlocks(next), nullptr);
-        next += 997;
+        next = 1 + (next + 997) % count;
     });
     std::printf("save of one item with its blocks: %.2f ms median, of which the index %.2f ms\n",
         save, sync);
