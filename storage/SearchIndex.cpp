@@ -237,8 +237,13 @@ QList<SearchHit> SearchIndex::search(
         query.addBindValue(literalPhrase(needle));
     }
     query.addBindValue(limit + exclude.size());
-    if (!query.exec())
+    if (!query.exec()) {
+        // A damaged index is rebuilt at the next start rather than failing every search.
+        const QString code = query.lastError().nativeErrorCode();
+        if (code == QLatin1String("11") || code == QLatin1String("267"))
+            markComplete(m_database->connection(), false, nullptr);
         return {};
+    }
 
     QList<SearchHit> hits;
     while (query.next() && hits.size() < limit) {
