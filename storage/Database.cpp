@@ -1,6 +1,8 @@
 #include "Database.h"
 
+#include "SearchIndex.h"
 #include "SqlSupport.h"
+#include "WritePriority.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -174,6 +176,7 @@ bool Database::open(QString *error)
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
     if (!db.open())
         return fail(error, db.lastError().text());
+    preferForegroundConnection(db);
 
     if (!checkIntegrity(db, error))
         return false;
@@ -185,12 +188,16 @@ bool Database::open(QString *error)
     }
     // The common items are read after every change; without this index they cost a scan of the
     // tree. It needs the favorite column, which older files gain in migrateColumns.
-    return createSchema(error) && migrateColumns(error)
-        && run(query,
-            QStringLiteral("CREATE INDEX IF NOT EXISTS idx_data_items_favorite ON data_items(iid) "
-                           "WHERE favorite = 1"),
-            error)
-        && resetWorkspaceOnce(error) && seedIfNeeded(error);
+    if (!(createSchema(error) && migrateColumns(error)
+            && run(query,
+                QStringLiteral("CREATE INDEX IF NOT EXISTS idx_data_items_favorite ON data_items(iid) "
+                               "WHERE favorite = 1"),
+                error)
+            && resetWorkspaceOnce(error) && seedIfNeeded(error)))
+        return false;
+    // The full-text index is a cache: whatever state it is in never keeps the data from opening.
+    SearchIndex::prepare(connection());
+    return true;
 }
 
 bool Database::createSchema(QString *error)
