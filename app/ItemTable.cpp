@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QStyle>
 #include <QStyleFactory>
 #include <QToolButton>
 
@@ -75,6 +76,10 @@ ItemTable::ItemTable(QWidget *parent)
     setColumnWidth(0, px(52));
     setColumnWidth(1, px(210));
     setColumnWidth(3, px(160));
+    // One style sheet for the table and every cell widget in it: the rows' editors, cells and
+    // buttons pick their look by property instead of parsing a sheet of their own each.
+    const QString selectedEditor = editorStyle(true).replace(
+        QStringLiteral("QLineEdit"), QStringLiteral("QLineEdit[rowSelected=\"true\"]"));
     setStyleSheet(
         QStringLiteral(
             "QTableWidget { background:#ffffff; color:#202124; font-size:%1px; "
@@ -82,7 +87,19 @@ ItemTable::ItemTable(QWidget *parent)
             "selection-color:#202124;}QHeaderView::section { background:#f1f3f5; color:#202124; "
             "font-size:%1px; font-weight:600; padding:%2px %3px; border:0; border-right:1px "
             "solid #d9dee7; border-bottom:1px solid #c5cbd5;}")
-            .arg(QString::number(px(14)), QString::number(px(7)), QString::number(px(8))));
+            .arg(QString::number(px(14)), QString::number(px(7)), QString::number(px(8)))
+        + editorStyle(false) + selectedEditor
+        + QStringLiteral("QWidget#itemCell { background:#ffffff; }"
+                         "QWidget#itemCell[rowSelected=\"true\"] { background:#cfe2ff; }")
+        + buttonStyle(QStringLiteral("#475467"), 17)
+              .replace(
+                  QStringLiteral("QToolButton"), QStringLiteral("QToolButton[branch=\"enter\"]"))
+        + buttonStyle(QStringLiteral("#475467"), 15)
+              .replace(
+                  QStringLiteral("QToolButton"), QStringLiteral("QToolButton[branch=\"return\"]"))
+        + buttonStyle(QStringLiteral("#a3adbd"), 17)
+              .replace(
+                  QStringLiteral("QToolButton"), QStringLiteral("QToolButton[branch=\"none\"]")));
 }
 
 QString ItemTable::editorStyle(bool selected)
@@ -233,6 +250,7 @@ void ItemTable::materialize(int row)
         return;
     Row &r = m_rows[row];
     auto *cell = new QWidget;
+    cell->setObjectName(QStringLiteral("itemCell"));
     if (m_fusion)
         cell->setStyle(m_fusion);
     cell->setAttribute(Qt::WA_StyledBackground);
@@ -248,13 +266,13 @@ void ItemTable::materialize(int row)
     if (r.kind == RowKind::Parent) {
         button->setText(QString(QChar(0x21A9)));
         button->setToolTip(QStringLiteral("返回上级业务"));
-        button->setStyleSheet(buttonStyle(QStringLiteral("#475467"), 15));
+        button->setProperty("branch", QStringLiteral("return"));
     } else if (r.hasChildren) {
         button->setText(QString(QChar(0x00BB)));
         button->setToolTip(QStringLiteral("进入分支"));
-        button->setStyleSheet(buttonStyle(QStringLiteral("#475467"), 17));
+        button->setProperty("branch", QStringLiteral("enter"));
     } else {
-        button->setStyleSheet(buttonStyle(QStringLiteral("#a3adbd"), 17));
+        button->setProperty("branch", QStringLiteral("none"));
         button->setEnabled(false);
     }
     const qint64 generation = m_generation;
@@ -283,13 +301,31 @@ void ItemTable::applyRowState(int row)
     const bool selected = row == m_selectedRow;
     const bool rowOn = m_othersEnabled || selected;
     const bool parentRow = r.kind == RowKind::Parent;
-    for (QLineEdit *editor : r.editors) {
+    for (QLineEdit *editor : r.editors)
         editor->setEnabled(rowOn && !parentRow);
-        editor->setStyleSheet(editorStyle(selected));
-    }
     r.button->setEnabled((rowOn || parentRow) && !r.button->text().isEmpty());
-    r.cell->setStyleSheet(
-        selected ? QStringLiteral("background:#cfe2ff;") : QStringLiteral("background:#ffffff;"));
+    markSelected(r, selected);
+}
+
+void ItemTable::markSelected(Row &r, bool selected)
+{
+    const auto mark = [selected](QWidget *widget) {
+        if (widget->property("rowSelected").toBool() == selected)
+            return;
+        widget->setProperty("rowSelected", selected);
+        // The style picks the other rule once the widget is polished again.
+        widget->style()->unpolish(widget);
+        widget->style()->polish(widget);
+        widget->update();
+    };
+    for (QLineEdit *editor : r.editors)
+        mark(editor);
+    mark(r.cell);
+}
+
+bool ItemTable::isRowMarkedSelected(int row) const
+{
+    return isMaterialized(row) && m_rows.at(row).cell->property("rowSelected").toBool();
 }
 
 void ItemTable::setSelectedRow(int row)
@@ -299,19 +335,8 @@ void ItemTable::setSelectedRow(int row)
 
 void ItemTable::updateRowStyles()
 {
-    for (int row : std::as_const(m_materialized)) {
-        const bool selected = row == m_selectedRow;
-        Row &r = m_rows[row];
-        const QString style = editorStyle(selected);
-        for (QLineEdit *editor : r.editors) {
-            if (editor->styleSheet() != style)
-                editor->setStyleSheet(style);
-        }
-        const QString cellStyle = selected ? QStringLiteral("background:#cfe2ff;")
-                                           : QStringLiteral("background:#ffffff;");
-        if (r.cell->styleSheet() != cellStyle)
-            r.cell->setStyleSheet(cellStyle);
-    }
+    for (int row : std::as_const(m_materialized))
+        markSelected(m_rows[row], row == m_selectedRow);
 }
 
 void ItemTable::setOtherRowsEnabled(bool enabled)

@@ -42,6 +42,8 @@ public:
     // The row the window has selected, coloured by updateRowStyles.
     void setSelectedRow(int row);
     void updateRowStyles();
+    // The row shows the selected colours (its widgets carry rowSelected).
+    bool isRowMarkedSelected(int row) const;
     // While an edit is unsaved only the selected row and the parent row's "↩" stay usable.
     void setOtherRowsEnabled(bool enabled);
     bool otherRowsEnabled() const { return m_othersEnabled; }
@@ -72,6 +74,7 @@ private:
     void materializeVisibleRows();
     void materialize(int row);
     void applyRowState(int row);
+    void markSelected(Row &row, bool selected);
     QLineEdit *makeEditor(int row, const QString &text, QWidget *parent);
 
     QStyle *m_fusion = nullptr;

@@ -110,8 +110,6 @@ void MainWindow::deleteSelected()
     }
     treeSync->branchChanged(pid);
     detailPanelWidget->clearWorkspace(iid);
-    if (cutItemId == iid)
-        cutItemId = 0; // a deleted item cannot be moved in anywhere
     refresh(0, -1);
     showStatusMessage(QStringLiteral("已删除当前业务"), 3000);
 }

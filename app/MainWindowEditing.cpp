@@ -60,7 +60,6 @@ void MainWindow::refresh(qint64 key, int row)
     contentChanged = false;
     renderTable();
     rendering = false;
-
     refreshFavorites();
     refreshNavigationTree();
 
@@ -128,8 +127,9 @@ void MainWindow::selectRow(int row)
 {
     if (!itemTable || row < 0 || row >= itemTable->rowCount())
         return;
-    if (dirty && row != currentRow) {
-        // The user cannot leave a row with unsaved edits.
+    if (dirty) {
+        // The user cannot leave a row with unsaved edits; coming back into the edited row (a
+        // click, an editor taking focus) must not take its unsaved state as the stored one.
         if (currentRow >= 0 && currentRow < itemTable->rowCount()) {
             itemTable->setCurrentCell(currentRow, 1);
             itemTable->selectRow(currentRow);

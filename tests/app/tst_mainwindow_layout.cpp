@@ -125,6 +125,22 @@ private slots:
         QCOMPARE(f->findChild<QLabel *>(QStringLiteral("upgradeMessage"))->isHidden(), true);
         QVERIFY(f->findChild<QToolButton *>(QStringLiteral("upgradeButton")));
     }
+
+    // For looking at the window: VELTO_SCREENSHOT=file.png under a real display (xvfb-run).
+    void screenshotWhenAsked()
+    {
+        const QString path = qEnvironmentVariable("VELTO_SCREENSHOT");
+        if (path.isEmpty())
+            QSKIP("VELTO_SCREENSHOT not set");
+        WindowFixture f;
+        QList<DataItem> tree = level(6);
+        tree << level(3, 2, 10, QStringLiteral("子"));
+        QVERIFY(insertItems(tree));
+        f.reload();
+        f->selectRow(1);
+        QTest::qWait(300);
+        QVERIFY(f->grab().save(path));
+    }
 };
 
 VELTO_TEST_MAIN(TestMainWindowLayout)

@@ -170,6 +170,17 @@ inline QList<DataItem> level(
     return items;
 }
 
+// About 1 MB of note HTML: short paragraphs of ordinary words.
+inline QString bigNote()
+{
+    QString html;
+    html.reserve(1 << 20);
+    for (int i = 0; html.size() < (1 << 20); ++i)
+        html += QStringLiteral("<p>%1 planning notes, 会议记录 and a few more words to wrap</p>")
+                    .arg(i);
+    return html;
+}
+
 // What the last answered message box showed.
 struct SeenBox {
     int count = 0;
