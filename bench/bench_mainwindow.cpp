@@ -6,14 +6,17 @@
 
 #include "ItemDetailPanel.h"
 #include "MainWindowTestSupport.h"
+#include "NavigationPanel.h"
 #include "TestSupport.h"
 #include "TextAttachmentWidget.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
 #include <QStandardPaths>
 #include <QTextEdit>
+#include <QTreeWidget>
 
 #include <algorithm>
 #include <cstdio>
@@ -55,6 +58,27 @@ void paint(MainWindow *window)
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
     window->table()->viewport()->repaint();
+}
+
+// The whole window, sidebar included.
+void paintWindow(MainWindow *window)
+{
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    window->repaint();
+}
+
+// Resident memory of this process in MB (Linux), or -1.
+double residentMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1;
 }
 
 void rawTable(int rows)
@@ -135,6 +159,60 @@ int main(int argc, char **argv)
                 f->saveCurrent();
                 paint(f.window.get());
             });
+        // The sidebar open, its tree showing the branches the table visits.
+        f->navigation()->setCollapsed(false);
+        paintWindow(f.window.get());
+        int jump = 0;
+        measure(
+            "100k tree: jump from the tree to a deep item", 9,
+            [&] { jump = 20000 + 7919 * (rand() % 9); },
+            [&] {
+                f->navigateToTreeItem(jump);
+                paintWindow(f.window.get());
+            });
+        measure(
+            "100k tree: enter a branch, sidebar open", 9,
+            [&] {
+                f->navigateToTreeItem(3);
+                paintWindow(f.window.get());
+            },
+            [&] {
+                f->activateRow(f->currentRowIndex());
+                paintWindow(f.window.get());
+            });
+        measure(
+            "100k tree: return from a branch, sidebar open", 9, [&] { f->enterItem(3); },
+            [&] {
+                f->returnToParent();
+                paintWindow(f.window.get());
+            });
+        measure(
+            "100k tree: save one item, sidebar open", 9,
+            [&] {
+                f->selectRow(2);
+                f.table()->nameEditor(2)->setText(QStringLiteral("x") + QString::number(rand()));
+                f->rowTextChanged(2);
+            },
+            [&] {
+                f->saveCurrent();
+                paintWindow(f.window.get());
+            });
+        measure("100k tree: search by name finding 100 items", 9, nullptr, [&] {
+            f->searchByName(QStringLiteral("项目 1"));
+            paintWindow(f.window.get());
+        });
+        {
+            NavigationPanel floor;
+            floor.resize(216, 600);
+            floor.show();
+            measure("floor: full tree rebuild, allItems() + setTreeItems", 5, nullptr, [&] {
+                floor.setTreeItems(f->repository().allItems());
+                QCoreApplication::processEvents();
+                floor.repaint();
+            });
+        }
+        f->navigation()->setCollapsed(true);
+
         measure(
             "keystroke in the name editor", 15,
             [&] {
@@ -181,6 +259,24 @@ int main(int argc, char **argv)
                 window->show();
                 paint(window.get());
             });
+        window.reset();
+
+        QSettings().setValue(QStringLiteral("navigation/collapsed"), false);
+        // The process already holds what the figures above used; the start-up's share is the
+        // difference.
+        std::printf("resident memory before start-up: %.1f MB\n", residentMegabytes());
+        measure(
+            "start-up on 100k items with the sidebar and its tree open", 5,
+            [&] {
+                window.reset();
+                QCoreApplication::processEvents();
+            },
+            [&] {
+                window = std::make_unique<MainWindow>();
+                window->show();
+                paintWindow(window.get());
+            });
+        std::printf("resident memory after start-up on 100k items: %.1f MB\n", residentMegabytes());
         window.reset();
     }
     return 0;

@@ -140,6 +140,12 @@ private slots:
         f->selectRow(1);
         QTest::qWait(300);
         QVERIFY(f->grab().save(path));
+        // The sidebar open, with a common item and the selected branch opened in the tree.
+        f->toggleFavorite();
+        f->navigation()->setCollapsed(false);
+        f->navigateToTreeItem(11);
+        QTest::qWait(300);
+        QVERIFY(f->grab().save(QString(path).replace(QStringLiteral(".png"), "-expanded.png")));
     }
 };
 
