@@ -194,6 +194,9 @@ void MainWindow::showUpgradeNotice(const QString &message, const QUrl &downloadU
 
 void MainWindow::forceUpgrade(const QString &message, const QUrl &downloadUrl)
 {
+    if (upgradeForced)
+        return; // the run is already ending
+    upgradeForced = true;
     QMessageBox box(this);
     box.setWindowTitle(VersionVerdict::requiredTitle());
     box.setText(message);

@@ -239,6 +239,7 @@ private:
     std::unique_ptr<NavigationTreeSync> treeSync;
     OnlineServices *onlineServices = nullptr;
     std::function<void()> quitApplication;
+    bool upgradeForced = false;
     QWidget *body = nullptr;
     QHBoxLayout *bodyLayout = nullptr;
     QWidget *commandBarWidget = nullptr;
