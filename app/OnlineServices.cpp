@@ -36,26 +36,29 @@ OnlineServices::OnlineServices(
         panel, &NavigationPanel::accountSubmitRequested, this, &OnlineServices::submitAccountForm);
 
     feedback = new FeedbackClient(panel->networkManager(), panel);
-    connect(panel, &NavigationPanel::feedbackSendRequested, feedback,
-        [this] { feedback->send(this->panel->feedbackText()); });
-    connect(feedback, &FeedbackClient::statusChanged, panel, [this](FeedbackClient::Status s) {
-        this->panel->setFeedbackStatus(
+    // The connections hold the panel and the clients only: they all live and die with the panel.
+    FeedbackClient *client = feedback;
+    connect(panel, &NavigationPanel::feedbackSendRequested, client,
+        [panel, client] { client->send(panel->feedbackText()); });
+    connect(client, &FeedbackClient::statusChanged, panel, [panel](FeedbackClient::Status s) {
+        panel->setFeedbackStatus(
             FeedbackClient::statusText(s), s == FeedbackClient::Status::Accepted);
     });
-    connect(feedback, &FeedbackClient::busyChanged, panel,
-        [this](bool busy) { this->panel->setFeedbackSendEnabled(!busy); });
-    connect(feedback, &FeedbackClient::accepted, panel, [this] {
-        this->panel->clearFeedbackText();
-        this->panel->reportAuthCompleted(true, FeedbackClient::acceptedSignal());
+    connect(client, &FeedbackClient::busyChanged, panel,
+        [panel](bool busy) { panel->setFeedbackSendEnabled(!busy); });
+    connect(client, &FeedbackClient::accepted, panel, [panel] {
+        panel->clearFeedbackText();
+        panel->reportAuthCompleted(true, FeedbackClient::acceptedSignal());
     });
 }
 
 void OnlineServices::connectAccountClient(AccountClient *client, QWidget *formPage)
 {
+    NavigationPanel *panel = this->panel;
     connect(client, &AccountClient::messageChanged, formPage,
-        [this, formPage](const QString &text) { panel->setAccountMessage(formPage, text); });
+        [panel, formPage](const QString &text) { panel->setAccountMessage(formPage, text); });
     connect(client, &AccountClient::busyChanged, formPage,
-        [this, formPage](bool busy) { panel->setAccountSubmitEnabled(formPage, !busy); });
+        [panel, formPage](bool busy) { panel->setAccountSubmitEnabled(formPage, !busy); });
     connect(client, &AccountClient::authCompleted, panel, &NavigationPanel::reportAuthCompleted);
 }
 
