@@ -1,9 +1,16 @@
 #include "MainWindow.h"
 
+#include "HostOperations.h"
 #include "ItemDetailPanel.h"
+#include "NavigationPanel.h"
+#include "NavigationTreeSync.h"
+#include "OnlineServices.h"
+#include "TelemetryClient.h"
 #include "UiMetrics.h"
+#include "VersionCheck.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QIcon>
@@ -11,6 +18,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolButton>
+#include <QUrl>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -19,6 +28,7 @@ MainWindow::MainWindow(QWidget *parent)
     , m_attachments(&m_database)
     , m_blocks(&m_database)
     , m_service(&m_items, &m_attachments, &m_blocks)
+    , quitApplication([] { QCoreApplication::quit(); })
 {
     setWindowTitle(QStringLiteral("Velto - 日常及业务助手"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/velto.svg")));
@@ -42,7 +52,12 @@ MainWindow::MainWindow(QWidget *parent)
     QTimer::singleShot(0, this, &MainWindow::restoreRecoveryDraft);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // The panel outlives this object's members: it must not read the tree through them any more.
+    if (navigationPanel)
+        navigationPanel->setTreeItems({});
+}
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
@@ -94,14 +109,9 @@ void MainWindow::showError(const QString &text)
 
 void MainWindow::authCompleted(bool success, const QString &message)
 {
-    if (success) {
-        sendTelemetry(message == QStringLiteral("意见已发送") ? QStringLiteral("feedback_submit")
-                                                              : QStringLiteral("app_login"),
-            QJsonObject());
-        showStatusMessage(message, 3000);
-    } else {
-        showStatusMessage(message, 5000);
-    }
+    if (onlineServices)
+        onlineServices->telemetry()->reportAuthCompleted(success, message);
+    showStatusMessage(message, success ? 3000 : 5000);
 }
 
 QString MainWindow::recoveryDraftPath() const
@@ -150,17 +160,55 @@ void MainWindow::importItems()
     // Hook: import appending a file's items (interchange).
 }
 
-void MainWindow::sendTelemetry(const QString &, const QJsonObject &)
+void MainWindow::sendTelemetry(const QString &event, const QJsonObject &payload)
 {
-    // Hook: usage telemetry (online services); does nothing without a network manager.
+    if (onlineServices)
+        onlineServices->telemetry()->sendTelemetry(event, payload);
 }
 
 void MainWindow::registerDevice()
 {
-    // Hook: device registration (online services).
+    if (onlineServices)
+        onlineServices->telemetry()->registerCurrentDevice();
 }
 
 void MainWindow::checkVersion()
 {
-    // Hook: latest-version check filling upgradeMessage and upgradeButton (online services).
+    if (onlineServices)
+        onlineServices->versionChecker()->checkVersion();
+}
+
+void MainWindow::showUpgradeNotice(const QString &message, const QUrl &downloadUrl)
+{
+    if (!upgradeMessage || !upgradeButton)
+        return;
+    upgradeMessage->setText(message);
+    upgradeMessage->show();
+    upgradeButton->show();
+    disconnect(upgradeButton, nullptr, this, nullptr);
+    connect(upgradeButton, &QToolButton::clicked, this, [downloadUrl] {
+        if (!downloadUrl.isEmpty())
+            HostOperations::current().openUrl(downloadUrl);
+    });
+}
+
+void MainWindow::forceUpgrade(const QString &message, const QUrl &downloadUrl)
+{
+    if (upgradeForced)
+        return; // the run is already ending
+    upgradeForced = true;
+    QMessageBox box(this);
+    box.setWindowTitle(VersionVerdict::requiredTitle());
+    box.setText(message);
+    QPushButton *go = box.addButton(VersionVerdict::requiredButton(), QMessageBox::AcceptRole);
+    box.exec();
+    if (box.clickedButton() == go && !downloadUrl.isEmpty())
+        HostOperations::current().openUrl(downloadUrl);
+    // The run ends, but an unsaved edit must survive it: the recovery draft is written now, and
+    // the ordinary close asks whether to save it. Whatever the answer, the program then quits;
+    // an edit the user neither saved nor discarded stays in the draft for the next start.
+    if (dirty)
+        saveRecoveryDraft();
+    close();
+    quitApplication();
 }

@@ -10,10 +10,15 @@
 #include <QList>
 #include <QMainWindow>
 
+#include <functional>
+#include <memory>
+
 class CompactActionButton;
 class ItemDetailPanel;
 class ItemTable;
-class NavigationSeam;
+class NavigationPanel;
+class NavigationTreeSync;
+class OnlineServices;
 class QFrame;
 class QGridLayout;
 class QHBoxLayout;
@@ -22,6 +27,7 @@ class QNetworkAccessManager;
 class QSplitter;
 class QTimer;
 class QToolButton;
+class QUrl;
 
 // One entered level: where to return to and which row to select there.
 struct NavigationState {
@@ -56,7 +62,8 @@ struct CommandButtons {
 // MainWindow.cpp (construction, close, feedback, hooks of other subsystems), MainWindowLayout.cpp
 // (widget tree, command bar, layout steps), MainWindowEditing.cpp (levels, selection, dirty
 // state, save and cancel) and MainWindowCommands.cpp (item commands and navigation); the table's
-// rows live in ItemTable and every sidebar call goes through NavigationSeam.
+// rows live in ItemTable, the sidebar's tree bookkeeping in NavigationTreeSync and the online
+// clients in OnlineServices.
 class MainWindow : public QMainWindow {
 public:
     explicit MainWindow(QWidget *parent = nullptr);
@@ -71,7 +78,10 @@ public:
     // Pieces other subsystems and tests reach.
     ItemTable *table() const { return itemTable; }
     ItemDetailPanel *detailPanel() const { return detailPanelWidget; }
-    NavigationSeam *navigation() const { return navigationSeam; }
+    NavigationPanel *navigation() const { return navigationPanel; }
+    // Tell it what changed behind the window's commands (an import: resetAll()) before refresh.
+    NavigationTreeSync *navigationTree() const { return treeSync.get(); }
+    OnlineServices *online() const { return onlineServices; }
     QLabel *statusLabel() const { return statusLabelWidget; }
     const CommandButtons &commandButtons() const { return buttons; }
     QWidget *commandBar() const { return commandBarWidget; }
@@ -165,6 +175,8 @@ public:
     void sendTelemetry(const QString &event, const QJsonObject &payload);
     void registerDevice();
     void checkVersion();
+    // What ends the run after a forced upgrade; QCoreApplication::quit() unless replaced (tests).
+    void setQuitHandler(std::function<void()> handler) { quitApplication = std::move(handler); }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -184,6 +196,10 @@ private:
     int rowCount() const;
     // Compares the panel's content signature with the loaded one; scheduled after edits.
     void confirmContentState();
+    void connectNavigation();
+    // The version check's answers.
+    void showUpgradeNotice(const QString &message, const QUrl &downloadUrl);
+    void forceUpgrade(const QString &message, const QUrl &downloadUrl);
 
     // Storage, constructed in this order on the one connection.
     Database m_database;
@@ -219,7 +235,11 @@ private:
     bool selectionFromSearch = false;
 
     // Widgets (children of the window).
-    NavigationSeam *navigationSeam = nullptr;
+    NavigationPanel *navigationPanel = nullptr;
+    std::unique_ptr<NavigationTreeSync> treeSync;
+    OnlineServices *onlineServices = nullptr;
+    std::function<void()> quitApplication;
+    bool upgradeForced = false;
     QWidget *body = nullptr;
     QHBoxLayout *bodyLayout = nullptr;
     QWidget *commandBarWidget = nullptr;

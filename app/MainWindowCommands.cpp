@@ -4,7 +4,8 @@
 #include "CompactActionButton.h"
 #include "ItemDetailPanel.h"
 #include "ItemTable.h"
-#include "NavigationSeam.h"
+#include "NavigationPanel.h"
+#include "NavigationTreeSync.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -50,6 +51,7 @@ void MainWindow::moveSelected(int delta)
         showError(error);
         return;
     }
+    treeSync->branchChanged(currentItem.pid);
     refresh(selectedItemId, currentRow + delta);
     showStatusMessage(
         delta < 0 ? QStringLiteral("已上移当前业务") : QStringLiteral("已下移当前业务"), 2000);
@@ -100,11 +102,13 @@ void MainWindow::deleteSelected()
         != QMessageBox::Yes)
         return;
     const qint64 iid = selectedItemId;
+    const qint64 pid = currentItem.pid;
     QString error;
     if (!m_service.erase(iid, &error)) {
         showError(error);
         return;
     }
+    treeSync->branchChanged(pid);
     detailPanelWidget->clearWorkspace(iid);
     refresh(0, -1);
     showStatusMessage(QStringLiteral("已删除当前业务"), 3000);
@@ -125,11 +129,14 @@ void MainWindow::pasteCutItem()
 {
     if (dirty || cutItemId == 0)
         return;
+    const qint64 oldParent = m_items.get(cutItemId).pid;
     QString error;
     if (!m_service.moveToParent(cutItemId, currentParentId, &error)) {
         showError(error);
         return;
     }
+    treeSync->branchChanged(oldParent);
+    treeSync->branchChanged(currentParentId);
     const qint64 id = cutItemId;
     cutItemId = 0;
     refresh(id, -1);
@@ -230,19 +237,19 @@ void MainWindow::searchByName(const QString &text)
 
 void MainWindow::refreshFavorites()
 {
-    if (!navigationSeam)
+    if (!navigationPanel)
         return;
-    navigationSeam->setQuickAccess(m_items.favorites(),
+    navigationPanel->setQuickAccess(m_items.favorites(),
         m_items.recentItems(DataItemRepository::recentLimit), searchResults, showSearchPage);
-    navigationSeam->setSelectedQuickAccess(selectedItemId, selectionFromSearch);
+    navigationPanel->setSelectedQuickAccess(selectedItemId, selectionFromSearch);
 }
 
 void MainWindow::refreshNavigationTree()
 {
-    // The whole tree is read only when something can show it; the sidebar replaces this with
-    // incremental updates.
-    if (navigationSeam && navigationSeam->wantsTreeItems())
-        navigationSeam->setTreeItems(m_items.allItems());
+    // Only what the commands changed is read again; a level change or a selection changes no
+    // row (the selection marks the tree by itself).
+    if (treeSync)
+        treeSync->apply();
 }
 
 void MainWindow::addFileAttachment(const QString &filePath)

@@ -4,7 +4,8 @@
 #include "CompactActionButton.h"
 #include "ItemDetailPanel.h"
 #include "ItemTable.h"
-#include "NavigationSeam.h"
+#include "NavigationPanel.h"
+#include "NavigationTreeSync.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -169,8 +170,8 @@ void MainWindow::selectRow(int row)
         m_service.recordRecent(selectedItemId, nullptr);
         refreshFavorites();
     }
-    navigationSeam->setSelectedQuickAccess(selectedItemId, selectionFromSearch);
-    navigationSeam->setSelectedTree(selectedItemId);
+    navigationPanel->setSelectedQuickAccess(selectedItemId, selectionFromSearch);
+    navigationPanel->setSelectedTree(selectedItemId);
     if (!selectionPending && !rendering) {
         const QString name = currentItem.here.trimmed();
         statusLabelWidget->setText(name.isEmpty() ? QStringLiteral("已选择新业务")
@@ -394,8 +395,12 @@ void MainWindow::saveCurrent()
 
     draftRow = -1;
     clearRecoveryDraft();
-    if (created)
+    if (created) {
         detailPanelWidget->clearWorkspace(0); // the next new item starts empty
+        treeSync->branchChanged(e.pid);
+    } else {
+        treeSync->itemChanged(iid);
+    }
     refresh(iid, currentRow);
     detailPanelWidget->setResourceSelectionActive(false);
     dirty = false;

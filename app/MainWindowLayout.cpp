@@ -4,8 +4,12 @@
 #include "CompactActionButton.h"
 #include "ItemDetailPanel.h"
 #include "ItemTable.h"
-#include "NavigationSeam.h"
+#include "NavigationPanel.h"
+#include "NavigationTreeSync.h"
+#include "OnlineServices.h"
+#include "ServiceEndpoint.h"
 #include "UiMetrics.h"
+#include "VersionCheck.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -17,6 +21,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 using UiMetrics::px;
@@ -105,8 +110,9 @@ void MainWindow::buildUi()
     bodyLayout->setSpacing(0);
     rootLayout->addWidget(body, 1);
 
-    navigationSeam = new NavigationSeam(body);
-    bodyLayout->addWidget(navigationSeam->widget());
+    navigationPanel = new NavigationPanel(body);
+    bodyLayout->addWidget(navigationPanel);
+    treeSync = std::make_unique<NavigationTreeSync>(navigationPanel, &m_items);
 
     commandBarWidget = new QWidget(body);
     commandBarWidget->setObjectName(QStringLiteral("commonActionBar"));
@@ -223,9 +229,12 @@ void MainWindow::buildUi()
         commandTopSection->setFixedHeight(top);
     });
 
+    connect(navigationPanel, &NavigationPanel::commandBarRightChanged, this,
+        &MainWindow::placeCommandBar);
     placeCommandBar(QSettings().value(QStringLiteral("layout/commandBarRight"), true).toBool());
     setCentralWidget(root);
     network = new QNetworkAccessManager(this);
+    onlineServices = new OnlineServices(network, navigationPanel, this);
     buildStatusBar();
     applyLayoutSettings();
     QTimer::singleShot(0, this, &MainWindow::updateLayoutButtons);
@@ -261,7 +270,7 @@ void MainWindow::buildStatusBar()
     upgradeButton->setAutoRaise(true);
     upgradeButton->setStyleSheet(
         QStringLiteral("QToolButton { color:#1769aa; font-size:%1px; }").arg(px(12)));
-    upgradeButton->setText(QStringLiteral("velto.app"));
+    upgradeButton->setText(QUrl(veltoWebsiteUrl()).host());
     upgradeButton->hide();
     statusCancelButtonWidget = statusButton(
         container, QStringLiteral(":/icons/list-cancel.svg"), QStringLiteral("取消"), 28);
@@ -292,7 +301,7 @@ void MainWindow::applyLayoutSettings()
 {
     QSettings settings;
     if (!settings.value(QStringLiteral("layout/navigationVisible"), true).toBool())
-        navigationSeam->widget()->hide();
+        navigationPanel->hide();
     if (!settings.value(QStringLiteral("layout/projectListVisible"), true).toBool())
         projectListAreaWidget->hide();
     if (!settings.value(QStringLiteral("layout/resourceListVisible"), true).toBool())
@@ -316,24 +325,24 @@ void MainWindow::updateLayoutButtons()
 {
     if (!collapseButtonWidget)
         return;
-    const bool sidebar = !navigationSeam->widget()->isHidden();
+    const bool sidebar = !navigationPanel->isHidden();
     const bool list = !projectListAreaWidget->isHidden();
     const bool resources = detailPanelWidget->isResourceListVisible();
     const bool bar = !commandBarWidget->isHidden();
     collapseButtonWidget->setEnabled(sidebar || list || resources || bar);
     expandButtonWidget->setEnabled(
-        !(sidebar && !navigationSeam->isCollapsed() && list && resources && bar));
+        !(sidebar && !navigationPanel->isCollapsed() && list && resources && bar));
 }
 
 void MainWindow::collapseStep()
 {
     QSettings settings;
     QString message;
-    if (!navigationSeam->isCollapsed()) {
-        navigationSeam->toggleCollapsed();
+    if (!navigationPanel->isCollapsed()) {
+        navigationPanel->toggleCollapsed();
         message = QStringLiteral("已收缩左侧边栏");
-    } else if (!navigationSeam->widget()->isHidden()) {
-        navigationSeam->widget()->hide();
+    } else if (!navigationPanel->isHidden()) {
+        navigationPanel->hide();
         settings.setValue(QStringLiteral("layout/navigationVisible"), false);
         message = QStringLiteral("已隐藏左侧边栏");
     } else if (!projectListAreaWidget->isHidden()) {
@@ -373,12 +382,12 @@ void MainWindow::expandStep()
         projectListAreaWidget->show();
         settings.setValue(QStringLiteral("layout/projectListVisible"), true);
         message = QStringLiteral("已展开项目表");
-    } else if (navigationSeam->widget()->isHidden()) {
-        navigationSeam->widget()->show();
+    } else if (navigationPanel->isHidden()) {
+        navigationPanel->show();
         settings.setValue(QStringLiteral("layout/navigationVisible"), true);
         message = QStringLiteral("已显示左侧边栏");
-    } else if (navigationSeam->isCollapsed()) {
-        navigationSeam->toggleCollapsed();
+    } else if (navigationPanel->isCollapsed()) {
+        navigationPanel->toggleCollapsed();
         message = QStringLiteral("已展开左侧边栏");
     }
     if (!message.isEmpty())
@@ -393,9 +402,9 @@ void MainWindow::restoreDefaultLayout()
     for (const char *key : {"layout/navigationVisible", "layout/projectListVisible",
              "layout/resourceListVisible", "layout/commandBarVisible", "layout/commandBarRight"})
         settings.setValue(QLatin1String(key), true);
-    navigationSeam->widget()->show();
-    if (!navigationSeam->isCollapsed())
-        navigationSeam->toggleCollapsed();
+    navigationPanel->show();
+    if (!navigationPanel->isCollapsed())
+        navigationPanel->toggleCollapsed();
     projectListAreaWidget->show();
     detailPanelWidget->setResourceListVisible(true);
     commandBarWidget->show();
@@ -419,8 +428,7 @@ void MainWindow::connectSignals()
     connect(itemTable, &ItemTable::rowFocused, this, &MainWindow::selectRow);
     connect(itemTable, &ItemTable::rowTextEdited, this, &MainWindow::rowTextChanged);
     connect(itemTable, &ItemTable::branchClicked, this, &MainWindow::activateRow);
-    connect(
-        navigationSeam, &NavigationSeam::collapsedChanged, this, &MainWindow::updateLayoutButtons);
+    connectNavigation();
     connect(collapseButtonWidget, &QToolButton::clicked, this, &MainWindow::collapseStep);
     connect(expandButtonWidget, &QToolButton::clicked, this, &MainWindow::expandStep);
     connect(restoreButtonWidget, &QToolButton::clicked, this, &MainWindow::restoreDefaultLayout);
@@ -446,4 +454,20 @@ void MainWindow::connectSignals()
     for (int i = 0; i < resourceButtons.size(); ++i)
         connect(resourceButtons.at(i), &QToolButton::clicked, this,
             [this, i] { runResourceCommand(i); });
+}
+
+void MainWindow::connectNavigation()
+{
+    NavigationPanel *panel = navigationPanel;
+    connect(
+        panel, &NavigationPanel::quickAccessActivated, this, &MainWindow::navigateToQuickAccess);
+    connect(panel, &NavigationPanel::treeItemActivated, this, &MainWindow::navigateToTreeItem);
+    connect(panel, &NavigationPanel::searchSubmitted, this, &MainWindow::searchByName);
+    connect(panel, &NavigationPanel::collapsedChanged, this, &MainWindow::updateLayoutButtons);
+    connect(panel, &NavigationPanel::authCompleted, this, &MainWindow::authCompleted);
+    VersionChecker *checker = onlineServices->versionChecker();
+    connect(checker, &VersionChecker::upgradeAvailable, this, &MainWindow::showUpgradeNotice);
+    // Queued: the box and the quit run from the event loop, not inside the reply's handler.
+    connect(checker, &VersionChecker::upgradeRequired, this, &MainWindow::forceUpgrade,
+        Qt::QueuedConnection);
 }

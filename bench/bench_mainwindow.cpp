@@ -2,18 +2,23 @@
 // big tree, keystrokes in the name editor and in a long note, and start-up on a big database.
 // Each figure runs from the call until the table is laid out and painted.
 //
-// Run from a release build with QT_QPA_PLATFORM=offscreen (scripts/bench).
+// Run from a release build with QT_QPA_PLATFORM=offscreen (scripts/bench); with --startup-memory
+// it only reports the resident memory of one start-up on 100k items, in a fresh process.
 
 #include "ItemDetailPanel.h"
 #include "MainWindowTestSupport.h"
+#include "NavigationPanel.h"
 #include "TestSupport.h"
 #include "TextAttachmentWidget.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTextEdit>
+#include <QTreeWidget>
 
 #include <algorithm>
 #include <cstdio>
@@ -57,6 +62,27 @@ void paint(MainWindow *window)
     window->table()->viewport()->repaint();
 }
 
+// The whole window, sidebar included.
+void paintWindow(MainWindow *window)
+{
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    window->repaint();
+}
+
+// Resident memory of this process in MB (Linux), or -1.
+double residentMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1;
+}
+
 void rawTable(int rows)
 {
     QWidget host;
@@ -94,6 +120,21 @@ int main(int argc, char **argv)
     prepareEnvironment();
     QApplication app(argc, argv);
     prepareApplication();
+
+    if (app.arguments().contains(QStringLiteral("--startup-memory"))) {
+        // Resident memory of a fresh process that opens the window once on 100k items.
+        WindowFixture f(true, false);
+        insertItems(balancedTree(100000, 10));
+        f.window.reset();
+        QSettings().setValue(QStringLiteral("navigation/collapsed"), false);
+        const double before = residentMegabytes();
+        MainWindow window;
+        window.show();
+        paintWindow(&window);
+        std::printf("resident memory: %.1f MB before start-up, %.1f MB after, on 100k items\n",
+            before, residentMegabytes());
+        return 0;
+    }
 
     {
         WindowFixture f;
@@ -135,6 +176,65 @@ int main(int argc, char **argv)
                 f->saveCurrent();
                 paint(f.window.get());
             });
+        // The sidebar open, its tree showing the branches the table visits.
+        f->navigation()->setCollapsed(false);
+        paintWindow(f.window.get());
+        int jump = 0;
+        measure(
+            "100k tree: jump from the tree to a deep item", 9,
+            [&] { jump = 20000 + 7919 * (rand() % 9); },
+            [&] {
+                f->navigateToTreeItem(jump);
+                paintWindow(f.window.get());
+            });
+        measure(
+            "100k tree: enter a branch, sidebar open", 9,
+            [&] {
+                f->navigateToTreeItem(3);
+                paintWindow(f.window.get());
+            },
+            [&] {
+                f->activateRow(f->currentRowIndex());
+                paintWindow(f.window.get());
+            });
+        measure(
+            "100k tree: return from a branch, sidebar open", 9, [&] { f->enterItem(3); },
+            [&] {
+                f->returnToParent();
+                paintWindow(f.window.get());
+            });
+        measure(
+            "100k tree: save one item, sidebar open", 9,
+            [&] {
+                f->selectRow(2);
+                f.table()->nameEditor(2)->setText(QStringLiteral("x") + QString::number(rand()));
+                f->rowTextChanged(2);
+            },
+            [&] {
+                f->saveCurrent();
+                paintWindow(f.window.get());
+            });
+        measure("floor: repaint of the whole window, nothing changed", 9, nullptr,
+            [&] { paintWindow(f.window.get()); });
+        measure("floor: the name search query alone (100 of 100k)", 9, nullptr,
+            [&] { f->repository().searchByName(QStringLiteral("项目 1"), 100); });
+        measure("100k tree: search by name finding 100 items", 9, nullptr, [&] {
+            f->searchByName(QStringLiteral("项目 1"));
+            paintWindow(f.window.get());
+        });
+        {
+            NavigationPanel floor;
+            floor.resize(216, 600);
+            floor.show();
+            measure("floor: full tree rebuild, allItems() + setTreeItems", 5, nullptr, [&] {
+                floor.setTreeItems(f->repository().allItems());
+                QCoreApplication::processEvents();
+                floor.repaint();
+            });
+        }
+        f->navigation()->setCollapsed(true);
+
+
         {
             // The storage part of a save alone: two transactions, each ending with a sync.
             DataItem item = f->levelItems().at(2);
@@ -193,6 +293,23 @@ int main(int argc, char **argv)
                 paint(window.get());
             });
         window.reset();
+
+        QSettings().setValue(QStringLiteral("navigation/collapsed"), false);
+        measure(
+            "start-up on 100k items with the sidebar and its tree open", 5,
+            [&] {
+                window.reset();
+                QCoreApplication::processEvents();
+            },
+            [&] {
+                window = std::make_unique<MainWindow>();
+                window->show();
+                paintWindow(window.get());
+            });
+        window.reset();
     }
+    // Memory is measured in a process of its own: this one holds what the figures above used.
+    std::fflush(stdout);
+    QProcess::execute(app.applicationFilePath(), {QStringLiteral("--startup-memory")});
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "NavigationPages.h"
 #include "NavigationPanel.h"
+#include "ServiceEndpoint.h"
 #include "UiMetrics.h"
 #include "VeltoSite.h"
 
@@ -175,18 +176,19 @@ QWidget *NavigationPanel::buildSettingsPage()
         feedbackSendButton, &QPushButton::clicked, this, [this] { emit feedbackSendRequested(); });
     layout->addStretch(0);
 
-    auto *about = styledLabel(QString::fromUtf8(velto::aboutVersionLine) + QLatin1Char('\n')
-            + QString::fromUtf8(velto::aboutCopyrightLine),
+    auto *about = styledLabel(QStringLiteral("Velto V") + QLatin1String(veltoAppVersion)
+            + QLatin1Char('\n') + QString::fromUtf8(velto::aboutCopyrightLine),
         "QLabel { color:#667085; font-size:%1px; }", 12, page);
     about->setAlignment(Qt::AlignCenter);
     layout->addWidget(about);
     auto *site = new QToolButton(page);
     site->setAutoRaise(true);
-    site->setText(QString::fromLatin1(velto::webSiteAddress));
+    const QString address = veltoWebsiteUrl();
+    site->setText(address);
     site->setStyleSheet(
         QStringLiteral("QToolButton { color:#1769aa; font-size:%1px; }").arg(px(12)));
-    connect(site, &QToolButton::clicked, this,
-        [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(velto::webSiteAddress))); });
+    connect(
+        site, &QToolButton::clicked, this, [address] { QDesktopServices::openUrl(QUrl(address)); });
     layout->addWidget(site, 0, Qt::AlignHCenter);
     return page;
 }

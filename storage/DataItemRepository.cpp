@@ -94,6 +94,17 @@ QList<DataItem> DataItemRepository::allItems() const
     return readList(query, countAll());
 }
 
+QList<DataItem> DataItemRepository::orphans() const
+{
+    QSqlQuery query(m_database->connection());
+    query.setForwardOnly(true);
+    if (!query.prepare(QStringLiteral("SELECT " ITEM_COLUMNS " FROM data_items WHERE pid <> 0 AND "
+                                      "(pid = iid OR pid NOT IN (SELECT iid FROM data_items)) "
+                                      "ORDER BY pid, sortid, iid")))
+        return {};
+    return readList(query);
+}
+
 QList<DataItem> DataItemRepository::favorites() const
 {
     QSqlQuery query(m_database->connection());

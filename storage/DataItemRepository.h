@@ -18,6 +18,9 @@ public:
 
     QList<DataItem> byParent(qint64 pid) const;
     QList<DataItem> allItems() const;
+    // Items that no existing parent holds: their parent does not exist, or they are their own
+    // parent. Ordered by pid, sortid, iid; a tree shows them at the top level after pid 0.
+    QList<DataItem> orphans() const;
     QList<DataItem> favorites() const;
     QList<DataItem> recentItems(int limit) const;
     QList<DataItem> searchByName(const QString &text, int limit) const;

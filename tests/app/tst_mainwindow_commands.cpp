@@ -1,8 +1,10 @@
 #include "CompactActionButton.h"
 #include "ItemDetailPanel.h"
 #include "MainWindowTestSupport.h"
-#include "NavigationSeam.h"
+#include "NavigationPanel.h"
+
 #include "TestSupport.h"
+#include <QTreeWidget>
 
 #include <QLabel>
 #include <QLineEdit>
@@ -71,7 +73,12 @@ private slots:
         QCOMPARE(f->currentParent(), 11);
         QCOMPARE(f->selectedItem(), 111);
         QCOMPARE(f->levelItems().first().iid, 11);
-        QCOMPARE(f->navigation()->selectedTreeItem(), 111);
+        QCOMPARE(f->navigation()
+                     ->findChild<QTreeWidget *>()
+                     ->currentItem()
+                     ->data(0, Qt::UserRole)
+                     .toLongLong(),
+            111);
         QCOMPARE(label(f), QStringLiteral("已从业务树打开业务"));
         f->returnToParent();
         QCOMPARE(f->currentParent(), 1);
@@ -94,7 +101,7 @@ private slots:
         f->navigateToTreeItem(3);
         QCOMPARE(f->currentParent(), 5);
         f->searchByName(QStringLiteral("项目 11"));
-        QCOMPARE(f->navigation()->searchResults().size(), 3); // 11, 110 and 111
+        QCOMPARE(sidebarList(f.window.get(), 2)->count(), 3); // 11, 110 and 111
         QCOMPARE(label(f), QStringLiteral("找到 3 个业务"));
         f->searchByName(QStringLiteral("  "));
         QCOMPARE(label(f), QStringLiteral("已清除搜索结果"));
@@ -111,7 +118,7 @@ private slots:
         QTest::mouseClick(f->commandButtons().common, Qt::LeftButton);
         QCOMPARE(label(f), QStringLiteral("已设为常用业务"));
         QCOMPARE(f->commandButtons().common->toolTip(), QStringLiteral("取消常用"));
-        QCOMPARE(f->navigation()->common().size(), 1);
+        QCOMPARE(sidebarList(f.window.get(), 0)->count(), 1);
 
         // "No" keeps the item; "Yes" deletes it.
         SeenBox seen;

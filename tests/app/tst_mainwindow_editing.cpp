@@ -1,7 +1,7 @@
 #include "CompactActionButton.h"
 #include "ItemDetailPanel.h"
 #include "MainWindowTestSupport.h"
-#include "NavigationSeam.h"
+#include "NavigationPanel.h"
 #include "TestSupport.h"
 #include "TextAttachmentWidget.h"
 
@@ -238,8 +238,8 @@ private slots:
         QVERIFY(f->repository().recentItems(20).isEmpty());
         f.table()->cellClicked(1, 1);
         QCOMPARE(f->repository().recentItems(20).value(0).iid, 2);
-        QCOMPARE(f->navigation()->recent().size(), 1);
-        QCOMPARE(f->navigation()->selectedQuickAccess(), 2);
+        QCOMPARE(sidebarList(f.window.get(), 1)->count(), 1);
+        QCOMPARE(currentIid(sidebarList(f.window.get(), 1)), 2);
         QCOMPARE(label(f), QStringLiteral("已选择业务：项2"));
     }
 };

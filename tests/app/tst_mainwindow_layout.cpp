@@ -1,7 +1,7 @@
 #include "CompactActionButton.h"
 #include "ItemDetailPanel.h"
 #include "MainWindowTestSupport.h"
-#include "NavigationSeam.h"
+#include "NavigationPanel.h"
 #include "TestSupport.h"
 
 #include <QHBoxLayout>
@@ -35,7 +35,7 @@ private slots:
         QVERIFY(f->commandBar()->styleSheet().contains(QStringLiteral("border-left")));
         QVERIFY(f->statusCancelButton()->isHidden() && f->statusSaveButton()->isHidden());
         QVERIFY(f->navigation()->isCollapsed());
-        QCOMPARE(f->navigation()->widget()->width(), 44);
+        QCOMPARE(f->navigation()->width(), 44);
         QVERIFY(f->expandButton()->isEnabled()); // the sidebar starts collapsed
         QVERIFY(f->collapseButton()->isEnabled());
         // The upper pane and the command bar's upper section share the height.
@@ -61,7 +61,7 @@ private slots:
             QCOMPARE(f->statusLabel()->text(), message);
         }
         QVERIFY(!f->collapseButton()->isEnabled());
-        QVERIFY(f->navigation()->widget()->isHidden() && f->projectListArea()->isHidden());
+        QVERIFY(f->navigation()->isHidden() && f->projectListArea()->isHidden());
         QVERIFY(!f->detailPanel()->isResourceListVisible() && f->commandBar()->isHidden());
         QSettings settings;
         for (const char *key : {"layout/navigationVisible", "layout/projectListVisible",
@@ -140,6 +140,12 @@ private slots:
         f->selectRow(1);
         QTest::qWait(300);
         QVERIFY(f->grab().save(path));
+        // The sidebar open, with a common item and the selected branch opened in the tree.
+        f->toggleFavorite();
+        f->navigation()->setCollapsed(false);
+        f->navigateToTreeItem(11);
+        QTest::qWait(300);
+        QVERIFY(f->grab().save(QString(path).replace(QStringLiteral(".png"), "-expanded.png")));
     }
 };
 

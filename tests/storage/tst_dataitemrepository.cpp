@@ -128,6 +128,24 @@ private slots:
         QCOMPARE(s.level(3), QStringList({"1:1", "4:2", "3:3", "9:4"}));
         QVERIFY(s.items.normalizeSortIds(99, &error)); // a level without children
     }
+
+    void orphansAreWhatNoParentHolds()
+    {
+        EmptyStorage s;
+        QVERIFY(s.items.orphans().isEmpty());
+        s.sql(QStringLiteral("INSERT INTO data_items(iid, pid, sortid, here, cont) VALUES "
+                             "(1, 0, 1, 'top', 't'), (2, 1, 1, 'child', 'c'), "
+                             "(5, 9, 2, 'lost b', 'x'), (6, 9, 1, 'lost a', 'x'), "
+                             "(7, 7, 1, 'own parent', 'x'), (8, -3, 1, 'negative', 'x'), "
+                             "(3, 4, 1, 'lost c', 'x')"));
+        QList<qint64> iids;
+        for (const DataItem &item : s.items.orphans())
+            iids << item.iid;
+        QCOMPARE(iids, QList<qint64>({8, 3, 7, 6, 5})); // by pid, sortid, iid
+        s.sql(QStringLiteral("INSERT INTO data_items(iid, pid, sortid, here, cont) VALUES "
+                             "(9, 0, 2, 'found', 'f')"));
+        QCOMPARE(s.items.orphans().size(), 3); // 6 and 5 have their parent again
+    }
 };
 
 VELTO_TEST_MAIN_CORE(TestDataItemRepository)

@@ -6,15 +6,19 @@
 
 #include "ItemTable.h"
 #include "MainWindow.h"
+#include "NavigationPanel.h"
+#include "NavigationTreeSync.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -56,9 +60,11 @@ public:
         reload();
     }
 
-    // Shows the top level again, as after start-up.
+    // Shows the top level again, as after start-up (the sidebar's tree read afresh too, since
+    // tests write the tables behind the window's back).
     void reload()
     {
+        window->navigationTree()->resetAll();
         window->refresh(0, -1);
         settle();
     }
@@ -72,6 +78,27 @@ public:
     QTemporaryDir root;
     std::unique_ptr<MainWindow> window;
 };
+
+// The iids a sidebar list shows, and the one marked current (0 when none).
+inline QList<qint64> listIids(const QListWidget *list)
+{
+    QList<qint64> iids;
+    for (int i = 0; i < list->count(); ++i)
+        iids << list->item(i)->data(Qt::UserRole).toLongLong();
+    return iids;
+}
+inline qint64 currentIid(const QListWidget *list)
+{
+    return list->currentItem() ? list->currentItem()->data(Qt::UserRole).toLongLong() : 0;
+}
+// The sidebar's lists by page: 0 common, 1 recent, 2 search results.
+inline QListWidget *sidebarList(const MainWindow *window, int page)
+{
+    return window->navigation()
+        ->findChild<QStackedWidget *>()
+        ->widget(page)
+        ->findChild<QListWidget *>();
+}
 
 inline QString notNull(const QString &text)
 {
