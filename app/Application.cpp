@@ -1,4 +1,5 @@
 #include "ApplicationStyle.h"
+#include "CommandLine.h"
 #include "MainWindow.h"
 #include "TerminationWatcher.h"
 #include "UiMetrics.h"
@@ -11,6 +12,9 @@
 
 int qMain(int argc, char **argv)
 {
+    // --export, --import, --backup and --help run without a window or a display.
+    if (isCommandLineInvocation(argc, argv))
+        return runCommandLine(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velto"));
     QApplication::setOrganizationName(QStringLiteral("Velto"));

@@ -7,16 +7,23 @@
 #include "NavigationPanel.h"
 #include "NavigationTreeSync.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTextDocumentFragment>
+#include <QTextEdit>
 #include <QTimer>
 
 namespace {
 // How long the user pauses before the resources are compared with the stored ones again.
 constexpr int contentCheckDelayMs = 250;
+QString detailEditMessage()
+{
+    return QStringLiteral("事项内容已修改，完成后请保存");
+}
+
 const QString stampFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 // The blank note an empty workspace shows is no resource of its own: such an item is saved with
 // the time-stamp note like one without any resource.
@@ -229,6 +236,12 @@ void MainWindow::confirmContentState()
         return;
     contentChanged = changed;
     updateEditingState();
+    if (!dirty) {
+        // Back to the stored state: nothing to keep for recovery, nothing being edited.
+        recoveryScheduled = false;
+        if (statusLabelWidget->text() == detailEditMessage())
+            statusLabelWidget->clear();
+    }
 }
 
 void MainWindow::rowTextChanged(int row)
@@ -247,13 +260,23 @@ void MainWindow::detailChanged()
 {
     if (rendering || selectionPending)
         return;
-    // Marked at once; the comparison with the stored resources waits for a pause in typing.
-    contentChanged = true;
-    contentCheckTimer->start(contentCheckDelayMs);
+    // Typing into a note marks the row at once and compares with the stored resources when the
+    // user pauses (the signature of a long note is too slow for every keystroke); other changes
+    // (selection, moves, removals, titles) are compared right away.
+    QWidget *focus = QApplication::focusWidget();
+    const bool typingInNote = focus && detailPanelWidget->isAncestorOf(focus)
+        && (qobject_cast<QTextEdit *>(focus) || qobject_cast<QTextEdit *>(focus->parentWidget()));
+    if (typingInNote) {
+        contentChanged = true;
+        contentCheckTimer->start(contentCheckDelayMs);
+    } else {
+        contentCheckTimer->stop();
+        contentChanged = detailPanelWidget->contentSignature() != loadedContentSignature;
+    }
     const bool wasDirty = dirty;
     updateEditingState();
     if (!wasDirty && dirty)
-        statusLabelWidget->setText(QStringLiteral("事项内容已修改，完成后请保存"));
+        statusLabelWidget->setText(detailEditMessage());
 }
 
 void MainWindow::setOtherRowsEnabled(bool enabled)

@@ -232,6 +232,18 @@ int main(int argc, char **argv)
         }
         f->navigation()->setCollapsed(true);
 
+
+        {
+            // The storage part of a save alone: two transactions, each ending with a sync.
+            DataItem item = f->levelItems().at(2);
+            const QList<ContentBlock> blocks = f->service().contentBlocks(item.iid);
+            measure("  of which storage (save + replaceContentBlocks)", 9, nullptr, [&] {
+                item.remark = QString::number(rand());
+                f->service().save(item, nullptr);
+                f->service().replaceContentBlocks(item.iid, blocks, nullptr);
+            });
+            f.reload();
+        }
         measure(
             "keystroke in the name editor", 15,
             [&] {

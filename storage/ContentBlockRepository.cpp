@@ -1,6 +1,7 @@
 #include "ContentBlockRepository.h"
 
 #include "Database.h"
+#include "SearchIndex.h"
 #include "SqlSupport.h"
 #include "SqlText.h"
 
@@ -43,7 +44,7 @@ bool ContentBlockRepository::replace(
 {
     const QSqlDatabase db = m_database->connection();
     sqlsupport::Transaction transaction(db);
-    if (!transaction.begin(error))
+    if (!transaction.beginImmediate(error))
         return false;
     QSqlQuery remove(db);
     if (!remove.prepare(QStringLiteral("DELETE FROM content_blocks WHERE item_iid = ?")))
@@ -66,5 +67,7 @@ bool ContentBlockRepository::replace(
         if (!insert.exec())
             return transaction.abort(insert, error);
     }
+    if (!SearchIndex::syncItem(db, itemIid, error))
+        return false;
     return transaction.commit(error);
 }

@@ -44,6 +44,8 @@ public:
 
     static constexpr int recentLimit = 20;
 
+    Database *database() const { return m_database; }
+
 private:
     QList<DataItem> readList(QSqlQuery &query, qint64 expected = 0) const;
     qint64 countAll() const;

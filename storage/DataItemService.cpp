@@ -3,11 +3,16 @@
 #include "AttachmentRepository.h"
 #include "ContentBlockRepository.h"
 #include "DataItemRepository.h"
+#include "Database.h"
+#include "SearchIndex.h"
 #include "SqlSupport.h"
 
 #include <QFileInfo>
 #include <QSet>
+#include <QSqlDatabase>
 #include <QUrl>
+
+#include <functional>
 
 using sqlsupport::fail;
 
@@ -30,6 +35,21 @@ bool trimFields(DataItem &item)
     item.cont = item.cont.trimmed();
     item.remark = item.remark.trimmed();
     return !item.here.isEmpty() && !item.cont.isEmpty();
+}
+
+// Runs one write of an item's row and brings its full-text index row in step in the same
+// transaction, so the index never disagrees with the item after a crash. write returns the iid it
+// touched (0 on failure, with the error already reported).
+qint64 writeIndexed(DataItemRepository *items, const std::function<qint64()> &write, QString *error)
+{
+    const QSqlDatabase db = items->database()->connection();
+    sqlsupport::Transaction transaction(db);
+    if (!transaction.beginImmediate(error))
+        return 0;
+    const qint64 iid = write();
+    if (iid == 0 || !SearchIndex::syncItem(db, iid, error) || !transaction.commit(error))
+        return 0;
+    return iid;
 }
 
 } // namespace
@@ -56,7 +76,8 @@ qint64 DataItemService::create(DataItem item, QString *error)
         item.sortid = m_items->nextSortId(item.pid);
     else if (!m_items->makeSortRoom(item.pid, item.sortid, error))
         return 0;
-    const qint64 iid = m_items->insert(item, error);
+    const qint64 iid = writeIndexed(
+        m_items, [&] { return m_items->insert(item, error); }, error);
     if (iid == 0)
         return 0;
     return m_items->normalizeSortIds(item.pid, error) ? iid : 0;
@@ -73,7 +94,8 @@ bool DataItemService::save(DataItem item, QString *error)
         return fail(error, QStringLiteral("数据项不能成为自己的上级。"));
     if (item.sortid < 1)
         item.sortid = m_items->nextSortId(item.pid);
-    if (!m_items->update(item, error))
+    if (!writeIndexed(
+            m_items, [&] { return m_items->update(item, error) ? item.iid : 0; }, error))
         return false;
     return m_items->normalizeSortIds(item.pid, error);
 }
@@ -85,7 +107,8 @@ bool DataItemService::erase(qint64 iid, QString *error)
         return fail(error, noValidItemMessage());
     if (m_items->hasChildren(iid))
         return fail(error, QStringLiteral("这个数据项还有子项，暂时不能删除。"));
-    if (!m_items->remove(iid, error))
+    if (!writeIndexed(
+            m_items, [&] { return m_items->remove(iid, error) ? iid : 0; }, error))
         return false;
     return m_items->normalizeSortIds(item.pid, error);
 }

@@ -44,6 +44,15 @@ bool Transaction::begin(QString *error)
     return true;
 }
 
+bool Transaction::beginImmediate(QString *error)
+{
+    QSqlQuery query(m_db);
+    if (!query.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return fail(error, query.lastError().text());
+    m_open = true;
+    return true;
+}
+
 bool Transaction::commit(QString *error)
 {
     if (m_db.commit()) {

@@ -29,6 +29,10 @@ public:
     Transaction &operator=(const Transaction &) = delete;
 
     bool begin(QString *error);
+    // Takes the write lock at once. A transaction that reads before it writes needs this when
+    // another connection may write meanwhile: a deferred one holding a read lock cannot wait for
+    // the write lock (SQLite reports the deadlock at once instead of waiting).
+    bool beginImmediate(QString *error);
     bool commit(QString *error);
     // Rolls back and reports the failing query's error text; returns false.
     bool abort(const QSqlQuery &failed, QString *error);

@@ -136,6 +136,13 @@ private slots:
         QCOMPARE(f.table()->remarkEditor(0)->text(), QString());
         QVERIFY(!f->isDirty());
         QCOMPARE(label(f), QStringLiteral("已取消修改并恢复原内容"));
+        // A new resource makes the row dirty; cancel takes it away again.
+        f->detailPanel()->addTimestampedTextAttachment();
+        QVERIFY(f->isDirty());
+        QCOMPARE(label(f), QStringLiteral("事项内容已修改，完成后请保存"));
+        f->cancelCurrent();
+        QTest::qWait(300);
+        QVERIFY(!f->isDirty());
 
         f->selectRow(1);
         f->addItem();

@@ -1,0 +1,133 @@
+#include "CommandLine.h"
+
+#include "DataItemRepository.h"
+#include "Database.h"
+#include "DatabaseBackup.h"
+#include "ExportDocument.h"
+#include "ImportTransaction.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QTextStream>
+
+#include <cstring>
+
+namespace {
+
+void print(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = (text + QLatin1Char('\n')).toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+int failWith(const QString &text)
+{
+    print(stderr, text);
+    return 1;
+}
+
+bool openDatabase(Database &database)
+{
+    const QString rootOverride = qEnvironmentVariable("VELTO_STORAGE_ROOT");
+    if (!rootOverride.isEmpty())
+        database.setRootOverride(rootOverride);
+    QString error;
+    if (database.open(&error))
+        return true;
+    failWith(error);
+    return false;
+}
+
+int exportTo(Database &database, const QString &path)
+{
+    const ExportDocument::Result result = ExportDocument::write(&database, path);
+    if (!result.ok)
+        return failWith(result.error);
+    print(stdout, interchange::exportedMessage(result.count));
+    return 0;
+}
+
+int importFrom(Database &database, const QString &path)
+{
+    ImportTransaction import(&database);
+    QString error;
+    if (!import.load(path, &error) || !import.run(&error))
+        return failWith(error);
+    print(stdout, interchange::importedMessage(import.importedCount()));
+    return 0;
+}
+
+int backupTo(Database &database, const QString &path)
+{
+    QString error;
+    if (!DatabaseBackup::writeCopy(
+            Database::databaseFilePath(database.rootPath), QDir(path).absolutePath(), &error))
+        return failWith(error);
+    print(
+        stdout, QStringLiteral("已备份到 ") + QDir::toNativeSeparators(QDir(path).absolutePath()));
+    return 0;
+}
+
+} // namespace
+
+bool isCommandLineInvocation(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        for (const char *option :
+            {"--export", "--import", "--backup", "--help", "-h", "-?", "--help-all"}) {
+            const size_t length = std::strlen(option);
+            if (std::strncmp(arg, option, length) == 0 && (arg[length] == 0 || arg[length] == '='))
+                return true;
+        }
+    }
+    return false;
+}
+
+int runCommandLine(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Velto"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Velto"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Velto：不打开窗口地导出、导入或备份数据。数据位置与窗口相同，"
+                       "设置 VELTO_STORAGE_ROOT 可指定其他位置。"));
+    const QCommandLineOption exportOption(QStringLiteral("export"),
+        QStringLiteral("把全部条目导出到 JSON 文件 <PATH>。"), QStringLiteral("PATH"));
+    const QCommandLineOption importOption(QStringLiteral("import"),
+        QStringLiteral("把导出文件 <PATH> 中的条目追加导入，不询问。"), QStringLiteral("PATH"));
+    const QCommandLineOption backupOption(QStringLiteral("backup"),
+        QStringLiteral("把数据库的一致副本写到 <PATH>。"), QStringLiteral("PATH"));
+    parser.addOption(exportOption);
+    parser.addOption(importOption);
+    parser.addOption(backupOption);
+    parser.addHelpOption();
+    if (!parser.parse(QCoreApplication::arguments()))
+        return failWith(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
+        print(stdout, parser.helpText().trimmed());
+        return 0;
+    }
+    const int chosen = int(parser.isSet(exportOption)) + int(parser.isSet(importOption))
+        + int(parser.isSet(backupOption));
+    if (chosen != 1 || !parser.positionalArguments().isEmpty())
+        return failWith(QStringLiteral("请只给出 --export、--import 或 --backup 中的一个。\n")
+            + parser.helpText().trimmed());
+
+    Database database(QStringLiteral("velto-command-line"));
+    if (!openDatabase(database))
+        return 1;
+    int code = 0;
+    if (parser.isSet(exportOption))
+        code = exportTo(database, parser.value(exportOption));
+    else if (parser.isSet(importOption))
+        code = importFrom(database, parser.value(importOption));
+    else
+        code = backupTo(database, parser.value(backupOption));
+    database.close();
+    return code;
+}

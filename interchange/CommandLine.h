@@ -1,0 +1,10 @@
+#pragma once
+
+// The program's command line: export, import and backup without a window or a display.
+
+// Whether the arguments ask for the command line (--export, --import, --backup, --help, -h and
+// their variants) rather than the window.
+bool isCommandLineInvocation(int argc, char **argv);
+
+// Runs the command line with its own QCoreApplication; returns the process's exit code.
+int runCommandLine(int argc, char **argv);

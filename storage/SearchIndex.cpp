@@ -1,0 +1,454 @@
+#include "SearchIndex.h"
+
+#include "DataItemRepository.h"
+#include "Database.h"
+#include "NoteText.h"
+#include "SearchIndexWriter.h"
+#include "SqlSupport.h"
+
+#include <QSqlError>
+#include <QVariant>
+
+using sqlsupport::fail;
+
+namespace {
+
+const char *const createStatement
+    = "CREATE VIRTUAL TABLE IF NOT EXISTS search_index USING fts5("
+      "name, content, remark, notes, links, files, tokenize = 'trigram')";
+
+// Databases this small are indexed while they are opened; larger ones by SearchIndexBuilder.
+constexpr qint64 inlineBuildLimit = 500;
+
+constexpr int snippetBefore = 12;
+constexpr int snippetLength = 48;
+
+// The searchable columns other than the name, in the order a snippet prefers them.
+constexpr int otherColumnCount = 5;
+
+QString oneLine(QString text)
+{
+    for (QChar &c : text) {
+        if (c.isSpace())
+            c = QLatin1Char(' ');
+    }
+    return text.simplified();
+}
+
+// A piece of the first text that contains needle, cut around the match.
+QString makeSnippet(const QStringList &texts, const QString &needle)
+{
+    for (const QString &raw : texts) {
+        const QString text = oneLine(raw);
+        const qsizetype at = text.indexOf(needle, 0, Qt::CaseInsensitive);
+        if (at < 0)
+            continue;
+        qsizetype start = qMax<qsizetype>(0, at - snippetBefore);
+        if (start > 0 && text.at(start).isLowSurrogate())
+            --start;
+        qsizetype end = qMin(text.size(), start + qMax<qsizetype>(snippetLength, needle.size()));
+        if (end < text.size() && text.at(end).isLowSurrogate())
+            ++end;
+        return (start > 0 ? QStringLiteral("…") : QString()) + text.mid(start, end - start)
+            + (end < text.size() ? QStringLiteral("…") : QString());
+    }
+    return QString();
+}
+
+// A phrase that FTS5 takes literally: inside double quotes only a doubled quote is special.
+QString literalPhrase(const QString &text)
+{
+    QString escaped = text;
+    escaped.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QStringLiteral("{content remark notes links files} : \"") + escaped + QLatin1Char('"');
+}
+
+bool exec(QSqlDatabase db, const QString &sql, QString *error)
+{
+    QSqlQuery query(db);
+    return sqlsupport::run(query, sql, error);
+}
+
+bool buildInline(QSqlDatabase db, QString *error)
+{
+    sqlsupport::Transaction transaction(db);
+    if (!transaction.beginImmediate(error))
+        return false;
+    SearchIndexWriter writer(db);
+    if (!writer.prepare(error))
+        return false;
+    QSqlQuery iids(db);
+    iids.setForwardOnly(true);
+    if (!sqlsupport::run(iids, QStringLiteral("SELECT iid FROM data_items ORDER BY iid"), error))
+        return false;
+    QList<qint64> all;
+    while (iids.next())
+        all.append(iids.value(0).toLongLong());
+    for (qint64 iid : all) {
+        if (!writer.write(iid, error))
+            return false;
+    }
+    return SearchIndex::markComplete(db, true, error) && transaction.commit(error);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+SearchIndexWriter::SearchIndexWriter(QSqlDatabase db)
+    : m_remove(db)
+    , m_item(db)
+    , m_blocks(db)
+    , m_insert(db)
+{
+    m_item.setForwardOnly(true);
+    m_blocks.setForwardOnly(true);
+}
+
+bool SearchIndexWriter::prepare(QString *error)
+{
+    if (!m_remove.prepare(QStringLiteral("DELETE FROM search_index WHERE rowid = ?")))
+        return fail(error, m_remove.lastError().text());
+    if (!m_item.prepare(QStringLiteral("SELECT here, cont, remark FROM data_items WHERE iid = ?")))
+        return fail(error, m_item.lastError().text());
+    if (!m_blocks.prepare(QStringLiteral("SELECT type, value, summary FROM content_blocks "
+                                         "WHERE item_iid = ? ORDER BY sortid, id")))
+        return fail(error, m_blocks.lastError().text());
+    if (!m_insert.prepare(QStringLiteral("INSERT INTO search_index(rowid, name, content, remark, "
+                                         "notes, links, files) VALUES (?, ?, ?, ?, ?, ?, ?)")))
+        return fail(error, m_insert.lastError().text());
+    return true;
+}
+
+bool SearchIndexWriter::read(qint64 iid, QStringList *columns, QString *error)
+{
+    columns->clear();
+    m_item.bindValue(0, iid);
+    if (!sqlsupport::run(m_item, error))
+        return false;
+    if (!m_item.next()) {
+        m_item.finish();
+        return true;
+    }
+    *columns << m_item.value(0).toString() << m_item.value(1).toString()
+             << m_item.value(2).toString();
+    m_item.finish();
+
+    QStringList notes;
+    QStringList links;
+    QStringList files;
+    m_blocks.bindValue(0, iid);
+    if (!sqlsupport::run(m_blocks, error))
+        return false;
+    while (m_blocks.next()) {
+        const int type = m_blocks.value(0).toInt();
+        const QString value = m_blocks.value(1).toString();
+        const QString summary = m_blocks.value(2).toString();
+        if (type == 0) {
+            notes << summary << plainTextFromHtml(value);
+        } else if (type == 1) {
+            files << pathFileName(value);
+            if (summary != QLatin1String("folder"))
+                files << summary;
+        } else if (type == 2) {
+            links << value << summary;
+        }
+    }
+    m_blocks.finish();
+    for (QStringList *parts : {&notes, &links, &files}) {
+        parts->removeAll(QString());
+        *columns << parts->join(QLatin1Char('\n'));
+    }
+    return true;
+}
+
+bool SearchIndexWriter::write(qint64 iid, QString *error)
+{
+    m_remove.bindValue(0, iid);
+    if (!sqlsupport::run(m_remove, error))
+        return false;
+    QStringList columns;
+    if (!read(iid, &columns, error))
+        return false;
+    if (columns.isEmpty())
+        return true;
+    m_insert.bindValue(0, iid);
+    for (int i = 0; i < columns.size(); ++i)
+        m_insert.bindValue(i + 1, columns.at(i));
+    return sqlsupport::run(m_insert, error);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+SearchIndex::SearchIndex(Database *database)
+    : m_database(database)
+{
+}
+
+QString SearchIndex::completeMarker()
+{
+    return QStringLiteral("search_index_complete_v1");
+}
+
+QList<SearchHit> SearchIndex::search(
+    const QString &text, int limit, const QSet<qint64> &exclude) const
+{
+    const QString needle = text.trimmed();
+    if (needle.isEmpty())
+        return {};
+    limit = qMax(limit, 1);
+    const bool shortText = needle.toUcs4().size() < 3;
+    QSqlQuery query(m_database->connection());
+    query.setForwardOnly(true);
+    const QString itemColumns = QStringLiteral(
+        "d.iid, d.pid, d.sortid, d.here, d.cont, d.remark, d.favorite, d.\"desc\", ");
+    if (shortText) {
+        // The trigram index cannot serve fewer than three characters: scan the plain text it
+        // stores (its content table: c1 content .. c5 files), newest item first, so that a common
+        // character stops after the first rows. ASCII letters match without regard to case.
+        bool hasLetter = false;
+        for (QChar c : needle)
+            hasLetter = hasLetter || (c.unicode() < 128 && c.isLetter());
+        QString where;
+        for (int i = 1; i <= otherColumnCount; ++i) {
+            const QString column = QStringLiteral("s.c") + QString::number(i);
+            const QString test = hasLetter
+                ? QString(column + QStringLiteral(" LIKE ? ESCAPE '\\'"))
+                : QString(QStringLiteral("instr(") + column + QStringLiteral(", ?) > 0"));
+            where += (i > 1 ? QStringLiteral(" OR ") : QString()) + test;
+        }
+        if (!query.prepare(QStringLiteral("SELECT ") + itemColumns
+                + QStringLiteral("s.c1, s.c2, s.c3, s.c4, s.c5 FROM search_index_content s "
+                                 "JOIN data_items d ON d.iid = s.id WHERE ")
+                + where + QStringLiteral(" ORDER BY s.id DESC LIMIT ?")))
+            return {};
+        const QString bound = hasLetter ? DataItemRepository::searchPattern(needle) : needle;
+        for (int i = 0; i < otherColumnCount; ++i)
+            query.addBindValue(bound);
+    } else {
+        if (!query.prepare(QStringLiteral("SELECT ") + itemColumns
+                + QStringLiteral(
+                    "s.content, s.remark, s.notes, s.links, s.files FROM (SELECT rowid, content, "
+                    "remark, notes, links, files, "
+                    "bm25(search_index, 0.0, 4.0, 3.0, 1.0, 2.0, 2.0) AS score FROM search_index "
+                    "WHERE search_index MATCH ? ORDER BY score LIMIT ?) s "
+                    "JOIN data_items d ON d.iid = s.rowid ORDER BY s.score, d.iid DESC")))
+            return {};
+        query.addBindValue(literalPhrase(needle));
+    }
+    query.addBindValue(limit + exclude.size());
+    if (!query.exec()) {
+        // A damaged index is rebuilt at the next start rather than failing every search.
+        const QString code = query.lastError().nativeErrorCode();
+        if (code == QLatin1String("11") || code == QLatin1String("267"))
+            markComplete(m_database->connection(), false, nullptr);
+        return {};
+    }
+
+    QList<SearchHit> hits;
+    while (query.next() && hits.size() < limit) {
+        SearchHit hit;
+        hit.item.iid = hit.item.id = query.value(0).toLongLong();
+        if (exclude.contains(hit.item.iid))
+            continue;
+        hit.item.pid = query.value(1).toLongLong();
+        hit.item.sortid = query.value(2).toLongLong();
+        hit.item.here = query.value(3).toString();
+        hit.item.cont = query.value(4).toString();
+        hit.item.remark = query.value(5).toString();
+        hit.item.favorite = query.value(6).toBool();
+        hit.item.desc = query.value(7).toString();
+        QStringList texts;
+        for (int i = 0; i < otherColumnCount; ++i)
+            texts << query.value(8 + i).toString();
+        hit.snippet = makeSnippet(texts, needle);
+        hits.append(hit);
+    }
+    return hits;
+}
+
+bool SearchIndex::isComplete() const
+{
+    return isComplete(m_database->connection());
+}
+
+bool SearchIndex::isComplete(QSqlDatabase db)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.prepare(QStringLiteral("SELECT 1 FROM app_state WHERE key = ?")))
+        return false;
+    query.addBindValue(completeMarker());
+    return query.exec() && query.next();
+}
+
+bool SearchIndex::markComplete(QSqlDatabase db, bool complete, QString *error)
+{
+    // Either way a build in progress has nothing left to resume.
+    QSqlQuery marker(db);
+    QSqlQuery frontier(db);
+    if (!marker.prepare(complete
+                ? QStringLiteral("INSERT OR REPLACE INTO app_state(key, value) VALUES (?, '1')")
+                : QStringLiteral("DELETE FROM app_state WHERE key = ?"))
+        || !frontier.prepare(QStringLiteral("DELETE FROM app_state WHERE key = ?")))
+        return fail(error, marker.lastError().text() + frontier.lastError().text());
+    marker.addBindValue(completeMarker());
+    frontier.addBindValue(frontierKey());
+    return sqlsupport::run(marker, error) && sqlsupport::run(frontier, error);
+}
+
+QString SearchIndex::frontierKey()
+{
+    return QStringLiteral("search_index_frontier");
+}
+
+qint64 SearchIndex::buildFrontier(QSqlDatabase db)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.prepare(QStringLiteral("SELECT value FROM app_state WHERE key = ?")))
+        return -1;
+    query.addBindValue(frontierKey());
+    bool ok = false;
+    const qint64 value
+        = query.exec() && query.next() ? query.value(0).toString().toLongLong(&ok) : -1;
+    return ok ? value : -1;
+}
+
+bool SearchIndex::setBuildFrontier(QSqlDatabase db, qint64 iid, QString *error)
+{
+    QSqlQuery query(db);
+    if (!query.prepare(
+            QStringLiteral("INSERT OR REPLACE INTO app_state(key, value) VALUES (?, ?)")))
+        return fail(error, query.lastError().text());
+    query.addBindValue(frontierKey());
+    query.addBindValue(QString::number(iid));
+    return sqlsupport::run(query, error);
+}
+
+bool SearchIndex::passesSampleCheck(QSqlDatabase db, int samples)
+{
+    QSqlQuery counts(db);
+    counts.setForwardOnly(true);
+    if (!counts.exec(QStringLiteral("SELECT (SELECT COUNT(*) FROM data_items), "
+                                    "(SELECT COUNT(*) FROM search_index_docsize)"))
+        || !counts.next() || counts.value(0).toLongLong() != counts.value(1).toLongLong())
+        return false;
+    counts.finish();
+    SearchIndexWriter writer(db);
+    QSqlQuery pick(db);
+    QSqlQuery stored(db);
+    QSqlQuery probe(db);
+    pick.setForwardOnly(true);
+    stored.setForwardOnly(true);
+    probe.setForwardOnly(true);
+    QString error;
+    if (!writer.prepare(&error)
+        || !pick.prepare(QStringLiteral("SELECT iid FROM data_items ORDER BY random() LIMIT ?"))
+        || !stored.prepare(
+            QStringLiteral("SELECT c0, c1, c2, c3, c4, c5 FROM search_index_content WHERE id = ?"))
+        || !probe.prepare(
+            QStringLiteral("SELECT 1 FROM search_index WHERE search_index MATCH ? AND rowid = ?")))
+        return false;
+    pick.addBindValue(samples);
+    if (!pick.exec())
+        return false;
+    QList<qint64> iids;
+    while (pick.next())
+        iids << pick.value(0).toLongLong();
+    for (qint64 iid : iids) {
+        QStringList expected;
+        if (!writer.read(iid, &expected, &error) || expected.isEmpty())
+            return false;
+        stored.bindValue(0, iid);
+        if (!stored.exec() || !stored.next())
+            return false;
+        QString phrase;
+        for (int i = 0; i < expected.size(); ++i) {
+            if (stored.value(i).toString() != expected.at(i))
+                return false;
+            const QList<uint> text = expected.at(i).toUcs4();
+            if (phrase.isEmpty() && text.size() >= 3) {
+                const QList<uint> head = text.mid(0, 12);
+                phrase = QString::fromUcs4(
+                    reinterpret_cast<const char32_t *>(head.constData()), head.size());
+            }
+        }
+        stored.finish();
+        if (phrase.isEmpty())
+            continue;
+        // The index itself must lead to the row from a piece of its text.
+        phrase.replace(QLatin1Char('"'), QLatin1String("\"\""));
+        probe.bindValue(0, QString(QStringLiteral("\"") + phrase + QLatin1Char('"')));
+        probe.bindValue(1, iid);
+        if (!probe.exec() || !probe.next())
+            return false;
+        probe.finish();
+    }
+    return true;
+}
+
+bool SearchIndex::syncItem(QSqlDatabase db, qint64 iid, QString *error)
+{
+    SearchIndexWriter writer(db);
+    QString ignored;
+    if (writer.prepare(&ignored) && writer.write(iid, &ignored))
+        return true;
+    // The index disagrees with the data from now on: have it rebuilt rather than fail the change.
+    return markComplete(db, false, error);
+}
+
+void SearchIndex::prepare(QSqlDatabase db)
+{
+    QString error;
+    bool exists = false;
+    {
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        if (!query.exec(QStringLiteral(
+                "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'search_index'")))
+            return;
+        exists = query.next();
+    }
+    // A probe through every column and the index itself: an older layout or a lost shadow table
+    // shows here, and the index is then started afresh. So is a table dropped from outside, whose
+    // "complete" marker would otherwise outlive it.
+    const bool usable = exists
+        && exec(db,
+            QStringLiteral("SELECT rowid, name, content, remark, notes, links, files "
+                           "FROM search_index WHERE search_index MATCH '\"velto\"' LIMIT 1"),
+            &error)
+        && exec(db, QStringLiteral("SELECT count(*) FROM search_index_docsize"), &error)
+        && exec(db, QStringLiteral("SELECT rowid, name FROM search_index LIMIT 1"), &error);
+    if (!usable && !reset(db, &error))
+        return;
+    if (isComplete(db))
+        return;
+    QSqlQuery count(db);
+    count.setForwardOnly(true);
+    if (count.exec(QStringLiteral("SELECT COUNT(*) FROM data_items")) && count.next()
+        && count.value(0).toLongLong() <= inlineBuildLimit) {
+        count.finish();
+        buildInline(db, &error);
+    }
+}
+
+bool SearchIndex::reset(QSqlDatabase db, QString *error)
+{
+    sqlsupport::Transaction transaction(db);
+    if (!transaction.begin(error))
+        return false;
+    if (!exec(db, QStringLiteral("DROP TABLE IF EXISTS search_index"), error)
+        || !exec(db, QString::fromUtf8(createStatement), error) || !markComplete(db, false, error)
+        || !setBuildFrontier(db, 0, error))
+        return false;
+    return transaction.commit(error);
+}
+
+bool SearchIndex::passesIntegrityCheck(QSqlDatabase db)
+{
+    QString error;
+    return exec(db,
+        QStringLiteral("INSERT INTO search_index(search_index) VALUES ('integrity-check')"),
+        &error);
+}

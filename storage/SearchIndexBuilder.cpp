@@ -1,0 +1,197 @@
+#include "SearchIndexBuilder.h"
+
+#include "SearchIndex.h"
+#include "SearchIndexWriter.h"
+#include "SqlSupport.h"
+#include "WritePriority.h"
+
+#include <QElapsedTimer>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+#include <QVariant>
+
+namespace {
+
+// One write transaction lasts about this long; then the lock is let go for a moment so that a
+// save on the main connection gets its turn.
+constexpr qint64 batchMilliseconds = 25;
+constexpr unsigned long pauseMilliseconds = 8;
+// Up to this many items the full FTS5 integrity check runs at every start (it holds the write
+// lock while it reads the whole index); larger indexes get the sampled check.
+constexpr qint64 fullCheckLimit = 2000;
+constexpr int checkSamples = 64;
+constexpr int itemsPerRead = 64;
+
+using Outcome = SearchIndexBuilder::Outcome;
+
+qint64 scalar(QSqlDatabase db, const QString &sql)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    return query.exec(sql) && query.next() ? query.value(0).toLongLong() : 0;
+}
+
+// The next few iids after `after`, in ascending order.
+QList<qint64> nextIids(QSqlDatabase db, qint64 after)
+{
+    QList<qint64> iids;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.prepare(
+            QStringLiteral("SELECT iid FROM data_items WHERE iid > ? ORDER BY iid LIMIT ?")))
+        return iids;
+    query.addBindValue(after);
+    query.addBindValue(itemsPerRead);
+    if (!query.exec())
+        return iids;
+    while (query.next())
+        iids.append(query.value(0).toLongLong());
+    return iids;
+}
+
+Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progress,
+    const std::atomic_bool *stop, QString *error)
+{
+    // An unfinished build resumes after the last item it indexed: every item up to there has its
+    // row, written by the build or by a later change.
+    qint64 last = SearchIndex::buildFrontier(db);
+    if (last < 0) {
+        if (!SearchIndex::reset(db, error))
+            return Outcome::Failed;
+        last = 0;
+    }
+    const qint64 total = scalar(db, QStringLiteral("SELECT COUNT(*) FROM data_items"));
+    qint64 done = 0;
+    {
+        QSqlQuery before(db);
+        before.setForwardOnly(true);
+        if (before.prepare(QStringLiteral("SELECT COUNT(*) FROM data_items WHERE iid <= ?"))) {
+            before.addBindValue(last);
+            if (before.exec() && before.next())
+                done = before.value(0).toLongLong();
+        }
+    }
+    bool more = true;
+    while (more) {
+        if (stop && stop->load())
+            return Outcome::Stopped;
+        // Reading the items and writing their rows in one write transaction keeps a save made on
+        // the main connection meanwhile from being overwritten with older text.
+        // The program's own connection goes first whenever it waits for the lock.
+        for (int i = 0; i < 200 && foregroundIsWaiting(); ++i)
+            QThread::msleep(5);
+        sqlsupport::Transaction transaction(db);
+        if (!transaction.beginImmediate(error))
+            return Outcome::Failed;
+        SearchIndexWriter writer(db);
+        if (!writer.prepare(error))
+            return Outcome::Failed;
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < batchMilliseconds && !foregroundIsWaiting()) {
+            const QList<qint64> iids = nextIids(db, last);
+            if (iids.isEmpty()) {
+                more = false;
+                if (!SearchIndex::markComplete(db, true, error))
+                    return Outcome::Failed;
+                break;
+            }
+            for (qint64 iid : iids) {
+                if (!writer.write(iid, error))
+                    return Outcome::Failed;
+                last = iid;
+                ++done;
+                if (foregroundIsWaiting())
+                    break;
+            }
+        }
+        if (more && !SearchIndex::setBuildFrontier(db, last, error))
+            return Outcome::Failed;
+        if (!transaction.commit(error))
+            return Outcome::Failed;
+        if (progress)
+            progress(qMin(done, qMax(total, done)), qMax(total, done));
+        if (more)
+            QThread::msleep(pauseMilliseconds);
+    }
+    return Outcome::Built;
+}
+
+} // namespace
+
+SearchIndexBuilder::SearchIndexBuilder(const QString &databaseFile, QObject *parent)
+    : QObject(parent)
+    , m_databaseFile(databaseFile)
+{
+}
+
+SearchIndexBuilder::~SearchIndexBuilder()
+{
+    stop();
+}
+
+SearchIndexBuilder::Outcome SearchIndexBuilder::run(const QString &databaseFile,
+    const QString &connectionName, const std::function<void(qint64, qint64)> &progress,
+    const std::atomic_bool *stop, QString *error)
+{
+    Outcome outcome = Outcome::Failed;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+        db.setDatabaseName(databaseFile);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        if (!db.open()) {
+            sqlsupport::fail(error, db.lastError().text());
+        } else {
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA foreign_keys = ON"));
+            SearchIndex::prepare(db);
+            outcome = Outcome::Failed;
+            if (SearchIndex::isComplete(db)) {
+                const bool sound = scalar(db, QStringLiteral("SELECT COUNT(*) FROM data_items"))
+                        <= fullCheckLimit
+                    ? SearchIndex::passesIntegrityCheck(db)
+                    : SearchIndex::passesSampleCheck(db, checkSamples);
+                if (sound)
+                    outcome = Outcome::AlreadyComplete;
+                else
+                    SearchIndex::markComplete(db, false, nullptr);
+            }
+            if (outcome != Outcome::AlreadyComplete)
+                outcome = build(db, progress, stop, error);
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(connectionName);
+    return outcome;
+}
+
+void SearchIndexBuilder::start()
+{
+    if (isRunning())
+        return;
+    m_stop = false;
+    const QString file = m_databaseFile;
+    const QString name
+        = QStringLiteral("velto-search-build-%1").arg(reinterpret_cast<quintptr>(this));
+    m_thread.reset(QThread::create([this, file, name] {
+        QString error;
+        const Outcome outcome = run(
+            file, name, [this](qint64 done, qint64 total) { emit progress(done, total); }, &m_stop,
+            &error);
+        emit finished(outcome == Outcome::AlreadyComplete || outcome == Outcome::Built, error);
+    }));
+    m_thread->start(QThread::LowPriority);
+}
+
+void SearchIndexBuilder::stop()
+{
+    if (!m_thread)
+        return;
+    m_stop = true;
+    m_thread->wait();
+}
+
+bool SearchIndexBuilder::isRunning() const
+{
+    return m_thread && m_thread->isRunning();
+}

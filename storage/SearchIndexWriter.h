@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QStringList>
+
+// Rewrites rows of the full-text index from the tables, with its statements prepared once: used
+// for one item by SearchIndex::syncItem and for every item by the background build.
+class SearchIndexWriter {
+public:
+    explicit SearchIndexWriter(QSqlDatabase db);
+
+    bool prepare(QString *error);
+    // The six indexed texts of iid (name, content, remark, notes, links, files), or none when
+    // the item does not exist.
+    bool read(qint64 iid, QStringList *columns, QString *error);
+    // Removes iid's row and, when the item exists, writes it again from the item and its blocks.
+    bool write(qint64 iid, QString *error);
+
+private:
+    QSqlQuery m_remove;
+    QSqlQuery m_item;
+    QSqlQuery m_blocks;
+    QSqlQuery m_insert;
+};

@@ -1,0 +1,49 @@
+#include "WritePriority.h"
+
+#include <QSqlDriver>
+#include <QVariant>
+
+#include <sqlite3.h>
+
+#include <atomic>
+#include <chrono>
+
+namespace {
+
+constexpr int pollMilliseconds = 2;
+constexpr int waitLimitMilliseconds = 10000;
+constexpr qint64 recentMilliseconds = 20;
+
+std::atomic<qint64> lastWait {-1000000};
+
+qint64 nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int waitForLock(void *, int attempts)
+{
+    lastWait = nowMs();
+    if (attempts * pollMilliseconds >= waitLimitMilliseconds)
+        return 0;
+    sqlite3_sleep(pollMilliseconds);
+    return 1;
+}
+
+} // namespace
+
+bool preferForegroundConnection(QSqlDatabase db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return false;
+    sqlite3 *connection = *static_cast<sqlite3 *const *>(handle.constData());
+    return connection && sqlite3_busy_handler(connection, waitForLock, nullptr) == SQLITE_OK;
+}
+
+bool foregroundIsWaiting()
+{
+    return nowMs() - lastWait.load() < recentMilliseconds;
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QSqlDatabase>
+
+// The program's own connection goes before the background index build: while it waits for a lock
+// that the build holds, the build ends its transaction after the item at hand and lets it through,
+// instead of the wait running into a time-out ("database is locked") behind batch after batch.
+
+// Replaces the connection's busy time-out by a handler that waits up to ten seconds and tells the
+// build that it is waiting. Returns false when the driver gives no SQLite handle.
+bool preferForegroundConnection(QSqlDatabase db);
+
+// True while a preferred connection has been waiting for a lock within the last few milliseconds.
+bool foregroundIsWaiting();

@@ -1,0 +1,85 @@
+#include "TestSupport.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace {
+
+struct Outcome {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+// Runs the program without any display: creating a GUI application would abort it.
+Outcome runVelto(const QString &root, const QStringList &arguments)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("VELTO_STORAGE_ROOT"), root);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(VELTO_EXECUTABLE), arguments);
+    process.waitForFinished(60000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+        QString::fromUtf8(process.readAllStandardOutput()).trimmed(),
+        QString::fromUtf8(process.readAllStandardError()).trimmed()};
+}
+
+} // namespace
+
+class CommandLineTest : public QObject {
+    Q_OBJECT
+private slots:
+    void exportImportBackupAndHelp()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.filePath(QStringLiteral("root"));
+        const QString file = dir.filePath(QStringLiteral("tree.velto.json"));
+
+        Outcome run = runVelto(root, {QStringLiteral("--help")});
+        QCOMPARE(run.code, 0);
+        for (const char *option : {"--export", "--import", "--backup"})
+            QVERIFY(run.out.contains(QLatin1String(option)));
+
+        run = runVelto(root, {QStringLiteral("--export"), file});
+        QCOMPARE(run.code, 0);
+        QCOMPARE(run.out, QStringLiteral("已导出 8 个条目"));
+        run = runVelto(root, {QStringLiteral("--import"), file});
+        QCOMPARE(run.code, 0);
+        QCOMPARE(run.out, QStringLiteral("已导入 8 个条目"));
+
+        // A refusal: the window's message on standard error, exit 1, nothing written.
+        QFile bad(dir.filePath(QStringLiteral("bad.json")));
+        QVERIFY(bad.open(QIODevice::WriteOnly)
+            && bad.write(R"({"format":"velto-export-v1","items":[5]})") > 0);
+        bad.close();
+        run = runVelto(root, {QStringLiteral("--import"), bad.fileName()});
+        QCOMPARE(run.code, 1);
+        QCOMPARE(run.err, QStringLiteral("导入文件包含无效条目。"));
+        QVERIFY(run.out.isEmpty());
+
+        const QString copy = dir.filePath(QStringLiteral("copy.db"));
+        run = runVelto(root, {QStringLiteral("--backup"), copy});
+        QCOMPARE(run.code, 0);
+        QFile backup(copy);
+        QVERIFY(backup.open(QIODevice::ReadOnly));
+        QVERIFY(backup.read(16).startsWith("SQLite format 3"));
+        // The copy is a database of its own, holding the doubled tree.
+        run = runVelto(root, {QStringLiteral("--export"), file});
+        QCOMPARE(run.out, QStringLiteral("已导出 16 个条目"));
+
+        run = runVelto(
+            root, {QStringLiteral("--backup"), dir.filePath(QStringLiteral("no/dir/x.db"))});
+        QCOMPARE(run.code, 1);
+        QVERIFY(!run.err.isEmpty());
+        run = runVelto(root, {QStringLiteral("--export"), file, QStringLiteral("--import"), file});
+        QCOMPARE(run.code, 1);
+    }
+};
+
+VELTO_TEST_MAIN_CORE(CommandLineTest)
+#include "tst_commandline.moc"
