@@ -104,8 +104,9 @@ int runCommandLine(int argc, char **argv)
     const QCommandLineOption backupOption(QStringLiteral("backup"),
         QStringLiteral("把数据库的一致副本写到 <PATH>。"), QStringLiteral("PATH"));
     const QCommandLineOption searchOption(QStringLiteral("search"),
-        QStringLiteral("列出名称或内容含有 <TEXT> 的条目，每行一个：编号、名称、摘录，以制表符分隔。"
-                       "有结果时退出码为 0，没有为 1，出错为 2。"),
+        QStringLiteral(
+            "列出名称或内容含有 <TEXT> 的条目，每行一个：编号、名称、摘录，以制表符分隔。"
+            "有结果时退出码为 0，没有为 1，出错为 2。"),
         QStringLiteral("TEXT"));
     parser.addOption(exportOption);
     parser.addOption(importOption);

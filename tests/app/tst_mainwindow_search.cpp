@@ -1,10 +1,13 @@
+#include "CompactActionButton.h"
 #include "Database.h"
 #include "ImportTransaction.h"
+#include "ItemDetailPanel.h"
 #include "MainWindowTestSupport.h"
 #include "SearchController.h"
 #include "SearchIndex.h"
 #include "TextAttachmentWidget.h"
 
+#include <QInputMethodEvent>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -28,6 +31,15 @@ struct Found {
 class TestMainWindowSearch : public QObject {
     Q_OBJECT
 
+    // Types as an input method does: Chinese text arrives committed, not as key presses.
+    static void type(QWidget *edit, const QString &text)
+    {
+        edit->setFocus();
+        QInputMethodEvent event;
+        event.setCommitString(text);
+        QCoreApplication::sendEvent(edit, &event);
+    }
+
     static QListWidget *results(WindowFixture &f) { return sidebarList(f.window.get(), 2); }
 
     // Types the text into the search box and presses Return, as the user does.
@@ -35,7 +47,7 @@ class TestMainWindowSearch : public QObject {
     {
         auto *edit = results(f)->parentWidget()->findChild<QLineEdit *>();
         edit->clear();
-        QTest::keyClicks(edit, text);
+        type(edit, text);
         QTest::keyClick(edit, Qt::Key_Return);
         Found found;
         bool content = false;
@@ -58,6 +70,7 @@ class TestMainWindowSearch : public QObject {
         DataItem item;
         item.pid = pid;
         item.here = name;
+        item.cont = QStringLiteral("-");
         item.remark = remark;
         const qint64 iid = f->service().create(item, nullptr);
         if (iid != 0 && !blocks.isEmpty())
@@ -147,12 +160,10 @@ private slots:
         f->selectRow(0);
 
         // A remark and a note saved through the window are found at once.
-        f.table()->remarkEditor(0)->setFocus();
-        QTest::keyClicks(f.table()->remarkEditor(0), QStringLiteral("蓝莓"));
+        type(f.table()->remarkEditor(0), QStringLiteral("蓝莓"));
         auto *text = f->detailPanel()->findChild<TextAttachmentWidget *>();
         QVERIFY(text);
-        text->textEdit()->setFocus();
-        QTest::keyClicks(text->textEdit(), QStringLiteral(" cherry樱桃"));
+        type(text->textEdit(), QStringLiteral(" cherry樱桃"));
         QTest::mouseClick(f->commandButtons().save, Qt::LeftButton);
         QVERIFY(!f->isDirty());
         QCOMPARE(search(f, QStringLiteral("蓝莓")).content, QList<qint64> {iid});
@@ -160,8 +171,7 @@ private slots:
 
         // A cancelled edit is never found; the saved text still is.
         f->selectRow(0);
-        f.table()->remarkEditor(0)->setFocus();
-        QTest::keyClicks(f.table()->remarkEditor(0), QStringLiteral("草莓"));
+        type(f.table()->remarkEditor(0), QStringLiteral("草莓"));
         QTest::mouseClick(f->commandButtons().cancel, Qt::LeftButton);
         QVERIFY(search(f, QStringLiteral("草莓")).content.isEmpty());
         QCOMPARE(search(f, QStringLiteral("蓝莓")).content, QList<qint64> {iid});
