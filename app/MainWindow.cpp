@@ -5,6 +5,7 @@
 #include "NavigationPanel.h"
 #include "NavigationTreeSync.h"
 #include "OnlineServices.h"
+#include "SearchController.h"
 #include "TelemetryClient.h"
 #include "UiMetrics.h"
 #include "VersionCheck.h"
@@ -45,11 +46,14 @@ MainWindow::MainWindow(QWidget *parent)
         return;
     }
     buildUi();
+    searchController = new SearchController(&m_database, statusBar(), this);
     m_workspaceReady = true;
     refresh(0, -1);
     registerDevice();
     QTimer::singleShot(300, this, &MainWindow::checkVersion);
     QTimer::singleShot(0, this, &MainWindow::restoreRecoveryDraft);
+    // After the window is shown: the index of an older or damaged file is built off the GUI thread.
+    QTimer::singleShot(0, searchController, &SearchController::startIndexBuild);
 }
 
 MainWindow::~MainWindow()

@@ -20,6 +20,7 @@ class NavigationPanel;
 class NavigationTreeSync;
 class OnlineServices;
 class QFrame;
+class SearchController;
 class QGridLayout;
 class QHBoxLayout;
 class QLabel;
@@ -82,6 +83,8 @@ public:
     // Tell it what changed behind the window's commands (an import: resetAll()) before refresh.
     NavigationTreeSync *navigationTree() const { return treeSync.get(); }
     OnlineServices *online() const { return onlineServices; }
+    // Content search and the background build of its index.
+    SearchController *search() const { return searchController; }
     QLabel *statusLabel() const { return statusLabelWidget; }
     const CommandButtons &commandButtons() const { return buttons; }
     QWidget *commandBar() const { return commandBarWidget; }
@@ -238,6 +241,7 @@ private:
     NavigationPanel *navigationPanel = nullptr;
     std::unique_ptr<NavigationTreeSync> treeSync;
     OnlineServices *onlineServices = nullptr;
+    SearchController *searchController = nullptr;
     std::function<void()> quitApplication;
     bool upgradeForced = false;
     QWidget *body = nullptr;

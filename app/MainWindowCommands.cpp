@@ -6,6 +6,7 @@
 #include "ItemTable.h"
 #include "NavigationPanel.h"
 #include "NavigationTreeSync.h"
+#include "SearchController.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -226,13 +227,21 @@ void MainWindow::searchByName(const QString &text)
     if (!itemTable)
         return;
     searchResults = m_items.searchByName(text, 100);
+    const QList<SearchHit> contentHits = searchController->searchContent(text, searchResults);
+    navigationPanel->setContentSearchHits(contentHits);
     showSearchPage = true;
     refreshFavorites();
     showSearchPage = false;
-    showStatusMessage(text.trimmed().isEmpty()
-            ? QStringLiteral("已清除搜索结果")
-            : QStringLiteral("找到 %1 个业务").arg(searchResults.size()),
-        3000);
+    if (text.trimmed().isEmpty()) {
+        showStatusMessage(QStringLiteral("已清除搜索结果"), 3000);
+        return;
+    }
+    QString message = QStringLiteral("找到 %1 个业务").arg(searchResults.size());
+    if (!contentHits.isEmpty())
+        message += QStringLiteral("，另有 %1 个业务的内容匹配").arg(contentHits.size());
+    if (!searchController->isIndexComplete())
+        message += QStringLiteral("（全文索引尚在建立，内容匹配可能不全）");
+    showStatusMessage(message, 3000);
 }
 
 void MainWindow::refreshFavorites()

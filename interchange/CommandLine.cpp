@@ -5,6 +5,7 @@
 #include "DatabaseBackup.h"
 #include "ExportDocument.h"
 #include "ImportTransaction.h"
+#include "SearchCommand.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -77,7 +78,7 @@ bool isCommandLineInvocation(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         for (const char *option :
-            {"--export", "--import", "--backup", "--help", "-h", "-?", "--help-all"}) {
+            {"--export", "--import", "--backup", "--search", "--help", "-h", "-?", "--help-all"}) {
             const size_t length = std::strlen(option);
             if (std::strncmp(arg, option, length) == 0 && (arg[length] == 0 || arg[length] == '='))
                 return true;
@@ -94,7 +95,7 @@ int runCommandLine(int argc, char **argv)
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Velto：不打开窗口地导出、导入或备份数据。数据位置与窗口相同，"
+        QStringLiteral("Velto：不打开窗口地导出、导入、备份或搜索数据。数据位置与窗口相同，"
                        "设置 VELTO_STORAGE_ROOT 可指定其他位置。"));
     const QCommandLineOption exportOption(QStringLiteral("export"),
         QStringLiteral("把全部条目导出到 JSON 文件 <PATH>。"), QStringLiteral("PATH"));
@@ -102,9 +103,15 @@ int runCommandLine(int argc, char **argv)
         QStringLiteral("把导出文件 <PATH> 中的条目追加导入，不询问。"), QStringLiteral("PATH"));
     const QCommandLineOption backupOption(QStringLiteral("backup"),
         QStringLiteral("把数据库的一致副本写到 <PATH>。"), QStringLiteral("PATH"));
+    const QCommandLineOption searchOption(QStringLiteral("search"),
+        QStringLiteral(
+            "列出名称或内容含有 <TEXT> 的条目，每行一个：编号、名称、摘录，以制表符分隔。"
+            "有结果时退出码为 0，没有为 1，出错为 2。"),
+        QStringLiteral("TEXT"));
     parser.addOption(exportOption);
     parser.addOption(importOption);
     parser.addOption(backupOption);
+    parser.addOption(searchOption);
     parser.addHelpOption();
     if (!parser.parse(QCoreApplication::arguments()))
         return failWith(parser.errorText());
@@ -113,10 +120,16 @@ int runCommandLine(int argc, char **argv)
         return 0;
     }
     const int chosen = int(parser.isSet(exportOption)) + int(parser.isSet(importOption))
-        + int(parser.isSet(backupOption));
+        + int(parser.isSet(backupOption)) + int(parser.isSet(searchOption));
     if (chosen != 1 || !parser.positionalArguments().isEmpty())
-        return failWith(QStringLiteral("请只给出 --export、--import 或 --backup 中的一个。\n")
+        return failWith(
+            QStringLiteral("请只给出 --export、--import、--backup 或 --search 中的一个。\n")
             + parser.helpText().trimmed());
+    if (parser.isSet(searchOption)) {
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        return runSearchCommand(parser.value(searchOption), out, err);
+    }
 
     Database database(QStringLiteral("velto-command-line"));
     if (!openDatabase(database))

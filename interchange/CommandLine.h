@@ -1,8 +1,8 @@
 #pragma once
 
-// The program's command line: export, import and backup without a window or a display.
+// The program's command line: export, import, backup and search without a window or a display.
 
-// Whether the arguments ask for the command line (--export, --import, --backup, --help, -h and
+// Whether the arguments ask for the command line (--export, --import, --backup, --search, --help, -h and
 // their variants) rather than the window.
 bool isCommandLineInvocation(int argc, char **argv);
 

@@ -3,6 +3,8 @@
 #include "Database.h"
 #include "ImportStatements.h"
 #include "Records.h"
+#include "SearchIndex.h"
+#include "SearchIndexWriter.h"
 #include "SqlSupport.h"
 #include "SqlText.h"
 
@@ -105,7 +107,9 @@ bool ImportTransaction::run(QString *error, const interchange::Progress &progres
 
     const QSqlDatabase db = m_database->connection();
     sqlsupport::Transaction transaction(db);
-    if (!transaction.begin(error))
+    // Immediate: a deferred transaction that reads first cannot upgrade to writing while the
+    // background build of the search index holds its write lock ("database is locked").
+    if (!transaction.beginImmediate(error))
         return false;
     QSqlQuery next(db);
     next.setForwardOnly(true);
@@ -175,6 +179,13 @@ bool ImportTransaction::insertEntries(QString *error, const interchange::Progres
         || !sortQuery.prepare(
             db, "SELECT COALESCE(MAX(sortid), 0) + 1 FROM data_items WHERE pid = ?", error))
         return false;
+    // Each imported item's row of the full-text index is written in the same transaction. The
+    // index is a cache: when it cannot be written, it is marked for rebuilding instead.
+    SearchIndexWriter indexWriter(db);
+    QString indexError;
+    bool indexing = indexWriter.prepare(&indexError);
+    if (!indexing && !SearchIndex::markComplete(db, false, error))
+        return false;
 
     QHash<qint64, qint64> newIids; // file id -> new iid
     QHash<qint64, qint64> sortIds; // new parent iid -> next free sortid
@@ -217,6 +228,11 @@ bool ImportTransaction::insertEntries(QString *error, const interchange::Progres
         if (!insertItem(itemInsert, blockInsert, m_items.at(position).toObject(), iid, parent,
                 sortid, error))
             return false;
+        if (indexing && !indexWriter.write(iid, &indexError)) {
+            indexing = false;
+            if (!SearchIndex::markComplete(db, false, error))
+                return false;
+        }
         newIids.insert(entry.id, iid);
         entry.done = true;
         ++m_imported;

@@ -4,6 +4,8 @@
 #include "UiMetrics.h"
 
 #include <QApplication>
+#include <QColor>
+#include <QFont>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -272,6 +274,32 @@ void NavigationPanel::fillPageList(QListWidget *list, const QList<DataItem> &ite
     list->blockSignals(wasBlocked);
 }
 
+void NavigationPanel::setContentSearchHits(const QList<SearchHit> &hits)
+{
+    contentHits = hits;
+}
+
+void NavigationPanel::appendContentHits()
+{
+    if (contentHits.isEmpty())
+        return;
+    const bool wasBlocked = searchResultList->blockSignals(true);
+    // A heading that cannot be selected or activated separates them from the name matches.
+    auto *heading = new QListWidgetItem(QStringLiteral("内容中找到"), searchResultList);
+    heading->setFlags(Qt::NoItemFlags);
+    heading->setData(Qt::ForegroundRole, QColor(0x66, 0x70, 0x85));
+    QFont font = searchResultList->font();
+    font.setPixelSize(px(12));
+    heading->setData(Qt::FontRole, font);
+    for (const SearchHit &hit : qAsConst(contentHits)) {
+        auto *row = new QListWidgetItem(hit.item.here, searchResultList);
+        row->setData(Qt::ToolTipRole, hit.snippet);
+        row->setData(Qt::UserRole, hit.item.iid);
+        row->setData(sourceRole, searchSource);
+    }
+    searchResultList->blockSignals(wasBlocked);
+}
+
 void NavigationPanel::connectQuickAccessList(QListWidget *list, int source)
 {
     connect(list, &QListWidget::itemActivated, this, [this, source](QListWidgetItem *row) {
@@ -285,6 +313,7 @@ void NavigationPanel::setQuickAccess(const QList<DataItem> &common, const QList<
     fillPageList(commonList, common, 1);
     fillPageList(recentList, recent, 2);
     fillPageList(searchResultList, searchResults, searchSource);
+    appendContentHits();
     if (!showSearchPage)
         return;
     setPage(Search);

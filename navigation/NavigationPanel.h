@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Records.h"
+#include "SearchIndex.h"
 
 #include <QHash>
 #include <QList>
@@ -46,6 +47,10 @@ public:
     void setQuickAccess(const QList<DataItem> &common, const QList<DataItem> &recent,
         const QList<DataItem> &searchResults, bool showSearchPage);
     void setSelectedQuickAccess(qint64 iid, bool fromSearchResults);
+    // Items found by their other text (notes, remark, links, file names), listed on the search
+    // page below the name matches under a heading, the snippet as tool tip. Kept until replaced
+    // and shown again by every setQuickAccess; activating one is a search row like the others.
+    void setContentSearchHits(const QList<SearchHit> &hits);
     // Rebuilds the whole tree from a flat list ordered by pid, sortid, iid; ends any lazy source.
     void setTreeItems(const QList<DataItem> &items);
     void setSelectedTree(qint64 iid);
@@ -107,6 +112,7 @@ private:
     void showPageExpanding(Page page);
     void updatePageAndTreeLayout();
     void fillPageList(QListWidget *list, const QList<DataItem> &items, int source);
+    void appendContentHits();
     void connectQuickAccessList(QListWidget *list, int source);
     void collapseIfTemporary();
 
@@ -138,6 +144,7 @@ private:
     QFrame *rightBorder = nullptr;
     QNetworkAccessManager *network = nullptr;
     QHash<qint64, QTreeWidgetItem *> treeItemsByIid;
+    QList<SearchHit> contentHits;
     bool collapsed = false;
     bool treeVisible = true;
     bool temporaryExpanded = false;

@@ -42,7 +42,7 @@ private slots:
 
         Outcome run = runVelto(root, {QStringLiteral("--help")});
         QCOMPARE(run.code, 0);
-        for (const char *option : {"--export", "--import", "--backup"})
+        for (const char *option : {"--export", "--import", "--backup", "--search"})
             QVERIFY(run.out.contains(QLatin1String(option)));
 
         run = runVelto(root, {QStringLiteral("--export"), file});
@@ -78,6 +78,35 @@ private slots:
         QVERIFY(!run.err.isEmpty());
         run = runVelto(root, {QStringLiteral("--export"), file, QStringLiteral("--import"), file});
         QCOMPARE(run.code, 1);
+    }
+
+    // Items imported by one run are found by the next, by name first, then by their note.
+    void searchPrintsMatchingItems()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.filePath(QStringLiteral("root"));
+        QFile file(dir.filePath(QStringLiteral("notes.json")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(R"({"format":"velto-export-v1","items":[
+            {"id":1,"parentId":0,"name":"买菜\t清单","content":"","remark":"","favorite":false,
+             "description":"","blocks":[{"type":0,"value":"<p>西红柿 tomato</p>"}]},
+            {"id":2,"parentId":0,"name":"西红柿炒蛋","content":"家常","remark":"",
+             "favorite":false,"description":"","blocks":[]}]})");
+        file.close();
+        QCOMPARE(runVelto(root, {QStringLiteral("--import"), file.fileName()}).code, 0);
+
+        Outcome run = runVelto(root, {QStringLiteral("--search"), QStringLiteral("西红柿")});
+        QCOMPARE(run.code, 0);
+        const QStringList lines = run.out.split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(lines.at(0).endsWith(QStringLiteral("\t西红柿炒蛋\t家常")));
+        QVERIFY(lines.at(1).contains(QStringLiteral("\t买菜 清单\t"))); // tab inside a name
+        QVERIFY(lines.at(1).contains(QStringLiteral("西红柿 tomato")));
+        QCOMPARE(runVelto(root, {QStringLiteral("--search=TOMATO")}).out.count('\n'), 0);
+        QCOMPARE(runVelto(root, {QStringLiteral("--search=TOMATO")}).code, 0);
+
+        for (const char *text : {"\"西红", "茄子", "*", "tomato NOT x"})
+            QCOMPARE(runVelto(root, {QStringLiteral("--search"), QString::fromUtf8(text)}).code, 1);
     }
 };
 

@@ -1,6 +1,7 @@
 #include "ExportDocument.h"
 #include "ImportTransaction.h"
 #include "InterchangeFixture.h"
+#include "SearchIndex.h"
 #include "TestSupport.h"
 
 #include <QFile>
@@ -191,6 +192,34 @@ private slots:
         QCOMPARE(stored.at(0).type, int(ContentBlock::Text));
         QCOMPARE(stored.at(0).value, QStringLiteral("untyped"));
         QCOMPARE(stored.at(1).summary, QStringLiteral("folder"));
+    }
+
+    // Imported items are found by their text at once: the index stays complete and in step,
+    // also where an imported item takes the iid of an erased one.
+    void importKeepsTheSearchIndexInStep()
+    {
+        EmptyStorage fx;
+        fastWrites(fx);
+        const QJsonArray note {QJsonObject {{"type", 0}, {"value", "<p>导入的<i>笔记</i></p>"}}};
+        const QJsonArray link {QJsonObject {
+            {"type", 2}, {"value", "https://a.test/"}, {"summary", "页面摘要 summary"}}};
+        QVERIFY(importBytes(fx,
+            exportFile({entry(1.0, 0.0, QStringLiteral("甲"), note),
+                entry(2.0, 1.0, QStringLiteral("乙"), link)}))
+                    .isEmpty());
+        SearchIndex index(&fx.database);
+        QVERIFY(index.isComplete());
+        const auto found = [&](const char *text) {
+            QList<qint64> iids;
+            for (const SearchHit &hit : index.search(QString::fromUtf8(text), 10))
+                iids << hit.item.iid;
+            return iids;
+        };
+        QCOMPARE(found("的笔记"), QList<qint64> {1});
+        QCOMPARE(found("笔"), QList<qint64> {1});
+        QCOMPARE(found("SUMMARY"), QList<qint64> {2});
+        QVERIFY(found("<i>").isEmpty());
+        QVERIFY(found("项目").isEmpty()); // the erased sample items' text is gone with them
     }
 
     // Every refusal leaves every table as it was.
