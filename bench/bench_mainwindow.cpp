@@ -5,6 +5,7 @@
 // Run from a release build with QT_QPA_PLATFORM=offscreen (scripts/bench); with --startup-memory
 // it only reports the resident memory of one start-up on 100k items, in a fresh process.
 
+#include "BenchTiming.h"
 #include "ItemDetailPanel.h"
 #include "MainWindowTestSupport.h"
 #include "NavigationPanel.h"
@@ -28,31 +29,7 @@ using namespace velto::test;
 
 namespace {
 
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const qsizetype n = values.size();
-    return n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2.0;
-}
-
-// Runs `prepare` untimed, then `work` timed, `runs` times; prints the median and the range.
-void measure(const char *name, int runs, const std::function<void()> &prepare,
-    const std::function<void()> &work)
-{
-    QList<double> times;
-    for (int i = 0; i < runs; ++i) {
-        if (prepare)
-            prepare();
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        times.append(timer.nsecsElapsed() / 1e6);
-    }
-    const auto [low, high] = std::minmax_element(times.cbegin(), times.cend());
-    std::printf("%-58s median %9.3f ms  (min %.3f, max %.3f, %d runs)\n", name, median(times), *low,
-        *high, runs);
-    std::fflush(stdout);
-}
+using bench::measure;
 
 // Deferred steps, layout and a synchronous paint of the table.
 void paint(MainWindow *window)
