@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QTimer>
 
 #include <memory>
 
@@ -23,10 +24,21 @@ int qMain(int argc, char **argv)
     installApplicationStyle(app);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/velto.svg")));
 
-    auto window = std::make_unique<MainWindow>(nullptr);
-    // A polite request to stop (logout, `kill`) closes the window the way the user would.
-    TerminationWatcher watcher([&window] { window->close(); });
+    // A polite request to stop (logout, `kill`) closes the window the way the user would. The
+    // watcher exists before the window, so a request that arrives while the window is still
+    // being built is honoured once it stands.
+    std::unique_ptr<MainWindow> window;
+    bool stopRequested = false;
+    TerminationWatcher watcher([&window, &stopRequested] {
+        if (window)
+            window->close();
+        else
+            stopRequested = true;
+    });
+    window = std::make_unique<MainWindow>(nullptr);
     window->show();
+    if (stopRequested)
+        QTimer::singleShot(0, window.get(), &QWidget::close);
     const int code = QApplication::exec();
     window.reset();
     return code;

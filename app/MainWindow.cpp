@@ -1,9 +1,16 @@
 #include "MainWindow.h"
 
+#include "ItemDetailPanel.h"
 #include "UiMetrics.h"
 
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
 #include <QIcon>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -29,8 +36,131 @@ MainWindow::MainWindow(QWidget *parent)
     }
     buildUi();
     m_workspaceReady = true;
+    refresh(0, -1);
+    registerDevice();
+    QTimer::singleShot(300, this, &MainWindow::checkVersion);
+    QTimer::singleShot(0, this, &MainWindow::restoreRecoveryDraft);
 }
 
-void MainWindow::buildUi()
+MainWindow::~MainWindow() = default;
+
+void MainWindow::closeEvent(QCloseEvent *event)
 {
+    sendTelemetry(QStringLiteral("app_close"), QJsonObject());
+    if (!m_workspaceReady || !dirty) {
+        clearRecoveryDraft();
+        event->accept();
+        return;
+    }
+    QMessageBox box(this);
+    box.setWindowTitle(QStringLiteral("未保存的修改"));
+    box.setText(QStringLiteral("当前记录尚未保存。"));
+    QPushButton *save = box.addButton(QStringLiteral("保存"), QMessageBox::AcceptRole);
+    QPushButton *discard = box.addButton(QStringLiteral("放弃"), QMessageBox::DestructiveRole);
+    box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+    box.exec();
+    if (box.clickedButton() == save) {
+        saveCurrent();
+        if (dirty)
+            event->ignore();
+        else
+            event->accept();
+    } else if (box.clickedButton() == discard) {
+        clearRecoveryDraft();
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void MainWindow::showStatusMessage(const QString &text, int milliseconds)
+{
+    if (!statusLabelWidget)
+        return;
+    statusLabelWidget->setText(text);
+    if (milliseconds > 0) {
+        QLabel *label = statusLabelWidget;
+        QTimer::singleShot(milliseconds, label, [label, text] {
+            if (label->text() == text)
+                label->clear();
+        });
+    }
+}
+
+void MainWindow::showError(const QString &text)
+{
+    QMessageBox::warning(this, QStringLiteral("Velto"), text, QMessageBox::Ok);
+}
+
+void MainWindow::authCompleted(bool success, const QString &message)
+{
+    if (success) {
+        sendTelemetry(message == QStringLiteral("意见已发送") ? QStringLiteral("feedback_submit")
+                                                              : QStringLiteral("app_login"),
+            QJsonObject());
+        showStatusMessage(message, 3000);
+    } else {
+        showStatusMessage(message, 5000);
+    }
+}
+
+QString MainWindow::recoveryDraftPath() const
+{
+    return QDir(m_database.rootPath).filePath(QStringLiteral("data/recovery-draft.json"));
+}
+
+void MainWindow::scheduleRecoveryDraft()
+{
+    if (recoveryScheduled)
+        return;
+    recoveryScheduled = true;
+    QTimer::singleShot(400, this, [this] {
+        if (!recoveryScheduled)
+            return; // saved, cancelled or discarded meanwhile
+        recoveryScheduled = false;
+        saveRecoveryDraft();
+    });
+}
+
+void MainWindow::saveRecoveryDraft()
+{
+    // Hook: the interchange code writes the unsaved edit here (editedItem(), the panel's blocks).
+}
+
+void MainWindow::clearRecoveryDraft()
+{
+    recoveryScheduled = false;
+    if (!m_database.rootPath.isEmpty())
+        QFile::remove(recoveryDraftPath()); // a missing file is fine
+}
+
+void MainWindow::restoreRecoveryDraft()
+{
+    // Hook: the interchange code offers a draft left by an earlier run (insertDraftAt, then the
+    // saved texts and blocks).
+}
+
+void MainWindow::exportItems()
+{
+    // Hook: export of the whole tree (interchange).
+}
+
+void MainWindow::importItems()
+{
+    // Hook: import appending a file's items (interchange).
+}
+
+void MainWindow::sendTelemetry(const QString &, const QJsonObject &)
+{
+    // Hook: usage telemetry (online services); does nothing without a network manager.
+}
+
+void MainWindow::registerDevice()
+{
+    // Hook: device registration (online services).
+}
+
+void MainWindow::checkVersion()
+{
+    // Hook: latest-version check filling upgradeMessage and upgradeButton (online services).
 }

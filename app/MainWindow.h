@@ -6,19 +6,184 @@
 #include "DataItemService.h"
 #include "Database.h"
 
+#include <QJsonObject>
+#include <QList>
 #include <QMainWindow>
 
-// The program's one window and the hub between storage and every panel.
+class CompactActionButton;
+class ItemDetailPanel;
+class ItemTable;
+class NavigationSeam;
+class QFrame;
+class QGridLayout;
+class QHBoxLayout;
+class QLabel;
+class QNetworkAccessManager;
+class QSplitter;
+class QTimer;
+class QToolButton;
+
+// One entered level: where to return to and which row to select there.
+struct NavigationState {
+    qint64 parentId = 0;
+    qint64 selectedItemId = 0;
+    int row = -1;
+};
+
+// The eighteen buttons of the command bar.
+struct CommandButtons {
+    CompactActionButton *add = nullptr;
+    CompactActionButton *branch = nullptr;
+    CompactActionButton *up = nullptr;
+    CompactActionButton *down = nullptr;
+    CompactActionButton *common = nullptr;
+    CompactActionButton *remove = nullptr; // "删除"
+    CompactActionButton *cancel = nullptr;
+    CompactActionButton *save = nullptr;
+    CompactActionButton *cut = nullptr;
+    CompactActionButton *paste = nullptr;
+    CompactActionButton *exportItems = nullptr;
+    CompactActionButton *importItems = nullptr;
+    CompactActionButton *text = nullptr;
+    CompactActionButton *file = nullptr;
+    CompactActionButton *folder = nullptr;
+    CompactActionButton *link = nullptr;
+    CompactActionButton *reveal = nullptr; // "转到"
+    CompactActionButton *removeResource = nullptr; // "移除"
+};
+
+// The program's one window and the hub between storage and every panel. Its work is spread over
+// MainWindow.cpp (construction, close, feedback, hooks of other subsystems), MainWindowLayout.cpp
+// (widget tree, command bar, layout steps), MainWindowEditing.cpp (levels, selection, dirty
+// state, save and cancel) and MainWindowCommands.cpp (item commands and navigation); the table's
+// rows live in ItemTable and every sidebar call goes through NavigationSeam.
 class MainWindow : public QMainWindow {
 public:
     explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     // True when the database opened and the workspace was built.
     bool isWorkspaceReady() const { return m_workspaceReady; }
     const Database &database() const { return m_database; }
+    DataItemService &service() { return m_service; }
+    DataItemRepository &repository() { return m_items; }
+
+    // Pieces other subsystems and tests reach.
+    ItemTable *table() const { return itemTable; }
+    ItemDetailPanel *detailPanel() const { return detailPanelWidget; }
+    NavigationSeam *navigation() const { return navigationSeam; }
+    QLabel *statusLabel() const { return statusLabelWidget; }
+    const CommandButtons &commandButtons() const { return buttons; }
+    QWidget *commandBar() const { return commandBarWidget; }
+    QWidget *projectListArea() const { return projectListAreaWidget; }
+    QSplitter *workspaceSplitter() const { return splitter; }
+    QToolButton *collapseButton() const { return collapseButtonWidget; }
+    QToolButton *expandButton() const { return expandButtonWidget; }
+    QToolButton *restoreButton() const { return restoreButtonWidget; }
+    QToolButton *statusCancelButton() const { return statusCancelButtonWidget; }
+    QToolButton *statusSaveButton() const { return statusSaveButtonWidget; }
+    QNetworkAccessManager *networkManager() const { return network; }
+
+    // Editing state.
+    qint64 currentParent() const { return currentParentId; }
+    int currentRowIndex() const { return currentRow; }
+    int draftRowIndex() const { return draftRow; }
+    qint64 selectedItem() const { return selectedItemId; }
+    const DataItem &currentStoredItem() const { return currentItem; }
+    const QList<DataItem> &levelItems() const { return items; }
+    bool isDirty() const { return dirty; }
+    bool isRecoveryScheduled() const { return recoveryScheduled; }
+    const QList<NavigationState> &navigationHistory() const { return navigationStack; }
+    qint64 cutItem() const { return cutItemId; }
+
+    // Table (rows, selection).
+    void refresh(qint64 key, int row);
+    void renderTable();
+    void selectRow(int row);
+    DataItem itemForRow(int row) const;
+    bool rowIsDraft(int row) const;
+    void updateRowStyles();
+
+    // Editing lifecycle.
+    void insertDraftAt(int row, qint64 parentId);
+    DataItem editedItem() const;
+    bool currentValuesChanged() const;
+    bool currentValuesValid() const { return currentRow >= 0; }
+    void rowTextChanged(int row);
+    void detailChanged();
+    void updateEditingState();
+    void setOtherRowsEnabled(bool enabled);
+    void saveCurrent();
+    void cancelCurrent();
+    void showStatusMessage(const QString &text, int milliseconds);
+    void showError(const QString &text);
+
+    // Item commands and level navigation.
+    void addItem();
+    void addChild();
+    void moveSelected(int delta);
+    bool canMoveSelected(int delta) const;
+    void toggleFavorite();
+    void deleteSelected();
+    void cutSelected();
+    void pasteCutItem();
+    void activateRow(int row);
+    void enterItem(qint64 iid);
+    void returnToParent();
+    void navigateToQuickAccess(qint64 iid, bool fromSearchResults);
+    void navigateToTreeItem(qint64 iid);
+    void searchByName(const QString &text);
+    void refreshFavorites();
+    void refreshNavigationTree();
+    void addFileAttachment(const QString &filePath);
+    void addUrlAttachment(const QString &url);
+    void removeAttachment(qint64 attachmentId);
+    void refreshAttachments();
+
+    // Layout.
+    void placeCommandBar(bool right);
+    void updateLayoutButtons();
+    void collapseStep();
+    void expandStep();
+    void restoreDefaultLayout();
+    // The sidebar's authCompleted(success, message).
+    void authCompleted(bool success, const QString &message);
+
+    // Recovery draft: saveRecoveryDraft and restoreRecoveryDraft are filled in by the
+    // interchange code; scheduling and deleting the file work here.
+    QString recoveryDraftPath() const;
+    void scheduleRecoveryDraft();
+    void saveRecoveryDraft();
+    void clearRecoveryDraft();
+    void restoreRecoveryDraft();
+
+    // Export and import (hooks of the interchange code).
+    void exportItems();
+    void importItems();
+
+    // Online services (hooks of the online code).
+    void sendTelemetry(const QString &event, const QJsonObject &payload);
+    void registerDevice();
+    void checkVersion();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildUi();
+    CompactActionButton *makeCommandButton(const QString &iconPath, const QString &label);
+    QWidget *makeCommandSection(const QString &title, QGridLayout *grid, QGridLayout *extraGrid);
+    void buildStatusBar();
+    void applyLayoutSettings();
+    void connectSignals();
+    void showStatusCopies();
+    void moveUpOrDown(int delta);
+    void runResourceCommand(int which);
+    bool isParentRow(int row) const { return row == 0 && currentParentId != 0; }
+    int minRow() const { return currentParentId != 0 ? 1 : 0; }
+    int rowCount() const;
+    // Compares the panel's content signature with the loaded one; scheduled after edits.
+    void confirmContentState();
 
     // Storage, constructed in this order on the one connection.
     Database m_database;
@@ -28,4 +193,50 @@ private:
     DataItemService m_service;
 
     bool m_workspaceReady = false;
+
+    // Level and selection.
+    qint64 currentParentId = 0;
+    QList<DataItem> items;
+    int currentRow = -1;
+    DataItem currentItem;
+    qint64 selectedItemId = 0;
+    QString loadedContentSignature;
+    int draftRow = -1;
+    bool rendering = false;
+    bool selectionPending = false;
+    bool dirty = false;
+    bool recoveryScheduled = false;
+    // The resources differ from the loaded ones: set at once on a change, confirmed against the
+    // signature when the user pauses, so a keystroke in a long note never waits for it.
+    bool contentChanged = false;
+    QTimer *contentCheckTimer = nullptr;
+
+    // Commands.
+    QList<NavigationState> navigationStack;
+    qint64 cutItemId = 0;
+    QList<DataItem> searchResults;
+    bool showSearchPage = false;
+    bool selectionFromSearch = false;
+
+    // Widgets (children of the window).
+    NavigationSeam *navigationSeam = nullptr;
+    QWidget *body = nullptr;
+    QHBoxLayout *bodyLayout = nullptr;
+    QWidget *commandBarWidget = nullptr;
+    QWidget *commandTopSection = nullptr;
+    QWidget *workspaceColumn = nullptr;
+    QSplitter *splitter = nullptr;
+    QWidget *projectListAreaWidget = nullptr;
+    ItemTable *itemTable = nullptr;
+    ItemDetailPanel *detailPanelWidget = nullptr;
+    CommandButtons buttons;
+    QLabel *statusLabelWidget = nullptr;
+    QToolButton *collapseButtonWidget = nullptr;
+    QToolButton *expandButtonWidget = nullptr;
+    QToolButton *restoreButtonWidget = nullptr;
+    QLabel *upgradeMessage = nullptr;
+    QToolButton *upgradeButton = nullptr;
+    QToolButton *statusCancelButtonWidget = nullptr;
+    QToolButton *statusSaveButtonWidget = nullptr;
+    QNetworkAccessManager *network = nullptr;
 };

@@ -164,6 +164,22 @@ bool DataItemRepository::hasChildren(qint64 pid) const
     return query.value(0).toBool();
 }
 
+QSet<qint64> DataItemRepository::childrenWithChildren(qint64 pid) const
+{
+    QSet<qint64> result;
+    QSqlQuery query(m_database->connection());
+    query.setForwardOnly(true);
+    if (!query.prepare(QStringLiteral("SELECT p.iid FROM data_items p WHERE p.pid = ? AND "
+                                      "EXISTS(SELECT 1 FROM data_items c WHERE c.pid = p.iid)")))
+        return result;
+    query.addBindValue(pid);
+    if (!query.exec())
+        return result;
+    while (query.next())
+        result.insert(query.value(0).toLongLong());
+    return result;
+}
+
 qint64 DataItemRepository::nextSortId(qint64 pid) const
 {
     QSqlQuery query(m_database->connection());

@@ -3,6 +3,7 @@
 #include "Records.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 
 class Database;
@@ -22,6 +23,8 @@ public:
     QList<DataItem> searchByName(const QString &text, int limit) const;
     DataItem get(qint64 iid) const;
     bool hasChildren(qint64 pid) const;
+    // Which children of pid have children of their own: one query for a whole level.
+    QSet<qint64> childrenWithChildren(qint64 pid) const;
     qint64 nextSortId(qint64 pid) const;
 
     qint64 insert(DataItem item, QString *error);

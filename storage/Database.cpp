@@ -26,6 +26,8 @@ const char *const schemaStatements[] = {
     "favorite INTEGER NOT NULL DEFAULT 0, "
     "\"desc\" TEXT NOT NULL DEFAULT '')",
     "CREATE INDEX IF NOT EXISTS idx_data_items_pid_sortid ON data_items(pid, sortid, iid)",
+    // The common items are read after every change; without this they cost a scan of the tree.
+    "CREATE INDEX IF NOT EXISTS idx_data_items_favorite ON data_items(iid) WHERE favorite = 1",
     "CREATE TABLE IF NOT EXISTS attachments ("
     "id INTEGER PRIMARY KEY AUTOINCREMENT, "
     "item_iid INTEGER NOT NULL, "

@@ -1,0 +1,372 @@
+#include "ItemTable.h"
+
+#include "UiMetrics.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QToolButton>
+
+#include <functional>
+
+using UiMetrics::px;
+
+namespace {
+
+// A line editor that tells its row when it receives keyboard focus.
+class FocusLineEdit : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+    std::function<void()> onFocused;
+
+protected:
+    void focusInEvent(QFocusEvent *event) override
+    {
+        QLineEdit::focusInEvent(event);
+        if (onFocused)
+            onFocused();
+    }
+};
+
+// Rows created beyond the viewport on either side, so a short scroll finds them ready.
+constexpr int rowMargin = 8;
+
+QString buttonStyle(const QString &colour, int fontSize)
+{
+    return QStringLiteral("QToolButton { background:transparent; color:%1; border:0; "
+                          "border-radius:0; padding:0; font-size:%2px; font-weight:600;}"
+                          "QToolButton:hover { background:transparent;}"
+                          "QToolButton:pressed { background:transparent;}"
+                          "QToolButton:disabled { color:transparent; background:transparent;}")
+        .arg(colour, QString::number(px(fontSize)));
+}
+
+} // namespace
+
+ItemTable::ItemTable(QWidget *parent)
+    : QTableWidget(parent)
+{
+    m_fusion = QStyleFactory::create(QStringLiteral("Fusion"));
+    if (m_fusion) {
+        m_fusion->setParent(this);
+        setStyle(m_fusion);
+        horizontalHeader()->setStyle(m_fusion);
+        verticalHeader()->setStyle(m_fusion);
+    }
+    setColumnCount(4);
+    setHorizontalHeaderLabels({QStringLiteral("序号"), QStringLiteral("项目"),
+        QStringLiteral("业务内容"), QStringLiteral("备注")});
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setShowGrid(true);
+    setAlternatingRowColors(false);
+    verticalHeader()->setVisible(false);
+    verticalHeader()->setDefaultSectionSize(px(36));
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    QHeaderView *header = horizontalHeader();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::Fixed);
+    header->setSectionResizeMode(1, QHeaderView::Fixed);
+    header->setSectionResizeMode(2, QHeaderView::Stretch);
+    header->setSectionResizeMode(3, QHeaderView::Fixed);
+    setColumnWidth(0, px(52));
+    setColumnWidth(1, px(210));
+    setColumnWidth(3, px(160));
+    // One style sheet for the table and every cell widget in it: the rows' editors, cells and
+    // buttons pick their look by property instead of parsing a sheet of their own each.
+    const QString selectedEditor = editorStyle(true).replace(
+        QStringLiteral("QLineEdit"), QStringLiteral("QLineEdit[rowSelected=\"true\"]"));
+    setStyleSheet(
+        QStringLiteral(
+            "QTableWidget { background:#ffffff; color:#202124; font-size:%1px; "
+            "gridline-color:#d9dee7; border:0; selection-background-color:#cfe2ff; "
+            "selection-color:#202124;}QHeaderView::section { background:#f1f3f5; color:#202124; "
+            "font-size:%1px; font-weight:600; padding:%2px %3px; border:0; border-right:1px "
+            "solid #d9dee7; border-bottom:1px solid #c5cbd5;}")
+            .arg(QString::number(px(14)), QString::number(px(7)), QString::number(px(8)))
+        + editorStyle(false) + selectedEditor
+        + QStringLiteral("QWidget#itemCell { background:#ffffff; }"
+                         "QWidget#itemCell[rowSelected=\"true\"] { background:#cfe2ff; }")
+        + buttonStyle(QStringLiteral("#475467"), 17)
+              .replace(
+                  QStringLiteral("QToolButton"), QStringLiteral("QToolButton[branch=\"enter\"]"))
+        + buttonStyle(QStringLiteral("#475467"), 15)
+              .replace(
+                  QStringLiteral("QToolButton"), QStringLiteral("QToolButton[branch=\"return\"]"))
+        + buttonStyle(QStringLiteral("#a3adbd"), 17)
+              .replace(
+                  QStringLiteral("QToolButton"), QStringLiteral("QToolButton[branch=\"none\"]")));
+}
+
+QString ItemTable::editorStyle(bool selected)
+{
+    return QStringLiteral("QLineEdit { background:%1; color:#202124; font-size:%2px; border:1px "
+                          "solid transparent; padding:%3px %4px; "
+                          "selection-background-color:#316ac5; selection-color:#ffffff;}"
+                          "QLineEdit:focus { background:#ffffff; border:1px solid #5b9bd5;}")
+        .arg(selected ? QStringLiteral("#cfe2ff") : QStringLiteral("#ffffff"),
+            QString::number(px(14)), QString::number(px(4)), QString::number(px(6)));
+}
+
+void ItemTable::render(
+    const QList<DataItem> &items, int draftRow, qint64 parentId, const QSet<qint64> &withChildren)
+{
+    ++m_generation;
+    // The old cell widgets go away with their rows (later, through the event loop); keep them
+    // from reporting anything meanwhile.
+    for (int row : std::as_const(m_materialized)) {
+        Row &r = m_rows[row];
+        for (QLineEdit *editor : r.editors) {
+            editor->blockSignals(true);
+            static_cast<FocusLineEdit *>(editor)->onFocused = nullptr;
+        }
+        r.button->blockSignals(true);
+    }
+    if (QWidget *focus = focusWidget(); focus && focus != this && isAncestorOf(focus))
+        setFocus(Qt::OtherFocusReason);
+    m_materialized.clear();
+    m_rows.clear();
+    clearContents();
+
+    const int count = int(items.size()) + (draftRow < 0 ? 1 : 0);
+    m_rows.resize(count);
+    for (int i = 0; i < count; ++i) {
+        Row &r = m_rows[i];
+        if (i < items.size()) {
+            r.item = items.at(i);
+        } else {
+            r.item.pid = parentId;
+        }
+        if (i == draftRow)
+            r.kind = RowKind::Draft;
+        else if (i >= items.size())
+            r.kind = RowKind::Placeholder;
+        else if (i == 0 && parentId != 0)
+            r.kind = RowKind::Parent;
+        else
+            r.kind = RowKind::Ordinary;
+        r.hasChildren = (r.kind == RowKind::Ordinary || r.kind == RowKind::Parent)
+            && withChildren.contains(r.item.iid);
+    }
+    setRowCount(count);
+    for (int i = 0; i < count; ++i) {
+        const Row &r = m_rows.at(i);
+        auto *number = new QTableWidgetItem(r.kind == RowKind::Ordinary && r.item.sortid > 0
+                ? QString::number(r.item.sortid)
+                : QString());
+        number->setFlags(number->flags() & ~Qt::ItemIsEditable);
+        number->setTextAlignment(Qt::AlignCenter);
+        setItem(i, 0, number);
+    }
+    if (m_selectedRow >= count)
+        m_selectedRow = -1;
+    materializeVisibleRows();
+}
+
+ItemTable::RowKind ItemTable::rowKind(int row) const
+{
+    return row >= 0 && row < m_rows.size() ? m_rows.at(row).kind : RowKind::Placeholder;
+}
+
+bool ItemTable::isMaterialized(int row) const
+{
+    return row >= 0 && row < m_rows.size() && m_rows.at(row).cell != nullptr;
+}
+
+QLineEdit *ItemTable::nameEditor(int row)
+{
+    materialize(row);
+    return isMaterialized(row) ? m_rows.at(row).editors[0] : nullptr;
+}
+
+QLineEdit *ItemTable::contentEditor(int row)
+{
+    materialize(row);
+    return isMaterialized(row) ? m_rows.at(row).editors[1] : nullptr;
+}
+
+QLineEdit *ItemTable::remarkEditor(int row)
+{
+    materialize(row);
+    return isMaterialized(row) ? m_rows.at(row).editors[2] : nullptr;
+}
+
+QToolButton *ItemTable::branchButton(int row)
+{
+    materialize(row);
+    return isMaterialized(row) ? m_rows.at(row).button : nullptr;
+}
+
+QWidget *ItemTable::nameCell(int row)
+{
+    materialize(row);
+    return isMaterialized(row) ? m_rows.at(row).cell : nullptr;
+}
+
+void ItemTable::materializeVisibleRows()
+{
+    if (m_rows.isEmpty())
+        return;
+    int first = rowAt(0);
+    int last = rowAt(viewport()->height() - 1);
+    if (first < 0)
+        first = 0;
+    if (last < 0) {
+        // Before the first layout the viewport may be tiny; prepare a screenful.
+        const int perScreen = qMax(viewport()->height(), px(600)) / qMax(1, rowHeight(first)) + 1;
+        last = first + perScreen;
+    }
+    first = qMax(0, first - rowMargin);
+    last = qMin(int(m_rows.size()) - 1, last + rowMargin);
+    for (int i = first; i <= last; ++i)
+        materialize(i);
+}
+
+QLineEdit *ItemTable::makeEditor(int row, const QString &text, QWidget *parent)
+{
+    auto *editor = new FocusLineEdit(text, parent);
+    if (m_fusion)
+        editor->setStyle(m_fusion);
+    editor->setCursorPosition(0);
+    const qint64 generation = m_generation;
+    editor->onFocused = [this, row, generation] {
+        if (generation == m_generation)
+            emit rowFocused(row);
+    };
+    connect(editor, &QLineEdit::textEdited, this, [this, row, generation] {
+        if (generation == m_generation)
+            emit rowTextEdited(row);
+    });
+    return editor;
+}
+
+void ItemTable::materialize(int row)
+{
+    if (row < 0 || row >= m_rows.size() || m_rows.at(row).cell)
+        return;
+    Row &r = m_rows[row];
+    auto *cell = new QWidget;
+    cell->setObjectName(QStringLiteral("itemCell"));
+    if (m_fusion)
+        cell->setStyle(m_fusion);
+    cell->setAttribute(Qt::WA_StyledBackground);
+    auto *layout = new QHBoxLayout(cell);
+    layout->setContentsMargins(px(4), px(2), px(4), px(2));
+    layout->setSpacing(px(4));
+
+    auto *button = new QToolButton(cell);
+    if (m_fusion)
+        button->setStyle(m_fusion);
+    button->setFixedSize(px(30), px(30));
+    button->setFocusPolicy(Qt::NoFocus);
+    if (r.kind == RowKind::Parent) {
+        button->setText(QString(QChar(0x21A9)));
+        button->setToolTip(QStringLiteral("返回上级业务"));
+        button->setProperty("branch", QStringLiteral("return"));
+    } else if (r.hasChildren) {
+        button->setText(QString(QChar(0x00BB)));
+        button->setToolTip(QStringLiteral("进入分支"));
+        button->setProperty("branch", QStringLiteral("enter"));
+    } else {
+        button->setProperty("branch", QStringLiteral("none"));
+        button->setEnabled(false);
+    }
+    const qint64 generation = m_generation;
+    connect(button, &QToolButton::clicked, this, [this, row, generation] {
+        if (generation == m_generation)
+            emit branchClicked(row);
+    });
+    layout->addWidget(button);
+
+    r.editors[0] = makeEditor(row, r.item.here, cell);
+    layout->addWidget(r.editors[0], 1);
+    r.editors[1] = makeEditor(row, r.item.cont, nullptr);
+    r.editors[2] = makeEditor(row, r.item.remark, nullptr);
+    r.cell = cell;
+    r.button = button;
+    setCellWidget(row, 1, cell);
+    setCellWidget(row, 2, r.editors[1]);
+    setCellWidget(row, 3, r.editors[2]);
+    m_materialized.append(row);
+    applyRowState(row);
+}
+
+void ItemTable::applyRowState(int row)
+{
+    Row &r = m_rows[row];
+    const bool selected = row == m_selectedRow;
+    const bool rowOn = m_othersEnabled || selected;
+    const bool parentRow = r.kind == RowKind::Parent;
+    for (QLineEdit *editor : r.editors)
+        editor->setEnabled(rowOn && !parentRow);
+    r.button->setEnabled((rowOn || parentRow) && !r.button->text().isEmpty());
+    markSelected(r, selected);
+}
+
+void ItemTable::markSelected(Row &r, bool selected)
+{
+    const auto mark = [selected](QWidget *widget) {
+        if (widget->property("rowSelected").toBool() == selected)
+            return;
+        widget->setProperty("rowSelected", selected);
+        // The style picks the other rule once the widget is polished again.
+        widget->style()->unpolish(widget);
+        widget->style()->polish(widget);
+        widget->update();
+    };
+    for (QLineEdit *editor : r.editors)
+        mark(editor);
+    mark(r.cell);
+}
+
+bool ItemTable::isRowMarkedSelected(int row) const
+{
+    return isMaterialized(row) && m_rows.at(row).cell->property("rowSelected").toBool();
+}
+
+void ItemTable::setSelectedRow(int row)
+{
+    m_selectedRow = row;
+}
+
+void ItemTable::updateRowStyles()
+{
+    for (int row : std::as_const(m_materialized))
+        markSelected(m_rows[row], row == m_selectedRow);
+}
+
+void ItemTable::setOtherRowsEnabled(bool enabled)
+{
+    m_othersEnabled = enabled;
+    for (int row : std::as_const(m_materialized)) {
+        Row &r = m_rows[row];
+        const bool rowOn = enabled || row == m_selectedRow;
+        const bool parentRow = r.kind == RowKind::Parent;
+        for (QLineEdit *editor : r.editors)
+            editor->setEnabled(rowOn && !parentRow);
+        r.button->setEnabled((rowOn || parentRow) && !r.button->text().isEmpty());
+    }
+}
+
+void ItemTable::resizeEvent(QResizeEvent *event)
+{
+    QTableWidget::resizeEvent(event);
+    materializeVisibleRows();
+}
+
+void ItemTable::scrollContentsBy(int dx, int dy)
+{
+    QTableWidget::scrollContentsBy(dx, dy);
+    if (dy != 0)
+        materializeVisibleRows();
+}
+
+void ItemTable::showEvent(QShowEvent *event)
+{
+    QTableWidget::showEvent(event);
+    materializeVisibleRows();
+}

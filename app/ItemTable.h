@@ -1,0 +1,86 @@
+#pragma once
+
+#include "Records.h"
+
+#include <QList>
+#include <QSet>
+#include <QTableWidget>
+
+class QLineEdit;
+class QStyle;
+class QToolButton;
+
+// The four-column table of one tree level. Every visible text cell is a live line editor, but the
+// editors, the branch button and the cell widget of a row are only created once the row comes
+// into (or near) the viewport, or when someone asks for them: a level of thousands of items costs
+// one plain item per row until the user scrolls through it.
+class ItemTable : public QTableWidget {
+    Q_OBJECT
+
+public:
+    enum class RowKind { Parent, Ordinary, Draft, Placeholder };
+
+    explicit ItemTable(QWidget *parent = nullptr);
+
+    // Rebuilds every row. draftRow is -1 when there is no draft; without one a placeholder row
+    // follows the items. withChildren names the items whose branch can be entered.
+    void render(const QList<DataItem> &items, int draftRow, qint64 parentId,
+        const QSet<qint64> &withChildren);
+    // Raised at the start of every render; a deferred step that finds it changed does nothing.
+    qint64 generation() const { return m_generation; }
+
+    RowKind rowKind(int row) const;
+    // The editors and the button of a row, created on demand; null outside the table.
+    QLineEdit *nameEditor(int row);
+    QLineEdit *contentEditor(int row);
+    QLineEdit *remarkEditor(int row);
+    QToolButton *branchButton(int row);
+    QWidget *nameCell(int row);
+    bool isMaterialized(int row) const;
+    int materializedRowCount() const { return int(m_materialized.size()); }
+
+    // The row the window has selected, coloured by updateRowStyles.
+    void setSelectedRow(int row);
+    void updateRowStyles();
+    // The row shows the selected colours (its widgets carry rowSelected).
+    bool isRowMarkedSelected(int row) const;
+    // While an edit is unsaved only the selected row and the parent row's "↩" stay usable.
+    void setOtherRowsEnabled(bool enabled);
+    bool otherRowsEnabled() const { return m_othersEnabled; }
+
+    static QString editorStyle(bool selected);
+    QStyle *fusionStyle() const { return m_fusion; }
+
+signals:
+    void rowFocused(int row);
+    void rowTextEdited(int row);
+    void branchClicked(int row);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    struct Row {
+        DataItem item;
+        RowKind kind = RowKind::Placeholder;
+        bool hasChildren = false;
+        QWidget *cell = nullptr;
+        QToolButton *button = nullptr;
+        QLineEdit *editors[3] = {nullptr, nullptr, nullptr};
+    };
+
+    void materializeVisibleRows();
+    void materialize(int row);
+    void applyRowState(int row);
+    void markSelected(Row &row, bool selected);
+    QLineEdit *makeEditor(int row, const QString &text, QWidget *parent);
+
+    QStyle *m_fusion = nullptr;
+    QList<Row> m_rows;
+    QList<int> m_materialized;
+    qint64 m_generation = 0;
+    int m_selectedRow = -1;
+    bool m_othersEnabled = true;
+};

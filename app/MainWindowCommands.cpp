@@ -1,0 +1,323 @@
+// Item commands, the level stack, jumps from the sidebar, search and the resource commands.
+#include "MainWindow.h"
+
+#include "CompactActionButton.h"
+#include "ItemDetailPanel.h"
+#include "ItemTable.h"
+#include "NavigationSeam.h"
+
+#include <QLabel>
+#include <QMessageBox>
+
+void MainWindow::addItem()
+{
+    if (dirty || currentItem.iid == 0 || items.isEmpty())
+        return;
+    const int n = int(items.size());
+    int position = minRow();
+    if (!itemTable->selectedRanges().isEmpty()) {
+        position = itemTable->currentRow();
+        if (position < minRow() || position >= n)
+            position = minRow();
+    }
+    insertDraftAt(position, currentParentId);
+    statusLabelWidget->setText(QStringLiteral("已添加新业务，请填写后保存"));
+}
+
+void MainWindow::addChild()
+{
+    if (dirty || currentItem.iid == 0 || selectedItemId == 0)
+        return;
+    const qint64 sel = selectedItemId;
+    enterItem(sel);
+    insertDraftAt(1, sel);
+    statusLabelWidget->setText(QStringLiteral("已添加业务分支，请填写后保存"));
+}
+
+bool MainWindow::canMoveSelected(int delta) const
+{
+    const int target = currentRow + delta;
+    return !dirty && selectedItemId != 0 && (delta == -1 || delta == 1) && currentRow >= minRow()
+        && target >= minRow() && target <= int(items.size()) - 1;
+}
+
+void MainWindow::moveSelected(int delta)
+{
+    if (!canMoveSelected(delta))
+        return;
+    QString error;
+    if (!m_service.move(selectedItemId, delta, &error)) {
+        showError(error);
+        return;
+    }
+    refresh(selectedItemId, currentRow + delta);
+    showStatusMessage(
+        delta < 0 ? QStringLiteral("已上移当前业务") : QStringLiteral("已下移当前业务"), 2000);
+}
+
+void MainWindow::moveUpOrDown(int delta)
+{
+    if (detailPanelWidget->resourceSelectionActive()) {
+        if (detailPanelWidget->moveSelectedResource(delta))
+            showStatusMessage(
+                delta < 0 ? QStringLiteral("已上移当前事项") : QStringLiteral("已下移当前事项"),
+                2000);
+        return;
+    }
+    moveSelected(delta);
+}
+
+void MainWindow::toggleFavorite()
+{
+    if (dirty || isParentRow(currentRow) || selectedItemId == 0)
+        return;
+    QString error;
+    if (!m_service.setFavorite(selectedItemId, !currentItem.favorite, &error)) {
+        showError(error);
+        return;
+    }
+    currentItem.favorite = !currentItem.favorite;
+    if (currentRow >= 0 && currentRow < items.size())
+        items[currentRow].favorite = currentItem.favorite;
+    refreshFavorites();
+    updateEditingState();
+    showStatusMessage(
+        currentItem.favorite ? QStringLiteral("已设为常用业务") : QStringLiteral("已取消常用业务"),
+        2000);
+}
+
+void MainWindow::deleteSelected()
+{
+    if (dirty || selectedItemId == 0)
+        return;
+    if (detailPanelWidget->removeSelectedResource()) {
+        showStatusMessage(QStringLiteral("已移除当前资源"), 2000);
+        return;
+    }
+    if (QMessageBox::question(this, QStringLiteral("删除"),
+            QStringLiteral("确定删除选中的数据项吗？"), QMessageBox::Yes | QMessageBox::No,
+            QMessageBox::No)
+        != QMessageBox::Yes)
+        return;
+    const qint64 iid = selectedItemId;
+    QString error;
+    if (!m_service.erase(iid, &error)) {
+        showError(error);
+        return;
+    }
+    detailPanelWidget->clearWorkspace(iid);
+    refresh(0, -1);
+    showStatusMessage(QStringLiteral("已删除当前业务"), 3000);
+}
+
+void MainWindow::cutSelected()
+{
+    if (dirty || isParentRow(currentRow) || selectedItemId == 0) {
+        buttons.cut->setChecked(cutItemId != 0);
+        return;
+    }
+    cutItemId = selectedItemId;
+    statusLabelWidget->setText(QStringLiteral("已转移，可进入目标分支后移入"));
+    updateEditingState();
+}
+
+void MainWindow::pasteCutItem()
+{
+    if (dirty || cutItemId == 0)
+        return;
+    QString error;
+    if (!m_service.moveToParent(cutItemId, currentParentId, &error)) {
+        showError(error);
+        return;
+    }
+    const qint64 id = cutItemId;
+    cutItemId = 0;
+    refresh(id, -1);
+    showStatusMessage(QStringLiteral("已移入当前层级"), 3000);
+}
+
+void MainWindow::activateRow(int row)
+{
+    if (row < 0 || row >= items.size())
+        return;
+    if (isParentRow(row)) {
+        if (!dirty || (draftRow >= 0 && !currentValuesChanged()))
+            returnToParent();
+        return;
+    }
+    if (dirty)
+        return;
+    const qint64 iid = items.at(row).iid;
+    if (iid != 0 && m_items.hasChildren(iid))
+        enterItem(iid);
+}
+
+void MainWindow::enterItem(qint64 iid)
+{
+    if (iid == 0)
+        return;
+    navigationStack.append({currentParentId, selectedItemId, currentRow});
+    currentParentId = iid;
+    refresh(iid, 0);
+    showStatusMessage(QStringLiteral("已进入业务分支"), 2000);
+}
+
+void MainWindow::returnToParent()
+{
+    if (currentParentId == 0)
+        return;
+    if (draftRow >= 0) {
+        if (draftRow < items.size())
+            items.removeAt(draftRow);
+        draftRow = -1;
+        dirty = false;
+        clearRecoveryDraft();
+        detailPanelWidget->clearWorkspace(0);
+    }
+    if (!navigationStack.isEmpty()) {
+        const NavigationState state = navigationStack.takeLast();
+        currentParentId = state.parentId;
+        refresh(state.selectedItemId, state.row);
+    } else {
+        const DataItem branch = m_items.get(currentParentId);
+        currentParentId = branch.iid != 0 ? branch.pid : 0;
+        refresh(branch.iid, -1);
+    }
+    showStatusMessage(QStringLiteral("已返回上级业务"), 2000);
+}
+
+void MainWindow::navigateToQuickAccess(qint64 iid, bool fromSearchResults)
+{
+    if (dirty || !itemTable)
+        return;
+    const DataItem item = m_items.get(iid);
+    if (item.iid == 0)
+        return;
+    navigationStack.clear();
+    currentParentId = item.pid;
+    selectionFromSearch = fromSearchResults;
+    refresh(iid, -1);
+    selectionFromSearch = false;
+    showStatusMessage(QStringLiteral("已打开快捷业务"), 2000);
+}
+
+void MainWindow::navigateToTreeItem(qint64 iid)
+{
+    if (dirty || !itemTable)
+        return;
+    const DataItem item = m_items.get(iid);
+    if (item.iid == 0)
+        return;
+    navigationStack.clear();
+    currentParentId = item.pid;
+    refresh(iid, -1);
+    showStatusMessage(QStringLiteral("已从业务树打开业务"), 2000);
+}
+
+void MainWindow::searchByName(const QString &text)
+{
+    if (!itemTable)
+        return;
+    searchResults = m_items.searchByName(text, 100);
+    showSearchPage = true;
+    refreshFavorites();
+    showSearchPage = false;
+    showStatusMessage(text.trimmed().isEmpty()
+            ? QStringLiteral("已清除搜索结果")
+            : QStringLiteral("找到 %1 个业务").arg(searchResults.size()),
+        3000);
+}
+
+void MainWindow::refreshFavorites()
+{
+    if (!navigationSeam)
+        return;
+    navigationSeam->setQuickAccess(m_items.favorites(),
+        m_items.recentItems(DataItemRepository::recentLimit), searchResults, showSearchPage);
+    navigationSeam->setSelectedQuickAccess(selectedItemId, selectionFromSearch);
+}
+
+void MainWindow::refreshNavigationTree()
+{
+    // The whole tree is read only when something can show it; the sidebar replaces this with
+    // incremental updates.
+    if (navigationSeam && navigationSeam->wantsTreeItems())
+        navigationSeam->setTreeItems(m_items.allItems());
+}
+
+void MainWindow::addFileAttachment(const QString &filePath)
+{
+    if (dirty || selectedItemId == 0)
+        return;
+    QString error;
+    if (!m_service.addAttachment(selectedItemId, AttachmentType::File, filePath, &error)) {
+        showError(error);
+        return;
+    }
+    refreshAttachments();
+    showStatusMessage(QStringLiteral("已添加文件事项"), 2000);
+}
+
+void MainWindow::addUrlAttachment(const QString &url)
+{
+    if (dirty || selectedItemId == 0)
+        return;
+    QString error;
+    if (!m_service.addAttachment(selectedItemId, AttachmentType::Url, url, &error)) {
+        showError(error);
+        return;
+    }
+    refreshAttachments();
+    showStatusMessage(QStringLiteral("已添加链接事项"), 2000);
+}
+
+void MainWindow::removeAttachment(qint64 attachmentId)
+{
+    if (dirty || selectedItemId == 0)
+        return;
+    QString error;
+    if (!m_service.removeAttachment(attachmentId, &error)) {
+        showError(error);
+        return;
+    }
+    refreshAttachments();
+}
+
+void MainWindow::refreshAttachments()
+{
+    detailPanelWidget->setAttachments({});
+}
+
+void MainWindow::runResourceCommand(int which)
+{
+    ItemDetailPanel *panel = detailPanelWidget;
+    switch (which) {
+    case 0:
+        panel->addTimestampedTextAttachment();
+        showStatusMessage(QStringLiteral("已添加文本事项"), 2000);
+        break;
+    case 1:
+        statusLabelWidget->setText(QStringLiteral("请选择要添加的文件"));
+        panel->addFileAttachment();
+        break;
+    case 2:
+        panel->addFolderAttachment();
+        showStatusMessage(QStringLiteral("已添加目录事项"), 2000);
+        break;
+    case 3:
+        panel->addUrlAttachment();
+        showStatusMessage(QStringLiteral("已添加链接事项"), 2000);
+        break;
+    case 4:
+        panel->revealSelectedResource();
+        showStatusMessage(QStringLiteral("已转到当前事项的位置"), 2000);
+        break;
+    case 5:
+        if (panel->removeSelectedResource())
+            showStatusMessage(QStringLiteral("已移除当前事项"), 2000);
+        break;
+    default:
+        break;
+    }
+    updateEditingState();
+}
