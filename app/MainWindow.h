@@ -12,6 +12,7 @@
 
 class CompactActionButton;
 class ItemDetailPanel;
+class InterchangeController;
 class ItemTable;
 class NavigationSeam;
 class QFrame;
@@ -83,6 +84,7 @@ public:
     QToolButton *statusCancelButton() const { return statusCancelButtonWidget; }
     QToolButton *statusSaveButton() const { return statusSaveButtonWidget; }
     QNetworkAccessManager *networkManager() const { return network; }
+    InterchangeController *interchange() const { return interchangeController; }
 
     // Editing state.
     qint64 currentParent() const { return currentParentId; }
@@ -170,6 +172,9 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // Export, import, the recovery draft and backups work on the editing state directly.
+    friend class InterchangeController;
+
     void buildUi();
     CompactActionButton *makeCommandButton(const QString &iconPath, const QString &label);
     QWidget *makeCommandSection(const QString &title, QGridLayout *grid, QGridLayout *extraGrid);
@@ -239,4 +244,5 @@ private:
     QToolButton *statusCancelButtonWidget = nullptr;
     QToolButton *statusSaveButtonWidget = nullptr;
     QNetworkAccessManager *network = nullptr;
+    InterchangeController *interchangeController = nullptr;
 };
