@@ -3,6 +3,7 @@
 #include "AttachmentRepository.h"
 #include "ContentBlockRepository.h"
 #include "DataItemRepository.h"
+#include "Database.h"
 #include "SqlSupport.h"
 
 #include <QFileInfo>
@@ -52,14 +53,18 @@ qint64 DataItemService::create(DataItem item, QString *error)
         fail(error, QStringLiteral("上级数据项无效。"));
         return 0;
     }
+    // Room, insert and renumbering stand or fall together (a full disk fails any of them).
+    sqlsupport::Transaction transaction(m_items->database()->connection());
+    if (!transaction.begin(error))
+        return 0;
     if (item.sortid < 1)
         item.sortid = m_items->nextSortId(item.pid);
     else if (!m_items->makeSortRoom(item.pid, item.sortid, error))
         return 0;
     const qint64 iid = m_items->insert(item, error);
-    if (iid == 0)
+    if (iid == 0 || !m_items->normalizeSortIds(item.pid, error))
         return 0;
-    return m_items->normalizeSortIds(item.pid, error) ? iid : 0;
+    return transaction.commit(error) ? iid : 0;
 }
 
 bool DataItemService::save(DataItem item, QString *error)
@@ -71,11 +76,14 @@ bool DataItemService::save(DataItem item, QString *error)
         return fail(error, requiredFieldsMessage());
     if (item.iid == item.pid)
         return fail(error, QStringLiteral("数据项不能成为自己的上级。"));
+    sqlsupport::Transaction transaction(m_items->database()->connection());
+    if (!transaction.begin(error))
+        return false;
     if (item.sortid < 1)
         item.sortid = m_items->nextSortId(item.pid);
-    if (!m_items->update(item, error))
+    if (!m_items->update(item, error) || !m_items->normalizeSortIds(item.pid, error))
         return false;
-    return m_items->normalizeSortIds(item.pid, error);
+    return transaction.commit(error);
 }
 
 bool DataItemService::erase(qint64 iid, QString *error)
@@ -85,9 +93,12 @@ bool DataItemService::erase(qint64 iid, QString *error)
         return fail(error, noValidItemMessage());
     if (m_items->hasChildren(iid))
         return fail(error, QStringLiteral("这个数据项还有子项，暂时不能删除。"));
-    if (!m_items->remove(iid, error))
+    sqlsupport::Transaction transaction(m_items->database()->connection());
+    if (!transaction.begin(error))
         return false;
-    return m_items->normalizeSortIds(item.pid, error);
+    if (!m_items->remove(iid, error) || !m_items->normalizeSortIds(item.pid, error))
+        return false;
+    return transaction.commit(error);
 }
 
 bool DataItemService::move(qint64 iid, int direction, QString *error)
@@ -129,14 +140,17 @@ bool DataItemService::moveToParent(qint64 iid, qint64 newParent, QString *error)
             return fail(error, QStringLiteral("不能移动到自己的分支下面。"));
         ancestor = current.pid;
     }
+    sqlsupport::Transaction transaction(m_items->database()->connection());
+    if (!transaction.begin(error))
+        return false;
     const qint64 oldParent = item.pid;
     item.pid = newParent;
     item.sortid = m_items->nextSortId(newParent);
-    if (!m_items->update(item, error))
+    if (!m_items->update(item, error) || !m_items->normalizeSortIds(oldParent, error))
         return false;
-    if (!m_items->normalizeSortIds(oldParent, error))
+    if (newParent != oldParent && !m_items->normalizeSortIds(newParent, error))
         return false;
-    return newParent == oldParent || m_items->normalizeSortIds(newParent, error);
+    return transaction.commit(error);
 }
 
 bool DataItemService::setFavorite(qint64 iid, bool favorite, QString *error)

@@ -76,3 +76,21 @@ inline QString integrityCheck(const QString &connection = QStringLiteral("velto-
 }
 
 } // namespace velto::test
+
+namespace velto::test {
+
+// Lets the database on `connection` grow no further: the free pages are vacuumed away and
+// "max_page_count" is set to the current size, so the next write that needs a page fails with
+// "database or disk is full". Returns the page limit (0 on failure).
+inline qint64 fillDatabase(const QString &connection = QStringLiteral("velto-main"))
+{
+    QSqlQuery query(QSqlDatabase::database(connection));
+    if (!query.exec(QStringLiteral("VACUUM")))
+        return 0;
+    const qint64 pages = scalar(QStringLiteral("PRAGMA page_count"), connection);
+    return scalar(QStringLiteral("PRAGMA max_page_count = %1").arg(pages), connection) == pages
+        ? pages
+        : 0;
+}
+
+} // namespace velto::test
