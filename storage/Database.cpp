@@ -26,8 +26,6 @@ const char *const schemaStatements[] = {
     "favorite INTEGER NOT NULL DEFAULT 0, "
     "\"desc\" TEXT NOT NULL DEFAULT '')",
     "CREATE INDEX IF NOT EXISTS idx_data_items_pid_sortid ON data_items(pid, sortid, iid)",
-    // The common items are read after every change; without this they cost a scan of the tree.
-    "CREATE INDEX IF NOT EXISTS idx_data_items_favorite ON data_items(iid) WHERE favorite = 1",
     "CREATE TABLE IF NOT EXISTS attachments ("
     "id INTEGER PRIMARY KEY AUTOINCREMENT, "
     "item_iid INTEGER NOT NULL, "
@@ -185,8 +183,14 @@ bool Database::open(QString *error)
         if (!run(query, QStringLiteral("DROP TABLE IF EXISTS ") + QLatin1String(legacy), error))
             return false;
     }
-    return createSchema(error) && migrateColumns(error) && resetWorkspaceOnce(error)
-        && seedIfNeeded(error);
+    // The common items are read after every change; without this index they cost a scan of the
+    // tree. It needs the favorite column, which older files gain in migrateColumns.
+    return createSchema(error) && migrateColumns(error)
+        && run(query,
+            QStringLiteral("CREATE INDEX IF NOT EXISTS idx_data_items_favorite ON data_items(iid) "
+                           "WHERE favorite = 1"),
+            error)
+        && resetWorkspaceOnce(error) && seedIfNeeded(error);
 }
 
 bool Database::createSchema(QString *error)

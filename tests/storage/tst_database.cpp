@@ -64,7 +64,8 @@ private slots:
         QCOMPARE(objects,
             QStringList({"app_state", "attachments", "content_blocks", "data_items",
                 "idx_attachments_item_sortid", "idx_content_blocks_item_sortid",
-                "idx_data_items_pid_sortid", "idx_recent_items_accessed_at", "recent_items"}));
+                "idx_data_items_favorite", "idx_data_items_pid_sortid",
+                "idx_recent_items_accessed_at", "recent_items"}));
         QCOMPARE(s.scalar(QStringLiteral("SELECT COUNT(*) FROM app_state WHERE value = '1' AND key "
                                          "IN ('workspace_layout_reset_v1', "
                                          "'initial_scenarios_seeded')")),
