@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "HostOperations.h"
+#include "InterchangeController.h"
 #include "ItemDetailPanel.h"
 #include "NavigationPanel.h"
 #include "NavigationTreeSync.h"
@@ -47,6 +48,8 @@ MainWindow::MainWindow(QWidget *parent)
     }
     buildUi();
     searchController = new SearchController(&m_database, statusBar(), this);
+
+    interchangeController = new InterchangeController(this);
     m_workspaceReady = true;
     refresh(0, -1);
     registerDevice();
@@ -65,6 +68,10 @@ MainWindow::~MainWindow()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    if (interchangeController && interchangeController->isBusy()) {
+        event->ignore(); // an export or import is running; its dialog can cancel it
+        return;
+    }
     sendTelemetry(QStringLiteral("app_close"), QJsonObject());
     if (!m_workspaceReady || !dirty) {
         clearRecoveryDraft();
@@ -138,7 +145,8 @@ void MainWindow::scheduleRecoveryDraft()
 
 void MainWindow::saveRecoveryDraft()
 {
-    // Hook: the interchange code writes the unsaved edit here (editedItem(), the panel's blocks).
+    if (interchangeController)
+        interchangeController->saveRecoveryDraft();
 }
 
 void MainWindow::clearRecoveryDraft()
@@ -150,18 +158,20 @@ void MainWindow::clearRecoveryDraft()
 
 void MainWindow::restoreRecoveryDraft()
 {
-    // Hook: the interchange code offers a draft left by an earlier run (insertDraftAt, then the
-    // saved texts and blocks).
+    if (interchangeController)
+        interchangeController->restoreRecoveryDraft();
 }
 
 void MainWindow::exportItems()
 {
-    // Hook: export of the whole tree (interchange).
+    if (interchangeController)
+        interchangeController->exportItems();
 }
 
 void MainWindow::importItems()
 {
-    // Hook: import appending a file's items (interchange).
+    if (interchangeController)
+        interchangeController->importItems();
 }
 
 void MainWindow::sendTelemetry(const QString &event, const QJsonObject &payload)

@@ -15,6 +15,7 @@
 
 class CompactActionButton;
 class ItemDetailPanel;
+class InterchangeController;
 class ItemTable;
 class NavigationPanel;
 class NavigationTreeSync;
@@ -96,6 +97,7 @@ public:
     QToolButton *statusCancelButton() const { return statusCancelButtonWidget; }
     QToolButton *statusSaveButton() const { return statusSaveButtonWidget; }
     QNetworkAccessManager *networkManager() const { return network; }
+    InterchangeController *interchange() const { return interchangeController; }
 
     // Editing state.
     qint64 currentParent() const { return currentParentId; }
@@ -185,6 +187,9 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // Export, import, the recovery draft and backups work on the editing state directly.
+    friend class InterchangeController;
+
     void buildUi();
     CompactActionButton *makeCommandButton(const QString &iconPath, const QString &label);
     QWidget *makeCommandSection(const QString &title, QGridLayout *grid, QGridLayout *extraGrid);
@@ -263,4 +268,5 @@ private:
     QToolButton *statusCancelButtonWidget = nullptr;
     QToolButton *statusSaveButtonWidget = nullptr;
     QNetworkAccessManager *network = nullptr;
+    InterchangeController *interchangeController = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "ExportDocument.h"
 
 #include "Database.h"
+#include "SafeCommit.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -263,11 +264,13 @@ ExportDocument::Result ExportDocument::write(
     QByteArray buffer;
     buffer.reserve(flushBytes + (1 << 20));
     bool writeFailed = false;
+    qint64 written = 0;
     const auto flush = [&] {
         if (file.write(buffer) != buffer.size()) {
             writeFailed = true;
             return false;
         }
+        written += buffer.size();
         buffer.resize(0); // keeps the capacity
         return true;
     };
@@ -284,8 +287,7 @@ ExportDocument::Result ExportDocument::write(
         result.count = 0;
         return result;
     }
-    if (!file.commit()) {
-        result.error = file.errorString();
+    if (!interchange::commitChecked(file, written, &result.error)) {
         result.count = 0;
         return result;
     }

@@ -1,6 +1,7 @@
 #include "RecoveryDraftStore.h"
 
 #include "DataItemRepository.h"
+#include "SafeCommit.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -87,7 +88,7 @@ bool RecoveryDraftStore::write(const RecoveryDraft &draft) const
         file.commit();
         return false;
     }
-    return file.commit();
+    return interchange::commitChecked(file, bytes.size(), nullptr);
 }
 
 void RecoveryDraftStore::remove() const

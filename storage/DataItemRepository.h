@@ -16,6 +16,9 @@ class DataItemRepository {
 public:
     explicit DataItemRepository(Database *database);
 
+    // The database the rows live in (for a transaction around several writes).
+    Database *database() const { return m_database; }
+
     QList<DataItem> byParent(qint64 pid) const;
     QList<DataItem> allItems() const;
     // Items that no existing parent holds: their parent does not exist, or they are their own

@@ -12,8 +12,6 @@
 #include <QSqlDatabase>
 #include <QUrl>
 
-#include <functional>
-
 using sqlsupport::fail;
 
 namespace {
@@ -37,19 +35,19 @@ bool trimFields(DataItem &item)
     return !item.here.isEmpty() && !item.cont.isEmpty();
 }
 
-// Runs one write of an item's row and brings its full-text index row in step in the same
-// transaction, so the index never disagrees with the item after a crash. write returns the iid it
-// touched (0 on failure, with the error already reported).
-qint64 writeIndexed(DataItemRepository *items, const std::function<qint64()> &write, QString *error)
+// The item's writes of one service operation stand or fall together (a full disk fails any of
+// them), and its full-text index row is brought in step inside the same transaction, so the index
+// never disagrees with the item after a crash. The write lock is taken at once: the operation
+// reads before it writes, and another connection (the index build) may write meanwhile.
+bool beginItemWrite(sqlsupport::Transaction &transaction, QString *error)
 {
-    const QSqlDatabase db = items->database()->connection();
-    sqlsupport::Transaction transaction(db);
-    if (!transaction.beginImmediate(error))
-        return 0;
-    const qint64 iid = write();
-    if (iid == 0 || !SearchIndex::syncItem(db, iid, error) || !transaction.commit(error))
-        return 0;
-    return iid;
+    return transaction.beginImmediate(error);
+}
+
+bool finishItemWrite(
+    sqlsupport::Transaction &transaction, const QSqlDatabase &db, qint64 iid, QString *error)
+{
+    return SearchIndex::syncItem(db, iid, error) && transaction.commit(error);
 }
 
 } // namespace
@@ -72,15 +70,19 @@ qint64 DataItemService::create(DataItem item, QString *error)
         fail(error, QStringLiteral("上级数据项无效。"));
         return 0;
     }
+    // Room, insert and renumbering stand or fall together (a full disk fails any of them).
+    const QSqlDatabase db = m_items->database()->connection();
+    sqlsupport::Transaction transaction(db);
+    if (!beginItemWrite(transaction, error))
+        return 0;
     if (item.sortid < 1)
         item.sortid = m_items->nextSortId(item.pid);
     else if (!m_items->makeSortRoom(item.pid, item.sortid, error))
         return 0;
-    const qint64 iid = writeIndexed(
-        m_items, [&] { return m_items->insert(item, error); }, error);
-    if (iid == 0)
+    const qint64 iid = m_items->insert(item, error);
+    if (iid == 0 || !m_items->normalizeSortIds(item.pid, error))
         return 0;
-    return m_items->normalizeSortIds(item.pid, error) ? iid : 0;
+    return finishItemWrite(transaction, db, iid, error) ? iid : 0;
 }
 
 bool DataItemService::save(DataItem item, QString *error)
@@ -92,12 +94,15 @@ bool DataItemService::save(DataItem item, QString *error)
         return fail(error, requiredFieldsMessage());
     if (item.iid == item.pid)
         return fail(error, QStringLiteral("数据项不能成为自己的上级。"));
+    const QSqlDatabase db = m_items->database()->connection();
+    sqlsupport::Transaction transaction(db);
+    if (!beginItemWrite(transaction, error))
+        return false;
     if (item.sortid < 1)
         item.sortid = m_items->nextSortId(item.pid);
-    if (!writeIndexed(
-            m_items, [&] { return m_items->update(item, error) ? item.iid : 0; }, error))
+    if (!m_items->update(item, error) || !m_items->normalizeSortIds(item.pid, error))
         return false;
-    return m_items->normalizeSortIds(item.pid, error);
+    return finishItemWrite(transaction, db, item.iid, error);
 }
 
 bool DataItemService::erase(qint64 iid, QString *error)
@@ -107,10 +112,13 @@ bool DataItemService::erase(qint64 iid, QString *error)
         return fail(error, noValidItemMessage());
     if (m_items->hasChildren(iid))
         return fail(error, QStringLiteral("这个数据项还有子项，暂时不能删除。"));
-    if (!writeIndexed(
-            m_items, [&] { return m_items->remove(iid, error) ? iid : 0; }, error))
+    const QSqlDatabase db = m_items->database()->connection();
+    sqlsupport::Transaction transaction(db);
+    if (!beginItemWrite(transaction, error))
         return false;
-    return m_items->normalizeSortIds(item.pid, error);
+    if (!m_items->remove(iid, error) || !m_items->normalizeSortIds(item.pid, error))
+        return false;
+    return finishItemWrite(transaction, db, iid, error);
 }
 
 bool DataItemService::move(qint64 iid, int direction, QString *error)
@@ -152,14 +160,17 @@ bool DataItemService::moveToParent(qint64 iid, qint64 newParent, QString *error)
             return fail(error, QStringLiteral("不能移动到自己的分支下面。"));
         ancestor = current.pid;
     }
+    sqlsupport::Transaction transaction(m_items->database()->connection());
+    if (!beginItemWrite(transaction, error))
+        return false;
     const qint64 oldParent = item.pid;
     item.pid = newParent;
     item.sortid = m_items->nextSortId(newParent);
-    if (!m_items->update(item, error))
+    if (!m_items->update(item, error) || !m_items->normalizeSortIds(oldParent, error))
         return false;
-    if (!m_items->normalizeSortIds(oldParent, error))
+    if (newParent != oldParent && !m_items->normalizeSortIds(newParent, error))
         return false;
-    return newParent == oldParent || m_items->normalizeSortIds(newParent, error);
+    return transaction.commit(error);
 }
 
 bool DataItemService::setFavorite(qint64 iid, bool favorite, QString *error)

@@ -1,5 +1,7 @@
 #include "SqlSupport.h"
 
+#include <QHash>
+
 #include <QSqlError>
 
 namespace sqlsupport {
@@ -30,49 +32,101 @@ Transaction::Transaction(QSqlDatabase db)
 {
 }
 
+namespace {
+
+// Open transactions per connection of this thread (a connection belongs to one thread).
+QHash<QString, int> &openDepth()
+{
+    thread_local QHash<QString, int> depth;
+    return depth;
+}
+
+QString savepointName(int depth)
+{
+    return QStringLiteral("velto_nested_%1").arg(depth);
+}
+
+} // namespace
+
 Transaction::~Transaction()
 {
     if (m_open)
-        m_db.rollback();
+        rollback();
 }
 
 bool Transaction::begin(QString *error)
 {
-    if (!m_db.transaction())
-        return fail(error, m_db.lastError().text());
-    m_open = true;
-    return true;
+    return start(QString(), error);
 }
 
 bool Transaction::beginImmediate(QString *error)
 {
-    QSqlQuery query(m_db);
-    if (!query.exec(QStringLiteral("BEGIN IMMEDIATE")))
-        return fail(error, query.lastError().text());
+    return start(QStringLiteral("BEGIN IMMEDIATE"), error);
+}
+
+bool Transaction::start(const QString &outermostSql, QString *error)
+{
+    int &depth = openDepth()[m_db.connectionName()];
+    if (depth > 0) {
+        // Inside another transaction the lock is already the outer one's concern.
+        QSqlQuery savepoint(m_db);
+        if (!savepoint.exec(QStringLiteral("SAVEPOINT ") + savepointName(depth)))
+            return fail(error, savepoint.lastError().text());
+    } else if (outermostSql.isEmpty()) {
+        if (!m_db.transaction())
+            return fail(error, m_db.lastError().text());
+    } else {
+        QSqlQuery query(m_db);
+        if (!query.exec(outermostSql))
+            return fail(error, query.lastError().text());
+    }
+    m_depth = depth++;
     m_open = true;
     return true;
 }
 
 bool Transaction::commit(QString *error)
 {
+    if (m_depth > 0) {
+        QSqlQuery release(m_db);
+        if (release.exec(QStringLiteral("RELEASE ") + savepointName(m_depth))) {
+            --openDepth()[m_db.connectionName()];
+            m_open = false;
+            return true;
+        }
+        const QString text = release.lastError().text();
+        rollback();
+        return fail(error, text);
+    }
     if (m_db.commit()) {
+        --openDepth()[m_db.connectionName()];
         m_open = false;
         return true;
     }
     const QString text = m_db.lastError().text();
-    m_db.rollback();
-    m_open = false;
+    rollback();
     return fail(error, text);
 }
 
 bool Transaction::abort(const QSqlQuery &failed, QString *error)
 {
     const QString text = failed.lastError().text();
-    if (m_open) {
-        m_db.rollback();
-        m_open = false;
-    }
+    if (m_open)
+        rollback();
     return fail(error, text);
+}
+
+void Transaction::rollback()
+{
+    if (m_depth > 0) {
+        QSqlQuery undo(m_db);
+        undo.exec(QStringLiteral("ROLLBACK TO ") + savepointName(m_depth));
+        undo.exec(QStringLiteral("RELEASE ") + savepointName(m_depth));
+    } else {
+        m_db.rollback();
+    }
+    --openDepth()[m_db.connectionName()];
+    m_open = false;
 }
 
 } // namespace sqlsupport

@@ -20,7 +20,9 @@ bool run(QSqlQuery &query, QString *error);
 
 // A transaction on one connection. Anything begun and neither committed nor rolled back is rolled
 // back on destruction, and a failed COMMIT is rolled back too, so later statements on the
-// connection are never swallowed by a transaction left open.
+// connection are never swallowed by a transaction left open. A transaction begun inside another
+// on the same connection (a service operation made of several repository writes) is a savepoint
+// of the outer one: its commit keeps the work for the outer commit, its rollback undoes only it.
 class Transaction {
 public:
     explicit Transaction(QSqlDatabase db);
@@ -38,8 +40,12 @@ public:
     bool abort(const QSqlQuery &failed, QString *error);
 
 private:
+    bool start(const QString &outermostSql, QString *error);
+    void rollback();
+
     QSqlDatabase m_db;
     bool m_open = false;
+    int m_depth = 0; // 0 outermost, else the savepoint's nesting level
 };
 
 } // namespace sqlsupport
