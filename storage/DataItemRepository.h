@@ -47,7 +47,6 @@ public:
 
     static constexpr int recentLimit = 20;
 
-    Database *database() const { return m_database; }
 
 private:
     QList<DataItem> readList(QSqlQuery &query, qint64 expected = 0) const;
