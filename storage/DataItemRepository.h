@@ -47,7 +47,6 @@ public:
 
     static constexpr int recentLimit = 20;
 
-
 private:
     QList<DataItem> readList(QSqlQuery &query, qint64 expected = 0) const;
     qint64 countAll() const;
