@@ -1,5 +1,7 @@
 #include "InterchangeController.h"
 
+#include "NavigationTreeSync.h"
+
 #include "DatabaseBackup.h"
 #include "ExportDocument.h"
 #include "ImportTransaction.h"
@@ -130,7 +132,10 @@ void InterchangeController::importItems()
         m_window->showError(error);
         return;
     }
-    // refresh() also hands the sidebar its fresh lists.
+    // The import wrote behind the window's commands: the sidebar's tree is read again, and
+    // refresh() hands the sidebar its fresh lists.
+    if (NavigationTreeSync *tree = m_window->navigationTree())
+        tree->resetAll();
     m_window->currentParentId = 0;
     m_window->navigationStack.clear();
     m_window->refresh(import.selectedIid(), -1);

@@ -5,12 +5,14 @@
 #include "InterchangeTestSupport.h"
 #include "ItemDetailPanel.h"
 #include "MainWindowTestSupport.h"
+#include "NavigationPanel.h"
 #include "RecoveryDraftStore.h"
 #include "TestSupport.h"
 
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTreeWidget>
 
 using namespace velto::test;
 
@@ -218,6 +220,10 @@ private slots:
         QCOMPARE(f->levelItems().size(), 4);
         QCOMPARE(f->selectedItem(), 12); // the last top-level entry written
         QCOMPARE(f->service().contentBlocks(13).value(0).value, QStringLiteral("n"));
+        // The sidebar's tree shows the imported items beside the old ones.
+        const auto *tree = f->navigation()->findChild<QTreeWidget *>();
+        QCOMPARE(tree->topLevelItemCount(), 4);
+        QCOMPARE(tree->topLevelItem(3)->data(0, Qt::UserRole).toLongLong(), 12);
 
         // A refused file: the warning with its text, the database unchanged.
         QFile bad(f.root.filePath(QStringLiteral("bad.json")));
