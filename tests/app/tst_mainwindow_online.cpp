@@ -9,6 +9,7 @@
 #include "TestSupport.h"
 #include "VersionCheck.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -127,6 +128,35 @@ private slots:
         QCOMPARE(f->repository().get(1).here, QStringLiteral("edited")); // the edit was kept
         QVERIFY(!f->isVisible());
         QTRY_COMPARE_WITH_TIMEOUT(events(QStringLiteral("app_close")), 1, 10000);
+    }
+
+    void forcedUpgradeCancelledKeepsTheDraft()
+    {
+        // Answering "取消" to the close prompt still ends the run; the edit survives in the
+        // recovery draft, written before the prompt.
+        RecordingHostOperations host;
+        WindowFixture f;
+        QVERIFY(insertItems(level(2)));
+        f.reload();
+        f->online()->setApiBase(service.apiBase);
+        int quits = 0;
+        f->setQuitHandler([&quits] { ++quits; });
+        service.setLatestVersion("{\"latestVersion\":\"9.0\",\"forceUpgradeVersion\":\"9.0\","
+                                 "\"message\":\"must upgrade\"}");
+        QLineEdit *name = f.table()->nameEditor(1);
+        name->setFocus();
+        name->selectAll();
+        QTest::keyClicks(name, QStringLiteral("kept"));
+        BoxAnswerer answerer({{QStringLiteral("需要升级"), QStringLiteral("前往升级")},
+            {QStringLiteral("未保存的修改"), QStringLiteral("取消")}});
+        f->checkVersion();
+        QTRY_COMPARE_WITH_TIMEOUT(quits, 1, 10000);
+        QCOMPARE(answerer.titles, QStringList({"需要升级", "未保存的修改"}));
+        QFile draft(f->recoveryDraftPath());
+        QVERIFY(draft.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(draft.readAll()).contains(QStringLiteral("kept")));
+        QVERIFY(f->isDirty());
+        QCOMPARE(f->repository().get(2).here, QStringLiteral("项2"));
     }
 
     void upgradeNoticeInTheStatusBar()
