@@ -144,6 +144,10 @@ SearchIndexBuilder::Outcome SearchIndexBuilder::run(const QString &databaseFile,
             sqlsupport::fail(error, db.lastError().text());
         } else {
             QSqlQuery(db).exec(QStringLiteral("PRAGMA foreign_keys = ON"));
+            // This connection only: room for the index pages a batch touches, and sorting in
+            // memory, so that a batch's commit writes what it changed and little else.
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size = -32768"));
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA temp_store = MEMORY"));
             SearchIndex::prepare(db);
             outcome = Outcome::Failed;
             if (SearchIndex::isComplete(db)) {
