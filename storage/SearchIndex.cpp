@@ -244,8 +244,8 @@ QList<SearchHit> SearchIndex::search(
     bool hasLetter = false;
     for (QChar c : needle)
         hasLetter = hasLetter || (c.unicode() < 128 && c.isLetter());
-    const QString at = hasLetter ? QStringLiteral("instr(lower(s.c0), ?)")
-                                 : QStringLiteral("instr(s.c0, ?)");
+    const QString at = hasLetter ? QStringLiteral("instr(lower(%1), ?)")
+                                 : QStringLiteral("instr(%1, ?)");
     const QString bound = hasLetter ? asciiLower(needle) : needle;
     QSqlQuery query(m_database->connection());
     query.setForwardOnly(true);
@@ -258,19 +258,22 @@ QList<SearchHit> SearchIndex::search(
         prepared = query.prepare(QStringLiteral("SELECT ") + itemColumns
             + QStringLiteral("FROM search_index_content s JOIN data_items d ON d.iid = s.id "
                              "WHERE ")
-            + at + QStringLiteral(" > 0 ORDER BY s.id DESC LIMIT ?"));
+            + at.arg(QStringLiteral("s.c0")) + QStringLiteral(" > 0 ORDER BY s.id DESC LIMIT ?"));
         query.addBindValue(bound);
     } else {
-        // The trigrams find the candidates; the stored text decides, and where in it the text
-        // comes first ranks the match: the item's own fields, then links, files and notes.
+        // The trigrams find the candidates; the stored text decides. The field the text comes
+        // first in ranks the match (the item's own fields, then links, files and notes), then
+        // how early in it.
+        const QString head = QStringLiteral("substr(s.c0, 1, s.at)");
         prepared = query.prepare(QStringLiteral("SELECT ") + itemColumns
-            + QStringLiteral("FROM (SELECT rowid AS id, body AS c0 FROM search_index "
-                             "WHERE search_index MATCH ?) s "
-                             "JOIN data_items d ON d.iid = s.id WHERE ")
-            + at + QStringLiteral(" > 0 ORDER BY ") + at + QStringLiteral(", s.id DESC LIMIT ?"));
+            + QStringLiteral("FROM (SELECT rowid AS id, body AS c0, ")
+            + at.arg(QStringLiteral("body"))
+            + QStringLiteral(" AS at FROM search_index WHERE search_index MATCH ?) s "
+                             "JOIN data_items d ON d.iid = s.id WHERE s.at > 0 ORDER BY length(")
+            + head + QStringLiteral(") - length(replace(") + head
+            + QStringLiteral(", char(31), '')), s.at, s.id DESC LIMIT ?"));
+        query.addBindValue(bound);
         query.addBindValue(trigramQuery(needle));
-        query.addBindValue(bound);
-        query.addBindValue(bound);
     }
     if (!prepared)
         return {};

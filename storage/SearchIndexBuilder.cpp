@@ -13,10 +13,19 @@
 
 namespace {
 
-// One write transaction lasts about this long; then the lock is let go for a moment so that a
-// save on the main connection gets its turn.
-constexpr qint64 batchMilliseconds = 25;
-constexpr unsigned long pauseMilliseconds = 8;
+// One write transaction lasts about this long, or less when the main connection asks for the
+// lock: the build then commits at once and waits for it. Readers are kept out only while a batch
+// commits, so longer batches mean fewer commits (each one syncs the file) and fewer, larger index
+// segments to merge.
+constexpr qint64 batchMilliseconds = 150;
+constexpr unsigned long pauseMilliseconds = 2;
+// At most this many items a batch, which bounds what its commit writes.
+constexpr qint64 batchItems = 256;
+// While the build runs, FTS5 merges nothing by itself (a merge inside a commit would keep the
+// main connection waiting); the build merges in steps of this many pages, each a transaction of
+// its own, after every batch.
+constexpr int mergePages = 32;
+constexpr int defaultAutomerge = 4;
 // Up to this many items the full FTS5 integrity check runs at every start (it holds the write
 // lock while it reads the whole index); larger indexes get the sampled check.
 constexpr qint64 fullCheckLimit = 2000;
@@ -30,6 +39,35 @@ qint64 scalar(QSqlDatabase db, const QString &sql)
     QSqlQuery query(db);
     query.setForwardOnly(true);
     return query.exec(sql) && query.next() ? query.value(0).toLongLong() : 0;
+}
+
+bool setAutomerge(QSqlDatabase db, int value, QString *error)
+{
+    QSqlQuery query(db);
+    return sqlsupport::run(query,
+        QStringLiteral("INSERT INTO search_index(search_index, rank) VALUES ('automerge', %1)")
+            .arg(value),
+        error);
+}
+
+// Merges the index's segments a step at a time until none is left to merge, or until the main
+// connection asks for the lock.
+bool mergeSteps(QSqlDatabase db, QString *error)
+{
+    for (;;) {
+        if (foregroundIsWaiting())
+            return true;
+        const qint64 before = scalar(db, QStringLiteral("SELECT total_changes()"));
+        QSqlQuery query(db);
+        if (!sqlsupport::run(query,
+                QStringLiteral("INSERT INTO search_index(search_index, rank) VALUES ('merge', %1)")
+                    .arg(mergePages),
+                error))
+            return false;
+        // A step that found nothing to merge changes fewer than two rows.
+        if (scalar(db, QStringLiteral("SELECT total_changes()")) - before < 2)
+            return true;
+    }
 }
 
 // The next few iids after `after`, in ascending order.
@@ -61,6 +99,8 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
             return Outcome::Failed;
         last = 0;
     }
+    if (!setAutomerge(db, 0, error))
+        return Outcome::Failed;
     const qint64 total = scalar(db, QStringLiteral("SELECT COUNT(*) FROM data_items"));
     qint64 done = 0;
     {
@@ -75,7 +115,7 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
     bool more = true;
     while (more) {
         if (stop && stop->load())
-            return Outcome::Stopped;
+            return setAutomerge(db, defaultAutomerge, error) ? Outcome::Stopped : Outcome::Failed;
         // Reading the items and writing their rows in one write transaction keeps a save made on
         // the main connection meanwhile from being overwritten with older text.
         // The program's own connection goes first whenever it waits for the lock.
@@ -89,7 +129,9 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
             return Outcome::Failed;
         QElapsedTimer timer;
         timer.start();
-        while (timer.elapsed() < batchMilliseconds && !foregroundIsWaiting()) {
+        const qint64 batchStart = done;
+        while (timer.elapsed() < batchMilliseconds && done - batchStart < batchItems
+            && !foregroundIsWaiting()) {
             const QList<qint64> iids = nextIids(db, last);
             if (iids.isEmpty()) {
                 more = false;
@@ -112,10 +154,12 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
             return Outcome::Failed;
         if (progress)
             progress(qMin(done, qMax(total, done)), qMax(total, done));
+        if (!mergeSteps(db, error))
+            return Outcome::Failed;
         if (more)
             QThread::msleep(pauseMilliseconds);
     }
-    return Outcome::Built;
+    return setAutomerge(db, defaultAutomerge, error) ? Outcome::Built : Outcome::Failed;
 }
 
 } // namespace
