@@ -17,9 +17,8 @@ namespace {
 // The index keeps only which items hold each trigram (detail=none), about half the size and
 // insert cost of full position lists; a query finds the candidates through the trigrams of the
 // text and keeps those whose stored text really contains it.
-const char *const createStatement
-    = "CREATE VIRTUAL TABLE IF NOT EXISTS search_index USING fts5("
-      "body, tokenize = 'trigram', detail = 'none', columnsize = 0)";
+const char *const createStatement = "CREATE VIRTUAL TABLE IF NOT EXISTS search_index USING fts5("
+                                    "body, tokenize = 'trigram', detail = 'none', columnsize = 0)";
 
 // Separates the fields inside the indexed text, so that no match can span two of them.
 constexpr char16_t fieldSeparator = u'\x1f';
@@ -33,7 +32,6 @@ constexpr qint64 inlineBuildLimit = 500;
 
 constexpr int snippetBefore = 12;
 constexpr int snippetLength = 48;
-
 
 QString oneLine(QString text)
 {
@@ -78,11 +76,11 @@ QString trigramQuery(const QString &text)
         if (at == previous)
             continue;
         previous = at;
-        QString trigram = QString::fromUcs4(
-            reinterpret_cast<const char32_t *>(chars.constData() + at), 3);
+        QString trigram
+            = QString::fromUcs4(reinterpret_cast<const char32_t *>(chars.constData() + at), 3);
         trigram.replace(QLatin1Char('"'), QLatin1String("\"\""));
-        query += (query.isEmpty() ? QString() : QStringLiteral(" AND "))
-            + QLatin1Char('"') + trigram + QLatin1Char('"');
+        query += (query.isEmpty() ? QString() : QStringLiteral(" AND ")) + QLatin1Char('"')
+            + trigram + QLatin1Char('"');
     }
     return query;
 }
@@ -244,8 +242,8 @@ QList<SearchHit> SearchIndex::search(
     bool hasLetter = false;
     for (QChar c : needle)
         hasLetter = hasLetter || (c.unicode() < 128 && c.isLetter());
-    const QString at = hasLetter ? QStringLiteral("instr(lower(%1), ?)")
-                                 : QStringLiteral("instr(%1, ?)");
+    const QString at
+        = hasLetter ? QStringLiteral("instr(lower(%1), ?)") : QStringLiteral("instr(%1, ?)");
     const QString bound = hasLetter ? asciiLower(needle) : needle;
     QSqlQuery query(m_database->connection());
     query.setForwardOnly(true);
@@ -383,8 +381,7 @@ bool SearchIndex::passesSampleCheck(QSqlDatabase db, int samples)
     QString error;
     if (!writer.prepare(&error)
         || !pick.prepare(QStringLiteral("SELECT iid FROM data_items ORDER BY random() LIMIT ?"))
-        || !stored.prepare(
-            QStringLiteral("SELECT c0 FROM search_index_content WHERE id = ?"))
+        || !stored.prepare(QStringLiteral("SELECT c0 FROM search_index_content WHERE id = ?"))
         || !probe.prepare(
             QStringLiteral("SELECT 1 FROM search_index WHERE search_index MATCH ? AND rowid = ?")))
         return false;
