@@ -25,7 +25,9 @@ constexpr qint64 batchItems = 256;
 // main connection waiting); the build merges in steps of this many pages, each a transaction of
 // its own, after every batch.
 constexpr int mergePages = 32;
-constexpr int defaultAutomerge = 4;
+// What the index merges by itself once built; the table merges sixteen segments at a time (see
+// SearchIndex::reset), which rewrites each posting about half as often as merging four.
+constexpr int builtAutomerge = 16;
 // Up to this many items the full FTS5 integrity check runs at every start (it holds the write
 // lock while it reads the whole index); larger indexes get the sampled check.
 constexpr qint64 fullCheckLimit = 2000;
@@ -115,7 +117,7 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
     bool more = true;
     while (more) {
         if (stop && stop->load())
-            return setAutomerge(db, defaultAutomerge, error) ? Outcome::Stopped : Outcome::Failed;
+            return setAutomerge(db, builtAutomerge, error) ? Outcome::Stopped : Outcome::Failed;
         // Reading the items and writing their rows in one write transaction keeps a save made on
         // the main connection meanwhile from being overwritten with older text.
         // The program's own connection goes first whenever it waits for the lock.
@@ -159,7 +161,7 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
         if (more)
             QThread::msleep(pauseMilliseconds);
     }
-    return setAutomerge(db, defaultAutomerge, error) ? Outcome::Built : Outcome::Failed;
+    return setAutomerge(db, builtAutomerge, error) ? Outcome::Built : Outcome::Failed;
 }
 
 } // namespace
