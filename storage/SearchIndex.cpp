@@ -244,14 +244,12 @@ QList<SearchHit> SearchIndex::search(
         return {};
     limit = qMax(limit, 1);
     const bool shortText = needle.toUcs4().size() < 3;
-    // ASCII letters match without regard to case (as the name search does): the text is then
-    // looked for in the lowered body.
+    // ASCII letters match without regard to case, as in the name search: LIKE (with its wildcards
+    // escaped) decides whether an item matches, and a match's place is found in the lowered text.
     bool hasLetter = false;
     for (QChar c : needle)
         hasLetter = hasLetter || (c.unicode() < 128 && c.isLetter());
-    const QString at
-        = hasLetter ? QStringLiteral("instr(lower(%1), ?)") : QStringLiteral("instr(%1, ?)");
-    const QString bound = hasLetter ? asciiLower(needle) : needle;
+    const QString pattern = DataItemRepository::searchPattern(needle);
     QSqlQuery query(m_database->connection());
     query.setForwardOnly(true);
     const QString itemColumns = QStringLiteral(
@@ -262,23 +260,26 @@ QList<SearchHit> SearchIndex::search(
         // stores, newest item first, so that a common character stops after the first rows.
         prepared = query.prepare(QStringLiteral("SELECT ") + itemColumns
             + QStringLiteral("FROM search_index_content s JOIN data_items d ON d.iid = s.id "
-                             "WHERE ")
-            + at.arg(QStringLiteral("s.c0")) + QStringLiteral(" > 0 ORDER BY s.id DESC LIMIT ?"));
-        query.addBindValue(bound);
+                             "WHERE s.c0 LIKE ? ESCAPE '\\' ORDER BY s.id DESC LIMIT ?"));
+        query.addBindValue(pattern);
     } else {
         // The trigrams find the candidates; the stored text decides. The field the text comes
         // first in ranks the match (the item's own fields, then links, files and notes), then
         // how early in it.
-        const QString head = QStringLiteral("substr(s.c0, 1, s.at)");
+        const QString at = hasLetter ? QStringLiteral("instr(lower(s.c0), ?)")
+                                     : QStringLiteral("instr(s.c0, ?)");
+        const QString head = QStringLiteral("substr(s.c0, 1, ") + at + QLatin1Char(')');
         prepared = query.prepare(QStringLiteral("SELECT ") + itemColumns
-            + QStringLiteral("FROM (SELECT rowid AS id, body AS c0, ")
-            + at.arg(QStringLiteral("body"))
-            + QStringLiteral(" AS at FROM search_index WHERE search_index MATCH ?) s "
-                             "JOIN data_items d ON d.iid = s.id WHERE s.at > 0 ORDER BY length(")
+            + QStringLiteral("FROM (SELECT rowid AS id, body AS c0 FROM search_index "
+                             "WHERE search_index MATCH ? AND body LIKE ? ESCAPE '\\') s "
+                             "JOIN data_items d ON d.iid = s.id ORDER BY length(")
             + head + QStringLiteral(") - length(replace(") + head
-            + QStringLiteral(", char(31), '')), s.at, s.id DESC LIMIT ?"));
-        query.addBindValue(bound);
+            + QStringLiteral(", char(31), '')), ") + at + QStringLiteral(", s.id DESC LIMIT ?"));
+        const QString bound = hasLetter ? asciiLower(needle) : needle;
         query.addBindValue(trigramQuery(needle));
+        query.addBindValue(pattern);
+        for (int i = 0; i < 3; ++i)
+            query.addBindValue(bound);
     }
     if (!prepared)
         return {};
