@@ -22,8 +22,7 @@ constexpr unsigned long pauseMilliseconds = 2;
 // At most this many items a batch, which bounds what its commit writes.
 constexpr qint64 batchItems = 256;
 // While the build runs, FTS5 merges nothing by itself (a merge inside a commit would keep the
-// main connection waiting); the build merges in steps of this many pages, each a transaction of
-// its own, after every batch.
+// main connection waiting); the build merges in steps of this many pages after every batch.
 constexpr int mergePages = 32;
 // What the index merges by itself once built; the table merges sixteen segments at a time (see
 // SearchIndex::reset), which rewrites each posting about half as often as merging four.
@@ -52,24 +51,35 @@ bool setAutomerge(QSqlDatabase db, int value, QString *error)
         error);
 }
 
-// Merges the index's segments a step at a time until none is left to merge, or until the main
-// connection asks for the lock.
-bool mergeSteps(QSqlDatabase db, QString *error)
+// Merges the index's segments in steps until none is left to merge. The steps go in transactions
+// about as long as a batch, and the main connection gets its turn between them.
+bool mergeSteps(QSqlDatabase db, const std::atomic_bool *stop, QString *error)
 {
-    for (;;) {
-        if (foregroundIsWaiting())
-            return true;
-        const qint64 before = scalar(db, QStringLiteral("SELECT total_changes()"));
-        QSqlQuery query(db);
-        if (!sqlsupport::run(query,
-                QStringLiteral("INSERT INTO search_index(search_index, rank) VALUES ('merge', %1)")
-                    .arg(mergePages),
-                error))
+    bool more = true;
+    while (more && !(stop && stop->load())) {
+        for (int i = 0; i < 200 && foregroundIsWaiting(); ++i)
+            QThread::msleep(5);
+        sqlsupport::Transaction transaction(db);
+        if (!transaction.beginImmediate(error))
             return false;
-        // A step that found nothing to merge changes fewer than two rows.
-        if (scalar(db, QStringLiteral("SELECT total_changes()")) - before < 2)
-            return true;
+        QElapsedTimer timer;
+        timer.start();
+        while (more && timer.elapsed() < batchMilliseconds && !foregroundIsWaiting()) {
+            const qint64 before = scalar(db, QStringLiteral("SELECT total_changes()"));
+            QSqlQuery query(db);
+            if (!sqlsupport::run(query,
+                    QStringLiteral(
+                        "INSERT INTO search_index(search_index, rank) VALUES ('merge', %1)")
+                        .arg(mergePages),
+                    error))
+                return false;
+            // A step that found nothing to merge changes fewer than two rows.
+            more = scalar(db, QStringLiteral("SELECT total_changes()")) - before >= 2;
+        }
+        if (!transaction.commit(error))
+            return false;
     }
+    return true;
 }
 
 // The next few iids after `after`, in ascending order.
@@ -156,7 +166,7 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
             return Outcome::Failed;
         if (progress)
             progress(qMin(done, qMax(total, done)), qMax(total, done));
-        if (!mergeSteps(db, error))
+        if (!mergeSteps(db, stop, error))
             return Outcome::Failed;
         if (more)
             QThread::msleep(pauseMilliseconds);
