@@ -13,7 +13,8 @@ using sqlsupport::fail;
 
 namespace {
 
-// One indexed column holding every searchable text of an item but its name (see indexedBody).
+// One indexed column holding every searchable text of an item but its name (see
+// SearchIndexWriter::indexedText).
 // The index keeps only which items hold each trigram (detail=none), about half the size and
 // insert cost of full position lists; a query finds the candidates through the trigrams of the
 // text and keeps those whose stored text really contains it.
