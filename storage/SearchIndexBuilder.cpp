@@ -146,8 +146,10 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
             && !foregroundIsWaiting()) {
             const QList<qint64> iids = nextIids(db, last);
             if (iids.isEmpty()) {
+                // FTS5 merges by itself again from the moment the index is complete.
                 more = false;
-                if (!SearchIndex::markComplete(db, true, error))
+                if (!SearchIndex::markComplete(db, true, error)
+                    || !setAutomerge(db, builtAutomerge, error))
                     return Outcome::Failed;
                 break;
             }
@@ -171,7 +173,7 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
         if (more)
             QThread::msleep(pauseMilliseconds);
     }
-    return setAutomerge(db, builtAutomerge, error) ? Outcome::Built : Outcome::Failed;
+    return Outcome::Built;
 }
 
 } // namespace
