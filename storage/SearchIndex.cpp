@@ -13,18 +13,33 @@ using sqlsupport::fail;
 
 namespace {
 
-const char *const createStatement
-    = "CREATE VIRTUAL TABLE IF NOT EXISTS search_index USING fts5("
-      "name, content, remark, notes, links, files, tokenize = 'trigram')";
+// One indexed column holding every searchable text of an item but its name (see
+// SearchIndexWriter::indexedText).
+// The index keeps only which items hold each trigram (detail=none), about half the size and
+// insert cost of full position lists; a query finds the candidates through the trigrams of the
+// text and keeps those whose stored text really contains it.
+const char *const createStatement = "CREATE VIRTUAL TABLE IF NOT EXISTS search_index USING fts5("
+                                    "body, tokenize = 'trigram', detail = 'none', columnsize = 0)";
+
+// Segments are merged sixteen at a time (FTS5's default is four), which rewrites each posting about
+// half as often while an index of many items is built; a level is merged at once only when it
+// holds 32 segments.
+const char *const mergeSettings
+    = "INSERT INTO search_index(search_index, rank) "
+      "VALUES ('automerge', 16), ('usermerge', 16), ('crisismerge', 32)";
+
+// Separates the fields inside the indexed text, so that no match can span two of them.
+constexpr char16_t fieldSeparator = u'\x1f';
+
+// Trigrams a query looks up at most: more rarely narrow the candidates further, and each costs a
+// lookup. Every candidate's text is checked for the whole query anyway.
+constexpr int maxQueryTrigrams = 8;
 
 // Databases this small are indexed while they are opened; larger ones by SearchIndexBuilder.
 constexpr qint64 inlineBuildLimit = 500;
 
 constexpr int snippetBefore = 12;
 constexpr int snippetLength = 48;
-
-// The searchable columns other than the name, in the order a snippet prefers them.
-constexpr int otherColumnCount = 5;
 
 QString oneLine(QString text)
 {
@@ -55,12 +70,37 @@ QString makeSnippet(const QStringList &texts, const QString &needle)
     return QString();
 }
 
-// A phrase that FTS5 takes literally: inside double quotes only a doubled quote is special.
-QString literalPhrase(const QString &text)
+// A query for the rows whose text holds every trigram of text (at least three characters): a few
+// trigrams spread over it, each a quoted string, inside which only a doubled quote is special.
+QString trigramQuery(const QString &text)
 {
-    QString escaped = text;
-    escaped.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QStringLiteral("{content remark notes links files} : \"") + escaped + QLatin1Char('"');
+    const QList<uint> chars = text.toUcs4();
+    const qsizetype count = chars.size() - 2;
+    const qsizetype picked = qMin<qsizetype>(count, maxQueryTrigrams);
+    QString query;
+    qsizetype previous = -1;
+    for (qsizetype i = 0; i < picked; ++i) {
+        const qsizetype at = picked == 1 ? 0 : i * (count - 1) / (picked - 1);
+        if (at == previous)
+            continue;
+        previous = at;
+        QString trigram
+            = QString::fromUcs4(reinterpret_cast<const char32_t *>(chars.constData() + at), 3);
+        trigram.replace(QLatin1Char('"'), QLatin1String("\"\""));
+        query += (query.isEmpty() ? QString() : QStringLiteral(" AND ")) + QLatin1Char('"')
+            + trigram + QLatin1Char('"');
+    }
+    return query;
+}
+
+// Lowers ASCII letters only, as SQLite's lower() and LIKE do.
+QString asciiLower(QString text)
+{
+    for (QChar &c : text) {
+        if (c.unicode() < 128)
+            c = c.toLower();
+    }
+    return text;
 }
 
 bool exec(QSqlDatabase db, const QString &sql, QString *error)
@@ -114,8 +154,7 @@ bool SearchIndexWriter::prepare(QString *error)
     if (!m_blocks.prepare(QStringLiteral("SELECT type, value, summary FROM content_blocks "
                                          "WHERE item_iid = ? ORDER BY sortid, id")))
         return fail(error, m_blocks.lastError().text());
-    if (!m_insert.prepare(QStringLiteral("INSERT INTO search_index(rowid, name, content, remark, "
-                                         "notes, links, files) VALUES (?, ?, ?, ?, ?, ?, ?)")))
+    if (!m_insert.prepare(QStringLiteral("INSERT INTO search_index(rowid, body) VALUES (?, ?)")))
         return fail(error, m_insert.lastError().text());
     return true;
 }
@@ -173,9 +212,17 @@ bool SearchIndexWriter::write(qint64 iid, QString *error)
     if (columns.isEmpty())
         return true;
     m_insert.bindValue(0, iid);
-    for (int i = 0; i < columns.size(); ++i)
-        m_insert.bindValue(i + 1, columns.at(i));
+    m_insert.bindValue(1, indexedText(columns));
     return sqlsupport::run(m_insert, error);
+}
+
+QString SearchIndexWriter::indexedText(const QStringList &columns)
+{
+    // The fields in the order that ranks a match in them: content line, remark, links, files,
+    // notes. The name is left out: the name search finds it.
+    const QChar separator(fieldSeparator);
+    return columns.value(1) + separator + columns.value(2) + separator + columns.value(4)
+        + separator + columns.value(5) + separator + columns.value(3);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -187,7 +234,7 @@ SearchIndex::SearchIndex(Database *database)
 
 QString SearchIndex::completeMarker()
 {
-    return QStringLiteral("search_index_complete_v1");
+    return QStringLiteral("search_index_complete_v2");
 }
 
 QList<SearchHit> SearchIndex::search(
@@ -198,44 +245,45 @@ QList<SearchHit> SearchIndex::search(
         return {};
     limit = qMax(limit, 1);
     const bool shortText = needle.toUcs4().size() < 3;
+    // ASCII letters match without regard to case, as in the name search: LIKE (with its wildcards
+    // escaped) decides whether an item matches, and a match's place is found in the lowered text.
+    bool hasLetter = false;
+    for (QChar c : needle)
+        hasLetter = hasLetter || (c.unicode() < 128 && c.isLetter());
+    const QString pattern = DataItemRepository::searchPattern(needle);
     QSqlQuery query(m_database->connection());
     query.setForwardOnly(true);
     const QString itemColumns = QStringLiteral(
-        "d.iid, d.pid, d.sortid, d.here, d.cont, d.remark, d.favorite, d.\"desc\", ");
+        "d.iid, d.pid, d.sortid, d.here, d.cont, d.remark, d.favorite, d.\"desc\", s.c0 ");
+    bool prepared = false;
     if (shortText) {
         // The trigram index cannot serve fewer than three characters: scan the plain text it
-        // stores (its content table: c1 content .. c5 files), newest item first, so that a common
-        // character stops after the first rows. ASCII letters match without regard to case.
-        bool hasLetter = false;
-        for (QChar c : needle)
-            hasLetter = hasLetter || (c.unicode() < 128 && c.isLetter());
-        QString where;
-        for (int i = 1; i <= otherColumnCount; ++i) {
-            const QString column = QStringLiteral("s.c") + QString::number(i);
-            const QString test = hasLetter
-                ? QString(column + QStringLiteral(" LIKE ? ESCAPE '\\'"))
-                : QString(QStringLiteral("instr(") + column + QStringLiteral(", ?) > 0"));
-            where += (i > 1 ? QStringLiteral(" OR ") : QString()) + test;
-        }
-        if (!query.prepare(QStringLiteral("SELECT ") + itemColumns
-                + QStringLiteral("s.c1, s.c2, s.c3, s.c4, s.c5 FROM search_index_content s "
-                                 "JOIN data_items d ON d.iid = s.id WHERE ")
-                + where + QStringLiteral(" ORDER BY s.id DESC LIMIT ?")))
-            return {};
-        const QString bound = hasLetter ? DataItemRepository::searchPattern(needle) : needle;
-        for (int i = 0; i < otherColumnCount; ++i)
-            query.addBindValue(bound);
+        // stores, newest item first, so that a common character stops after the first rows.
+        prepared = query.prepare(QStringLiteral("SELECT ") + itemColumns
+            + QStringLiteral("FROM search_index_content s JOIN data_items d ON d.iid = s.id "
+                             "WHERE s.c0 LIKE ? ESCAPE '\\' ORDER BY s.id DESC LIMIT ?"));
+        query.addBindValue(pattern);
     } else {
-        if (!query.prepare(QStringLiteral("SELECT ") + itemColumns
-                + QStringLiteral(
-                    "s.content, s.remark, s.notes, s.links, s.files FROM (SELECT rowid, content, "
-                    "remark, notes, links, files, "
-                    "bm25(search_index, 0.0, 4.0, 3.0, 1.0, 2.0, 2.0) AS score FROM search_index "
-                    "WHERE search_index MATCH ? ORDER BY score LIMIT ?) s "
-                    "JOIN data_items d ON d.iid = s.rowid ORDER BY s.score, d.iid DESC")))
-            return {};
-        query.addBindValue(literalPhrase(needle));
+        // The trigrams find the candidates; the stored text decides. The field the text comes
+        // first in ranks the match (the item's own fields, then links, files and notes), then
+        // how early in it.
+        const QString at = hasLetter ? QStringLiteral("instr(lower(s.c0), ?)")
+                                     : QStringLiteral("instr(s.c0, ?)");
+        const QString head = QStringLiteral("substr(s.c0, 1, ") + at + QLatin1Char(')');
+        prepared = query.prepare(QStringLiteral("SELECT ") + itemColumns
+            + QStringLiteral("FROM (SELECT rowid AS id, body AS c0 FROM search_index "
+                             "WHERE search_index MATCH ? AND body LIKE ? ESCAPE '\\') s "
+                             "JOIN data_items d ON d.iid = s.id ORDER BY length(")
+            + head + QStringLiteral(") - length(replace(") + head
+            + QStringLiteral(", char(31), '')), ") + at + QStringLiteral(", s.id DESC LIMIT ?"));
+        const QString bound = hasLetter ? asciiLower(needle) : needle;
+        query.addBindValue(trigramQuery(needle));
+        query.addBindValue(pattern);
+        for (int i = 0; i < 3; ++i)
+            query.addBindValue(bound);
     }
+    if (!prepared)
+        return {};
     query.addBindValue(limit + exclude.size());
     if (!query.exec()) {
         // A damaged index is rebuilt at the next start rather than failing every search.
@@ -258,10 +306,7 @@ QList<SearchHit> SearchIndex::search(
         hit.item.remark = query.value(5).toString();
         hit.item.favorite = query.value(6).toBool();
         hit.item.desc = query.value(7).toString();
-        QStringList texts;
-        for (int i = 0; i < otherColumnCount; ++i)
-            texts << query.value(8 + i).toString();
-        hit.snippet = makeSnippet(texts, needle);
+        hit.snippet = makeSnippet(query.value(8).toString().split(fieldSeparator), needle);
         hits.append(hit);
     }
     return hits;
@@ -331,7 +376,7 @@ bool SearchIndex::passesSampleCheck(QSqlDatabase db, int samples)
     QSqlQuery counts(db);
     counts.setForwardOnly(true);
     if (!counts.exec(QStringLiteral("SELECT (SELECT COUNT(*) FROM data_items), "
-                                    "(SELECT COUNT(*) FROM search_index_docsize)"))
+                                    "(SELECT COUNT(*) FROM search_index_content)"))
         || !counts.next() || counts.value(0).toLongLong() != counts.value(1).toLongLong())
         return false;
     counts.finish();
@@ -345,8 +390,7 @@ bool SearchIndex::passesSampleCheck(QSqlDatabase db, int samples)
     QString error;
     if (!writer.prepare(&error)
         || !pick.prepare(QStringLiteral("SELECT iid FROM data_items ORDER BY random() LIMIT ?"))
-        || !stored.prepare(
-            QStringLiteral("SELECT c0, c1, c2, c3, c4, c5 FROM search_index_content WHERE id = ?"))
+        || !stored.prepare(QStringLiteral("SELECT c0 FROM search_index_content WHERE id = ?"))
         || !probe.prepare(
             QStringLiteral("SELECT 1 FROM search_index WHERE search_index MATCH ? AND rowid = ?")))
         return false;
@@ -363,23 +407,15 @@ bool SearchIndex::passesSampleCheck(QSqlDatabase db, int samples)
         stored.bindValue(0, iid);
         if (!stored.exec() || !stored.next())
             return false;
-        QString phrase;
-        for (int i = 0; i < expected.size(); ++i) {
-            if (stored.value(i).toString() != expected.at(i))
-                return false;
-            const QList<uint> text = expected.at(i).toUcs4();
-            if (phrase.isEmpty() && text.size() >= 3) {
-                const QList<uint> head = text.mid(0, 12);
-                phrase = QString::fromUcs4(
-                    reinterpret_cast<const char32_t *>(head.constData()), head.size());
-            }
-        }
+        const QString text = SearchIndexWriter::indexedText(expected);
+        if (stored.value(0).toString() != text)
+            return false;
         stored.finish();
-        if (phrase.isEmpty())
-            continue;
         // The index itself must lead to the row from a piece of its text.
-        phrase.replace(QLatin1Char('"'), QLatin1String("\"\""));
-        probe.bindValue(0, QString(QStringLiteral("\"") + phrase + QLatin1Char('"')));
+        const QString piece = text.left(12);
+        if (piece.toUcs4().size() < 3)
+            continue;
+        probe.bindValue(0, trigramQuery(piece));
         probe.bindValue(1, iid);
         if (!probe.exec() || !probe.next())
             return false;
@@ -415,11 +451,11 @@ void SearchIndex::prepare(QSqlDatabase db)
     // "complete" marker would otherwise outlive it.
     const bool usable = exists
         && exec(db,
-            QStringLiteral("SELECT rowid, name, content, remark, notes, links, files "
-                           "FROM search_index WHERE search_index MATCH '\"velto\"' LIMIT 1"),
+            QStringLiteral("SELECT rowid, body FROM search_index "
+                           "WHERE search_index MATCH '\"vel\" AND \"lto\"' LIMIT 1"),
             &error)
-        && exec(db, QStringLiteral("SELECT count(*) FROM search_index_docsize"), &error)
-        && exec(db, QStringLiteral("SELECT rowid, name FROM search_index LIMIT 1"), &error);
+        && exec(db, QStringLiteral("SELECT c0 FROM search_index_content LIMIT 1"), &error)
+        && exec(db, QStringLiteral("SELECT rowid, body FROM search_index LIMIT 1"), &error);
     if (!usable && !reset(db, &error))
         return;
     if (isComplete(db))
@@ -439,7 +475,10 @@ bool SearchIndex::reset(QSqlDatabase db, QString *error)
     if (!transaction.begin(error))
         return false;
     if (!exec(db, QStringLiteral("DROP TABLE IF EXISTS search_index"), error)
-        || !exec(db, QString::fromUtf8(createStatement), error) || !markComplete(db, false, error)
+        || !exec(db, QString::fromUtf8(createStatement), error)
+        || !exec(db, QString::fromUtf8(mergeSettings), error) || !markComplete(db, false, error)
+        || !exec(db, QStringLiteral("DELETE FROM app_state WHERE key = 'search_index_complete_v1'"),
+            error)
         || !setBuildFrontier(db, 0, error))
         return false;
     return transaction.commit(error);

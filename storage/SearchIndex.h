@@ -17,8 +17,9 @@ struct SearchHit {
 };
 
 // The full-text index of the items: one row per item in the FTS5 table "search_index" (trigram
-// tokenizer, rowid = iid) holding its name, content line, remark, the plain text of its notes, its
-// links' addresses and summaries, and the names of its files and folders. The index is a cache of
+// tokenizer, rowid = iid, one column) holding its content line, remark, links' addresses and
+// summaries, the names of its files and folders and the plain text of its notes, in that order
+// (SearchIndexWriter::indexedText). Its name is left to the name search. The index is a cache of
 // the tables: every change to those fields keeps it in step inside the change's own transaction,
 // and a missing or damaged index is dropped and built again (SearchIndexBuilder).
 class SearchIndex {

@@ -13,10 +13,20 @@
 
 namespace {
 
-// One write transaction lasts about this long; then the lock is let go for a moment so that a
-// save on the main connection gets its turn.
-constexpr qint64 batchMilliseconds = 25;
-constexpr unsigned long pauseMilliseconds = 8;
+// One write transaction lasts about this long, or less when the main connection asks for the
+// lock: the build then commits at once and waits for it. Readers are kept out only while a batch
+// commits, so longer batches mean fewer commits (each one syncs the file) and fewer, larger index
+// segments to merge.
+constexpr qint64 batchMilliseconds = 150;
+constexpr unsigned long pauseMilliseconds = 2;
+// At most this many items a batch, which bounds what its commit writes.
+constexpr qint64 batchItems = 256;
+// While the build runs, FTS5 merges nothing by itself (a merge inside a commit would keep the
+// main connection waiting); the build merges in steps of this many pages after every batch.
+constexpr int mergePages = 32;
+// What the index merges by itself once built; the table merges sixteen segments at a time (see
+// SearchIndex::reset), which rewrites each posting about half as often as merging four.
+constexpr int builtAutomerge = 16;
 // Up to this many items the full FTS5 integrity check runs at every start (it holds the write
 // lock while it reads the whole index); larger indexes get the sampled check.
 constexpr qint64 fullCheckLimit = 2000;
@@ -30,6 +40,46 @@ qint64 scalar(QSqlDatabase db, const QString &sql)
     QSqlQuery query(db);
     query.setForwardOnly(true);
     return query.exec(sql) && query.next() ? query.value(0).toLongLong() : 0;
+}
+
+bool setAutomerge(QSqlDatabase db, int value, QString *error)
+{
+    QSqlQuery query(db);
+    return sqlsupport::run(query,
+        QStringLiteral("INSERT INTO search_index(search_index, rank) VALUES ('automerge', %1)")
+            .arg(value),
+        error);
+}
+
+// Merges the index's segments in steps until none is left to merge. The steps go in transactions
+// about as long as a batch, and the main connection gets its turn between them.
+bool mergeSteps(QSqlDatabase db, const std::atomic_bool *stop, QString *error)
+{
+    bool more = true;
+    while (more && !(stop && stop->load())) {
+        for (int i = 0; i < 200 && foregroundIsWaiting(); ++i)
+            QThread::msleep(5);
+        sqlsupport::Transaction transaction(db);
+        if (!transaction.beginImmediate(error))
+            return false;
+        QElapsedTimer timer;
+        timer.start();
+        while (more && timer.elapsed() < batchMilliseconds && !foregroundIsWaiting()) {
+            const qint64 before = scalar(db, QStringLiteral("SELECT total_changes()"));
+            QSqlQuery query(db);
+            if (!sqlsupport::run(query,
+                    QStringLiteral(
+                        "INSERT INTO search_index(search_index, rank) VALUES ('merge', %1)")
+                        .arg(mergePages),
+                    error))
+                return false;
+            // A step that found nothing to merge changes fewer than two rows.
+            more = scalar(db, QStringLiteral("SELECT total_changes()")) - before >= 2;
+        }
+        if (!transaction.commit(error))
+            return false;
+    }
+    return true;
 }
 
 // The next few iids after `after`, in ascending order.
@@ -61,6 +111,8 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
             return Outcome::Failed;
         last = 0;
     }
+    if (!setAutomerge(db, 0, error))
+        return Outcome::Failed;
     const qint64 total = scalar(db, QStringLiteral("SELECT COUNT(*) FROM data_items"));
     qint64 done = 0;
     {
@@ -75,7 +127,7 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
     bool more = true;
     while (more) {
         if (stop && stop->load())
-            return Outcome::Stopped;
+            return setAutomerge(db, builtAutomerge, error) ? Outcome::Stopped : Outcome::Failed;
         // Reading the items and writing their rows in one write transaction keeps a save made on
         // the main connection meanwhile from being overwritten with older text.
         // The program's own connection goes first whenever it waits for the lock.
@@ -89,11 +141,15 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
             return Outcome::Failed;
         QElapsedTimer timer;
         timer.start();
-        while (timer.elapsed() < batchMilliseconds && !foregroundIsWaiting()) {
+        const qint64 batchStart = done;
+        while (timer.elapsed() < batchMilliseconds && done - batchStart < batchItems
+            && !foregroundIsWaiting()) {
             const QList<qint64> iids = nextIids(db, last);
             if (iids.isEmpty()) {
+                // FTS5 merges by itself again from the moment the index is complete.
                 more = false;
-                if (!SearchIndex::markComplete(db, true, error))
+                if (!SearchIndex::markComplete(db, true, error)
+                    || !setAutomerge(db, builtAutomerge, error))
                     return Outcome::Failed;
                 break;
             }
@@ -112,6 +168,8 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
             return Outcome::Failed;
         if (progress)
             progress(qMin(done, qMax(total, done)), qMax(total, done));
+        if (!mergeSteps(db, stop, error))
+            return Outcome::Failed;
         if (more)
             QThread::msleep(pauseMilliseconds);
     }
@@ -144,6 +202,10 @@ SearchIndexBuilder::Outcome SearchIndexBuilder::run(const QString &databaseFile,
             sqlsupport::fail(error, db.lastError().text());
         } else {
             QSqlQuery(db).exec(QStringLiteral("PRAGMA foreign_keys = ON"));
+            // This connection only: room for the index pages a batch touches, and sorting in
+            // memory, so that a batch's commit writes what it changed and little else.
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size = -32768"));
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA temp_store = MEMORY"));
             SearchIndex::prepare(db);
             outcome = Outcome::Failed;
             if (SearchIndex::isComplete(db)) {

@@ -17,6 +17,8 @@ public:
     bool read(qint64 iid, QStringList *columns, QString *error);
     // Removes iid's row and, when the item exists, writes it again from the item and its blocks.
     bool write(qint64 iid, QString *error);
+    // The one text the index stores for the six texts read() gives.
+    static QString indexedText(const QStringList &columns);
 
 private:
     QSqlQuery m_remove;

@@ -127,6 +127,14 @@ private slots:
         const qint64 inContent = s.addItem(QStringLiteral("x2"), QStringLiteral("alpha"));
         QCOMPARE(s.found(QStringLiteral("alpha")), QList<qint64>({inContent, inNote}));
         QCOMPARE(s.found(QStringLiteral("al")), QList<qint64>({inContent, inNote}));
+        // Holding every trigram of the text is not enough: the text itself must be there, within
+        // one field.
+        const qint64 scattered = s.addItem(QStringLiteral("x3"), QStringLiteral("abcdXbcde"),
+            QStringLiteral("AlPHa"), {block(2, QStringLiteral("lph"))});
+        QCOMPARE(s.found(QStringLiteral("bcde")), QList<qint64>({scattered}));
+        QVERIFY(s.found(QStringLiteral("abcde")).isEmpty());
+        QVERIFY(s.found(QStringLiteral("alphalph")).isEmpty());
+        QCOMPARE(s.found(QStringLiteral("ALPHA")), QList<qint64>({inContent, scattered, inNote}));
     }
 
     void indexFollowsSaveReplaceAndErase()
@@ -196,7 +204,7 @@ private slots:
 
         // Dropped, or a shadow table lost: the next open starts the index afresh and fills it.
         for (const QString &damage : {QStringLiteral("DROP TABLE search_index"),
-                 QStringLiteral("DROP TABLE search_index_docsize")}) {
+                 QStringLiteral("DROP TABLE search_index_idx")}) {
             s.sql(damage);
             s.database.close();
             QVERIFY(s.open());
@@ -207,7 +215,7 @@ private slots:
         // Damaged contents pass a cheap probe but not FTS5's own check, run by the builder, nor
         // the sampled check that larger indexes get.
         QVERIFY(SearchIndex::passesSampleCheck(s.database.connection(), 10));
-        s.sql(QStringLiteral("UPDATE search_index_content SET c2 = 'something else'"));
+        s.sql(QStringLiteral("UPDATE search_index_content SET c0 = 'something else'"));
         QVERIFY(!SearchIndex::passesIntegrityCheck(s.database.connection()));
         QVERIFY(!SearchIndex::passesSampleCheck(s.database.connection(), 10));
         QCOMPARE(SearchIndexBuilder::run(
@@ -219,6 +227,19 @@ private slots:
                      s.databaseFile(), QStringLiteral("check"), {}, nullptr, &s.error),
             SearchIndexBuilder::Outcome::AlreadyComplete);
         QCOMPARE(root, s.database.rootPath);
+
+        // An index of an older layout is replaced and built again.
+        s.sql(QStringLiteral("DROP TABLE search_index"));
+        s.sql(QStringLiteral("CREATE VIRTUAL TABLE search_index USING fts5(name, content, "
+                             "remark, notes, links, files, tokenize = 'trigram')"));
+        s.sql(QStringLiteral("INSERT INTO app_state(key, value) "
+                             "VALUES ('search_index_complete_v1', '1')"));
+        s.database.close();
+        QVERIFY(s.open());
+        QCOMPARE(s.found(QStringLiteral("durable")), QList<qint64>({iid}));
+        QCOMPARE(s.scalar(QStringLiteral("SELECT COUNT(*) FROM app_state "
+                                         "WHERE key = 'search_index_complete_v1'")),
+            0);
     }
 
     void largeDatabaseIsBuiltInTheBackground()
@@ -262,6 +283,10 @@ private slots:
         QCOMPARE(progress.last().at(1).toLongLong(), 900);
         QVERIFY(s.index.isComplete());
         QCOMPARE(s.found(QStringLiteral("number 777")), QList<qint64>({777}));
+        // The build turns FTS5's own merging off while it runs, and on again when done.
+        QCOMPARE(
+            s.scalar(QStringLiteral("SELECT v FROM search_index_config WHERE k = 'automerge'")),
+            16);
     }
 
     void commandLinePrintsNameMatchesThenTextMatches()
