@@ -21,6 +21,7 @@ class NavigationPanel;
 class NavigationTreeSync;
 class OnlineServices;
 class SearchController;
+class StatusLine;
 class QLabel;
 class QNetworkAccessManager;
 class QSplitter;
@@ -242,6 +243,7 @@ private:
     ItemDetailPanel *detailPanelWidget = nullptr;
     CommandButtons buttons;
     QLabel *statusLabelWidget = nullptr;
+    StatusLine *statusLine = nullptr;
     QLabel *upgradeMessage = nullptr;
     QToolButton *upgradeButton = nullptr;
     QNetworkAccessManager *network = nullptr;

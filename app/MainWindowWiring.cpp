@@ -8,6 +8,7 @@
 #include "NavigationPanel.h"
 #include "NavigationTreeSync.h"
 #include "OnlineServices.h"
+#include "StatusLine.h"
 #include "VersionCheck.h"
 
 #include <QNetworkAccessManager>
@@ -26,6 +27,7 @@ void MainWindow::buildUi()
     detailPanelWidget = windowLayout->detailPanel();
     buttons = windowLayout->commandButtons();
     statusLabelWidget = windowLayout->statusLabel();
+    statusLine = new StatusLine(statusLabelWidget, this);
     upgradeMessage = windowLayout->upgradeMessage();
     upgradeButton = windowLayout->upgradeButton();
     connect(
