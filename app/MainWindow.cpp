@@ -7,6 +7,7 @@
 #include "NavigationTreeSync.h"
 #include "OnlineServices.h"
 #include "SearchController.h"
+#include "StatusLine.h"
 #include "TelemetryClient.h"
 #include "UiMetrics.h"
 #include "VersionCheck.h"
@@ -101,21 +102,16 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::showStatusMessage(const QString &text, int milliseconds)
 {
-    if (!statusLabelWidget)
-        return;
-    statusLabelWidget->setText(text);
-    if (milliseconds > 0) {
-        QLabel *label = statusLabelWidget;
-        QTimer::singleShot(milliseconds, label, [label, text] {
-            if (label->text() == text)
-                label->clear();
-        });
-    }
+    if (statusLine)
+        statusLine->showMessage(text, milliseconds);
 }
 
 void MainWindow::showError(const QString &text)
 {
-    QMessageBox::warning(this, QStringLiteral("Velto"), text, QMessageBox::Ok);
+    if (statusLine)
+        statusLine->showError(text);
+    else
+        QMessageBox::warning(this, QStringLiteral("Velto"), text, QMessageBox::Ok);
 }
 
 void MainWindow::authCompleted(bool success, const QString &message)

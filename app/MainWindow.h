@@ -5,6 +5,7 @@
 #include "DataItemRepository.h"
 #include "DataItemService.h"
 #include "Database.h"
+#include "WindowLayout.h"
 
 #include <QJsonObject>
 #include <QList>
@@ -20,10 +21,8 @@ class ItemTable;
 class NavigationPanel;
 class NavigationTreeSync;
 class OnlineServices;
-class QFrame;
 class SearchController;
-class QGridLayout;
-class QHBoxLayout;
+class StatusLine;
 class QLabel;
 class QNetworkAccessManager;
 class QSplitter;
@@ -38,34 +37,12 @@ struct NavigationState {
     int row = -1;
 };
 
-// The eighteen buttons of the command bar.
-struct CommandButtons {
-    CompactActionButton *add = nullptr;
-    CompactActionButton *branch = nullptr;
-    CompactActionButton *up = nullptr;
-    CompactActionButton *down = nullptr;
-    CompactActionButton *common = nullptr;
-    CompactActionButton *remove = nullptr; // "删除"
-    CompactActionButton *cancel = nullptr;
-    CompactActionButton *save = nullptr;
-    CompactActionButton *cut = nullptr;
-    CompactActionButton *paste = nullptr;
-    CompactActionButton *exportItems = nullptr;
-    CompactActionButton *importItems = nullptr;
-    CompactActionButton *text = nullptr;
-    CompactActionButton *file = nullptr;
-    CompactActionButton *folder = nullptr;
-    CompactActionButton *link = nullptr;
-    CompactActionButton *reveal = nullptr; // "转到"
-    CompactActionButton *removeResource = nullptr; // "移除"
-};
-
 // The program's one window and the hub between storage and every panel. Its work is spread over
-// MainWindow.cpp (construction, close, feedback, hooks of other subsystems), MainWindowLayout.cpp
-// (widget tree, command bar, layout steps), MainWindowEditing.cpp (levels, selection, dirty
-// state, save and cancel) and MainWindowCommands.cpp (item commands and navigation); the table's
-// rows live in ItemTable, the sidebar's tree bookkeeping in NavigationTreeSync and the online
-// clients in OnlineServices.
+// MainWindow.cpp (construction, close, feedback, hooks of other subsystems), MainWindowWiring.cpp
+// (building the pieces and connecting them), MainWindowEditing.cpp (levels, selection, dirty
+// state, save and cancel) and MainWindowCommands.cpp (item commands and navigation); the widget
+// tree and the layout steps live in WindowLayout, the table's rows in ItemTable, the sidebar's tree
+// bookkeeping in NavigationTreeSync and the online clients in OnlineServices.
 class MainWindow : public QMainWindow {
 public:
     explicit MainWindow(QWidget *parent = nullptr);
@@ -88,14 +65,35 @@ public:
     SearchController *search() const { return searchController; }
     QLabel *statusLabel() const { return statusLabelWidget; }
     const CommandButtons &commandButtons() const { return buttons; }
-    QWidget *commandBar() const { return commandBarWidget; }
-    QWidget *projectListArea() const { return projectListAreaWidget; }
-    QSplitter *workspaceSplitter() const { return splitter; }
-    QToolButton *collapseButton() const { return collapseButtonWidget; }
-    QToolButton *expandButton() const { return expandButtonWidget; }
-    QToolButton *restoreButton() const { return restoreButtonWidget; }
-    QToolButton *statusCancelButton() const { return statusCancelButtonWidget; }
-    QToolButton *statusSaveButton() const { return statusSaveButtonWidget; }
+    QWidget *commandBar() const { return windowLayout ? windowLayout->commandBar() : nullptr; }
+    QWidget *projectListArea() const
+    {
+        return windowLayout ? windowLayout->projectListArea() : nullptr;
+    }
+    QSplitter *workspaceSplitter() const
+    {
+        return windowLayout ? windowLayout->workspaceSplitter() : nullptr;
+    }
+    QToolButton *collapseButton() const
+    {
+        return windowLayout ? windowLayout->collapseButton() : nullptr;
+    }
+    QToolButton *expandButton() const
+    {
+        return windowLayout ? windowLayout->expandButton() : nullptr;
+    }
+    QToolButton *restoreButton() const
+    {
+        return windowLayout ? windowLayout->restoreButton() : nullptr;
+    }
+    QToolButton *statusCancelButton() const
+    {
+        return windowLayout ? windowLayout->statusCancelButton() : nullptr;
+    }
+    QToolButton *statusSaveButton() const
+    {
+        return windowLayout ? windowLayout->statusSaveButton() : nullptr;
+    }
     QNetworkAccessManager *networkManager() const { return network; }
     InterchangeController *interchange() const { return interchangeController; }
 
@@ -191,12 +189,7 @@ private:
     friend class InterchangeController;
 
     void buildUi();
-    CompactActionButton *makeCommandButton(const QString &iconPath, const QString &label);
-    QWidget *makeCommandSection(const QString &title, QGridLayout *grid, QGridLayout *extraGrid);
-    void buildStatusBar();
-    void applyLayoutSettings();
     void connectSignals();
-    void showStatusCopies();
     void moveUpOrDown(int delta);
     void runResourceCommand(int which);
     bool isParentRow(int row) const { return row == 0 && currentParentId != 0; }
@@ -249,24 +242,15 @@ private:
     SearchController *searchController = nullptr;
     std::function<void()> quitApplication;
     bool upgradeForced = false;
-    QWidget *body = nullptr;
-    QHBoxLayout *bodyLayout = nullptr;
-    QWidget *commandBarWidget = nullptr;
-    QWidget *commandTopSection = nullptr;
-    QWidget *workspaceColumn = nullptr;
-    QSplitter *splitter = nullptr;
-    QWidget *projectListAreaWidget = nullptr;
+    // The widget tree; the pointers below are its pieces the editing and command code use.
+    WindowLayout *windowLayout = nullptr;
     ItemTable *itemTable = nullptr;
     ItemDetailPanel *detailPanelWidget = nullptr;
     CommandButtons buttons;
     QLabel *statusLabelWidget = nullptr;
-    QToolButton *collapseButtonWidget = nullptr;
-    QToolButton *expandButtonWidget = nullptr;
-    QToolButton *restoreButtonWidget = nullptr;
+    StatusLine *statusLine = nullptr;
     QLabel *upgradeMessage = nullptr;
     QToolButton *upgradeButton = nullptr;
-    QToolButton *statusCancelButtonWidget = nullptr;
-    QToolButton *statusSaveButtonWidget = nullptr;
     QNetworkAccessManager *network = nullptr;
     InterchangeController *interchangeController = nullptr;
 };

@@ -1,6 +1,7 @@
 // Levels, row selection, the dirty state with the editing lock, drafts, save and cancel.
 #include "MainWindow.h"
 
+#include "CommandStates.h"
 #include "CompactActionButton.h"
 #include "ItemDetailPanel.h"
 #include "ItemTable.h"
@@ -289,50 +290,35 @@ void MainWindow::updateEditingState()
 {
     if (!itemTable)
         return;
-    const bool parentRow = isParentRow(currentRow);
-    const bool editable = !parentRow;
-    const bool sel = selectedItemId != 0;
-    const bool active = detailPanelWidget->resourceSelectionActive();
-    const int n = int(items.size());
-
     dirty = (currentRow == draftRow && draftRow >= 0) || currentValuesChanged();
-    setOtherRowsEnabled(!dirty);
 
-    buttons.save->setEnabled(editable && currentRow >= 0);
-    buttons.cancel->setEnabled(editable && (dirty || (currentRow == draftRow && draftRow >= 0)));
-    buttons.add->setEnabled(!dirty && !active && currentItem.iid != 0);
-    buttons.branch->setEnabled(editable && !dirty && !active && currentItem.iid != 0);
-    if (active) {
-        buttons.up->setEnabled(detailPanelWidget->canMoveSelectedResource(-1));
-        buttons.down->setEnabled(detailPanelWidget->canMoveSelectedResource(1));
-    } else {
-        buttons.up->setEnabled(!dirty && sel && currentRow > minRow());
-        buttons.down->setEnabled(!dirty && sel && minRow() <= currentRow && currentRow < n - 1);
+    EditingSnapshot snapshot;
+    snapshot.currentRow = currentRow;
+    snapshot.draftRow = draftRow;
+    snapshot.itemCount = int(items.size());
+    snapshot.minRow = minRow();
+    snapshot.parentRow = isParentRow(currentRow);
+    snapshot.dirty = dirty;
+    snapshot.selectedItemId = selectedItemId;
+    snapshot.currentItemId = currentItem.iid;
+    snapshot.favorite = currentItem.favorite;
+    snapshot.resourceSelectionActive = detailPanelWidget->resourceSelectionActive();
+    if (snapshot.resourceSelectionActive) {
+        snapshot.canMoveResourceUp = detailPanelWidget->canMoveSelectedResource(-1);
+        snapshot.canMoveResourceDown = detailPanelWidget->canMoveSelectedResource(1);
     }
-    buttons.common->setEnabled(editable && !dirty && sel);
-    buttons.common->setIcon(
-        QIcon(currentItem.favorite ? QStringLiteral(":/icons/list-common-filled.svg")
-                                   : QStringLiteral(":/icons/list-common.svg")));
-    buttons.common->setToolTip(
-        currentItem.favorite ? QStringLiteral("取消常用") : QStringLiteral("常用"));
-    buttons.remove->setEnabled(editable && !dirty && sel);
-    buttons.cut->setEnabled(editable && !dirty && sel && !active);
-    buttons.cut->setChecked(cutItemId != 0);
-    bool pasteOk = false;
-    if (cutItemId != 0 && !active && !dirty) {
+    snapshot.canRevealResource = detailPanelWidget->canRevealSelectedResource();
+    snapshot.cutMarked = cutItemId != 0;
+    if (cutItemId != 0 && !snapshot.resourceSelectionActive && !dirty) {
         const DataItem cut = m_items.get(cutItemId);
-        pasteOk = cut.iid != 0 && cut.pid != currentParentId;
+        snapshot.cutPastable = cut.iid != 0 && cut.pid != currentParentId;
     }
-    buttons.paste->setEnabled(pasteOk);
-    buttons.exportItems->setEnabled(!dirty && !active);
-    buttons.importItems->setEnabled(!dirty && !active);
-    for (CompactActionButton *b : {buttons.text, buttons.file, buttons.folder, buttons.link})
-        b->setEnabled(editable && sel);
-    buttons.reveal->setEnabled(editable && sel && detailPanelWidget->canRevealSelectedResource());
-    buttons.removeResource->setEnabled(editable && sel && active);
+    const CommandStates states = CommandStates::compute(snapshot);
 
-    detailPanelWidget->setAttachmentActionsEnabled(sel && !dirty);
-    detailPanelWidget->setContentEditable(editable);
+    setOtherRowsEnabled(states.otherRowsEnabled);
+    states.applyTo(buttons);
+    detailPanelWidget->setAttachmentActionsEnabled(states.attachmentActions);
+    detailPanelWidget->setContentEditable(states.contentEditable);
 
     if (dirty && !rendering && !selectionPending && !recoveryScheduled)
         scheduleRecoveryDraft();

@@ -1,21 +1,18 @@
 // The window's widget tree, the command bar and the collapse / expand / restore steps.
-#include "MainWindow.h"
+#include "WindowLayout.h"
 
 #include "CompactActionButton.h"
 #include "ItemDetailPanel.h"
 #include "ItemTable.h"
 #include "NavigationPanel.h"
-#include "NavigationTreeSync.h"
-#include "OnlineServices.h"
 #include "ServiceEndpoint.h"
 #include "UiMetrics.h"
-#include "VersionCheck.h"
 
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QNetworkAccessManager>
+#include <QMainWindow>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
@@ -57,7 +54,7 @@ QToolButton *statusButton(QWidget *parent, const QString &icon, const QString &t
 
 } // namespace
 
-CompactActionButton *MainWindow::makeCommandButton(const QString &iconPath, const QString &label)
+CompactActionButton *WindowLayout::makeCommandButton(const QString &iconPath, const QString &label)
 {
     auto *button = new CompactActionButton(commandBarWidget);
     button->setIcon(QIcon(iconPath));
@@ -67,7 +64,7 @@ CompactActionButton *MainWindow::makeCommandButton(const QString &iconPath, cons
     return button;
 }
 
-QWidget *MainWindow::makeCommandSection(
+QWidget *WindowLayout::makeCommandSection(
     const QString &title, QGridLayout *grid, QGridLayout *extraGrid)
 {
     auto *section = new QWidget(commandBarWidget);
@@ -94,17 +91,14 @@ QWidget *MainWindow::makeCommandSection(
     return section;
 }
 
-void MainWindow::buildUi()
+WindowLayout::WindowLayout(QMainWindow *window)
+    : QObject(window)
 {
-    contentCheckTimer = new QTimer(this);
-    contentCheckTimer->setSingleShot(true);
-    connect(contentCheckTimer, &QTimer::timeout, this, &MainWindow::confirmContentState);
-
-    auto *root = new QWidget(this);
+    auto *root = new QWidget(window);
     auto *rootLayout = new QVBoxLayout(root);
     rootLayout->setContentsMargins(0, 0, 0, 0);
     rootLayout->setSpacing(0);
-    body = new QWidget(root);
+    auto *body = new QWidget(root);
     bodyLayout = new QHBoxLayout(body);
     bodyLayout->setContentsMargins(0, 0, 0, 0);
     bodyLayout->setSpacing(0);
@@ -112,7 +106,6 @@ void MainWindow::buildUi()
 
     navigationPanel = new NavigationPanel(body);
     bodyLayout->addWidget(navigationPanel);
-    treeSync = std::make_unique<NavigationTreeSync>(navigationPanel, &m_items);
 
     commandBarWidget = new QWidget(body);
     commandBarWidget->setObjectName(QStringLiteral("commonActionBar"));
@@ -124,7 +117,7 @@ void MainWindow::buildUi()
     barLayout->setSpacing(0);
     bodyLayout->addWidget(commandBarWidget);
 
-    workspaceColumn = new QWidget(body);
+    auto *workspaceColumn = new QWidget(body);
     workspaceColumn->setObjectName(QStringLiteral("projectWorkspace"));
     auto *columnLayout = new QVBoxLayout(workspaceColumn);
     columnLayout->setContentsMargins(0, 0, 0, 0);
@@ -150,6 +143,46 @@ void MainWindow::buildUi()
     containerLayout->setSpacing(0);
     areaLayout->addWidget(tableContainer, 1);
 
+    buildCommandBar(barLayout);
+
+    itemTable = new ItemTable(tableContainer);
+    containerLayout->addWidget(itemTable, 1);
+    detailPanelWidget = new ItemDetailPanel(splitter);
+    splitter->addWidget(projectListAreaWidget);
+    splitter->addWidget(detailPanelWidget);
+    splitter->setHandleWidth(0);
+    splitter->handle(1)->setEnabled(false);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+
+    QTimer::singleShot(0, splitter, [this] {
+        const int h = splitter->height();
+        const int top = qMax(0, h / 2 - 20);
+        splitter->setSizes({top, h - top});
+        commandTopSection->setFixedHeight(top);
+    });
+
+    connect(navigationPanel, &NavigationPanel::commandBarRightChanged, this,
+        &WindowLayout::placeCommandBar);
+    placeCommandBar(QSettings().value(QStringLiteral("layout/commandBarRight"), true).toBool());
+    window->setCentralWidget(root);
+    buildStatusBar(window);
+    applyLayoutSettings();
+    QTimer::singleShot(0, this, &WindowLayout::updateLayoutButtons);
+
+    connect(navigationPanel, &NavigationPanel::collapsedChanged, this,
+        &WindowLayout::updateLayoutButtons);
+    connect(collapseButtonWidget, &QToolButton::clicked, this, &WindowLayout::collapseStep);
+    connect(expandButtonWidget, &QToolButton::clicked, this, &WindowLayout::expandStep);
+    connect(restoreButtonWidget, &QToolButton::clicked, this, &WindowLayout::restoreDefaultLayout);
+    connect(statusCancelButtonWidget, &QToolButton::clicked, buttons.cancel,
+        [this] { buttons.cancel->click(); });
+    connect(statusSaveButtonWidget, &QToolButton::clicked, buttons.save,
+        [this] { buttons.save->click(); });
+}
+
+void WindowLayout::buildCommandBar(QVBoxLayout *barLayout)
+{
     buttons.add = makeCommandButton(QStringLiteral(":/icons/list-add.svg"), QStringLiteral("添加"));
     buttons.branch
         = makeCommandButton(QStringLiteral(":/icons/list-branch.svg"), QStringLiteral("分支"));
@@ -211,39 +244,11 @@ void MainWindow::buildUi()
     commandTopSection = makeCommandSection(QStringLiteral("项目表"), gridA, gridC);
     barLayout->addWidget(commandTopSection, 1);
     barLayout->addWidget(makeCommandSection(QStringLiteral("事项详情"), gridB, nullptr), 1);
-
-    itemTable = new ItemTable(tableContainer);
-    containerLayout->addWidget(itemTable, 1);
-    detailPanelWidget = new ItemDetailPanel(splitter);
-    splitter->addWidget(projectListAreaWidget);
-    splitter->addWidget(detailPanelWidget);
-    splitter->setHandleWidth(0);
-    splitter->handle(1)->setEnabled(false);
-    splitter->setStretchFactor(0, 0);
-    splitter->setStretchFactor(1, 1);
-
-    QTimer::singleShot(0, splitter, [this] {
-        const int h = splitter->height();
-        const int top = qMax(0, h / 2 - 20);
-        splitter->setSizes({top, h - top});
-        commandTopSection->setFixedHeight(top);
-    });
-
-    connect(navigationPanel, &NavigationPanel::commandBarRightChanged, this,
-        &MainWindow::placeCommandBar);
-    placeCommandBar(QSettings().value(QStringLiteral("layout/commandBarRight"), true).toBool());
-    setCentralWidget(root);
-    network = new QNetworkAccessManager(this);
-    onlineServices = new OnlineServices(network, navigationPanel, this);
-    buildStatusBar();
-    applyLayoutSettings();
-    QTimer::singleShot(0, this, &MainWindow::updateLayoutButtons);
-    connectSignals();
 }
 
-void MainWindow::buildStatusBar()
+void WindowLayout::buildStatusBar(QMainWindow *window)
 {
-    QStatusBar *bar = statusBar();
+    QStatusBar *bar = window->statusBar();
     bar->setSizeGripEnabled(false);
     bar->setFixedHeight(px(26));
     bar->setStyleSheet(QStringLiteral("QStatusBar { font-size:%1px; }").arg(px(14)));
@@ -260,18 +265,18 @@ void MainWindow::buildStatusBar()
         container, QStringLiteral(":/icons/list-cancel.svg"), QStringLiteral("恢复默认布局"), 36);
     statusLabelWidget = new QLabel(container);
     statusLabelWidget->setStyleSheet(QStringLiteral("QLabel { color:#667085; }"));
-    upgradeMessage = new QLabel(container);
-    upgradeMessage->setObjectName(QStringLiteral("upgradeMessage"));
-    upgradeMessage->setStyleSheet(
+    upgradeMessageLabel = new QLabel(container);
+    upgradeMessageLabel->setObjectName(QStringLiteral("upgradeMessage"));
+    upgradeMessageLabel->setStyleSheet(
         QStringLiteral("QLabel { color:#667085; font-size:%1px; }").arg(px(12)));
-    upgradeMessage->hide();
-    upgradeButton = new QToolButton(container);
-    upgradeButton->setObjectName(QStringLiteral("upgradeButton"));
-    upgradeButton->setAutoRaise(true);
-    upgradeButton->setStyleSheet(
+    upgradeMessageLabel->hide();
+    upgradeButtonWidget = new QToolButton(container);
+    upgradeButtonWidget->setObjectName(QStringLiteral("upgradeButton"));
+    upgradeButtonWidget->setAutoRaise(true);
+    upgradeButtonWidget->setStyleSheet(
         QStringLiteral("QToolButton { color:#1769aa; font-size:%1px; }").arg(px(12)));
-    upgradeButton->setText(QUrl(veltoWebsiteUrl()).host());
-    upgradeButton->hide();
+    upgradeButtonWidget->setText(QUrl(veltoWebsiteUrl()).host());
+    upgradeButtonWidget->hide();
     statusCancelButtonWidget = statusButton(
         container, QStringLiteral(":/icons/list-cancel.svg"), QStringLiteral("取消"), 28);
     statusSaveButtonWidget = statusButton(
@@ -282,14 +287,14 @@ void MainWindow::buildStatusBar()
     layout->addWidget(expandButtonWidget);
     layout->addWidget(restoreButtonWidget);
     layout->addWidget(statusLabelWidget, 1);
-    layout->addWidget(upgradeMessage);
-    layout->addWidget(upgradeButton);
+    layout->addWidget(upgradeMessageLabel);
+    layout->addWidget(upgradeButtonWidget);
     layout->addWidget(statusCancelButtonWidget);
     layout->addWidget(statusSaveButtonWidget);
     bar->addWidget(container, 1);
 }
 
-void MainWindow::showStatusCopies()
+void WindowLayout::showStatusCopies()
 {
     statusCancelButtonWidget->setEnabled(buttons.cancel->isEnabled());
     statusSaveButtonWidget->setEnabled(buttons.save->isEnabled());
@@ -297,7 +302,13 @@ void MainWindow::showStatusCopies()
     statusSaveButtonWidget->show();
 }
 
-void MainWindow::applyLayoutSettings()
+void WindowLayout::hideStatusCopies()
+{
+    statusCancelButtonWidget->hide();
+    statusSaveButtonWidget->hide();
+}
+
+void WindowLayout::applyLayoutSettings()
 {
     QSettings settings;
     if (!settings.value(QStringLiteral("layout/navigationVisible"), true).toBool())
@@ -312,7 +323,7 @@ void MainWindow::applyLayoutSettings()
     }
 }
 
-void MainWindow::placeCommandBar(bool right)
+void WindowLayout::placeCommandBar(bool right)
 {
     if (!bodyLayout)
         return;
@@ -321,7 +332,7 @@ void MainWindow::placeCommandBar(bool right)
     commandBarWidget->setStyleSheet(commandBarStyle(right));
 }
 
-void MainWindow::updateLayoutButtons()
+void WindowLayout::updateLayoutButtons()
 {
     if (!collapseButtonWidget)
         return;
@@ -334,7 +345,7 @@ void MainWindow::updateLayoutButtons()
         !(sidebar && !navigationPanel->isCollapsed() && list && resources && bar));
 }
 
-void MainWindow::collapseStep()
+void WindowLayout::collapseStep()
 {
     QSettings settings;
     QString message;
@@ -364,15 +375,14 @@ void MainWindow::collapseStep()
     updateLayoutButtons();
 }
 
-void MainWindow::expandStep()
+void WindowLayout::expandStep()
 {
     QSettings settings;
     QString message;
     if (commandBarWidget->isHidden()) {
         commandBarWidget->show();
         settings.setValue(QStringLiteral("layout/commandBarVisible"), true);
-        statusCancelButtonWidget->hide();
-        statusSaveButtonWidget->hide();
+        hideStatusCopies();
         message = QStringLiteral("已展开操作区");
     } else if (!detailPanelWidget->isResourceListVisible()) {
         detailPanelWidget->setResourceListVisible(true);
@@ -395,7 +405,7 @@ void MainWindow::expandStep()
     updateLayoutButtons();
 }
 
-void MainWindow::restoreDefaultLayout()
+void WindowLayout::restoreDefaultLayout()
 {
     QSettings settings;
     settings.setValue(QStringLiteral("navigation/collapsed"), true);
@@ -409,65 +419,7 @@ void MainWindow::restoreDefaultLayout()
     detailPanelWidget->setResourceListVisible(true);
     commandBarWidget->show();
     placeCommandBar(true);
-    statusCancelButtonWidget->hide();
-    statusSaveButtonWidget->hide();
-    showStatusMessage(QStringLiteral("已恢复默认布局"), 2000);
+    hideStatusCopies();
+    emit statusMessageRequested(QStringLiteral("已恢复默认布局"), 2000);
     updateLayoutButtons();
-}
-
-void MainWindow::connectSignals()
-{
-    connect(detailPanelWidget, &ItemDetailPanel::detailChanged, this, &MainWindow::detailChanged);
-    connect(detailPanelWidget, &ItemDetailPanel::fileAttachmentRequested, this,
-        qOverload<const QString &>(&MainWindow::addFileAttachment));
-    connect(detailPanelWidget, &ItemDetailPanel::urlAttachmentRequested, this,
-        qOverload<const QString &>(&MainWindow::addUrlAttachment));
-    connect(detailPanelWidget, &ItemDetailPanel::attachmentRemovalRequested, this,
-        &MainWindow::removeAttachment);
-    connect(itemTable, &QTableWidget::cellClicked, this, [this](int row) { selectRow(row); });
-    connect(itemTable, &ItemTable::rowFocused, this, &MainWindow::selectRow);
-    connect(itemTable, &ItemTable::rowTextEdited, this, &MainWindow::rowTextChanged);
-    connect(itemTable, &ItemTable::branchClicked, this, &MainWindow::activateRow);
-    connectNavigation();
-    connect(collapseButtonWidget, &QToolButton::clicked, this, &MainWindow::collapseStep);
-    connect(expandButtonWidget, &QToolButton::clicked, this, &MainWindow::expandStep);
-    connect(restoreButtonWidget, &QToolButton::clicked, this, &MainWindow::restoreDefaultLayout);
-    connect(statusCancelButtonWidget, &QToolButton::clicked, buttons.cancel,
-        [this] { buttons.cancel->click(); });
-    connect(statusSaveButtonWidget, &QToolButton::clicked, buttons.save,
-        [this] { buttons.save->click(); });
-
-    connect(buttons.add, &QToolButton::clicked, this, &MainWindow::addItem);
-    connect(buttons.branch, &QToolButton::clicked, this, &MainWindow::addChild);
-    connect(buttons.up, &QToolButton::clicked, this, [this] { moveUpOrDown(-1); });
-    connect(buttons.down, &QToolButton::clicked, this, [this] { moveUpOrDown(1); });
-    connect(buttons.common, &QToolButton::clicked, this, &MainWindow::toggleFavorite);
-    connect(buttons.remove, &QToolButton::clicked, this, &MainWindow::deleteSelected);
-    connect(buttons.cancel, &QToolButton::clicked, this, &MainWindow::cancelCurrent);
-    connect(buttons.save, &QToolButton::clicked, this, &MainWindow::saveCurrent);
-    connect(buttons.cut, &QToolButton::clicked, this, &MainWindow::cutSelected);
-    connect(buttons.paste, &QToolButton::clicked, this, &MainWindow::pasteCutItem);
-    connect(buttons.exportItems, &QToolButton::clicked, this, &MainWindow::exportItems);
-    connect(buttons.importItems, &QToolButton::clicked, this, &MainWindow::importItems);
-    const QList<CompactActionButton *> resourceButtons = {buttons.text, buttons.file,
-        buttons.folder, buttons.link, buttons.reveal, buttons.removeResource};
-    for (int i = 0; i < resourceButtons.size(); ++i)
-        connect(resourceButtons.at(i), &QToolButton::clicked, this,
-            [this, i] { runResourceCommand(i); });
-}
-
-void MainWindow::connectNavigation()
-{
-    NavigationPanel *panel = navigationPanel;
-    connect(
-        panel, &NavigationPanel::quickAccessActivated, this, &MainWindow::navigateToQuickAccess);
-    connect(panel, &NavigationPanel::treeItemActivated, this, &MainWindow::navigateToTreeItem);
-    connect(panel, &NavigationPanel::searchSubmitted, this, &MainWindow::searchByName);
-    connect(panel, &NavigationPanel::collapsedChanged, this, &MainWindow::updateLayoutButtons);
-    connect(panel, &NavigationPanel::authCompleted, this, &MainWindow::authCompleted);
-    VersionChecker *checker = onlineServices->versionChecker();
-    connect(checker, &VersionChecker::upgradeAvailable, this, &MainWindow::showUpgradeNotice);
-    // Queued: the box and the quit run from the event loop, not inside the reply's handler.
-    connect(checker, &VersionChecker::upgradeRequired, this, &MainWindow::forceUpgrade,
-        Qt::QueuedConnection);
 }
