@@ -192,6 +192,7 @@ private:
     void connectSignals();
     void moveUpOrDown(int delta);
     void runResourceCommand(int which);
+    void addAttachmentRecord(AttachmentType type, const QString &location, const QString &message);
     bool isParentRow(int row) const { return row == 0 && currentParentId != 0; }
     int minRow() const { return currentParentId != 0 ? 1 : 0; }
     int rowCount() const;

@@ -263,28 +263,26 @@ void MainWindow::refreshNavigationTree()
 
 void MainWindow::addFileAttachment(const QString &filePath)
 {
-    if (dirty || selectedItemId == 0)
-        return;
-    QString error;
-    if (!m_service.addAttachment(selectedItemId, AttachmentType::File, filePath, &error)) {
-        showError(error);
-        return;
-    }
-    refreshAttachments();
-    showStatusMessage(QStringLiteral("已添加文件事项"), 2000);
+    addAttachmentRecord(AttachmentType::File, filePath, QStringLiteral("已添加文件事项"));
 }
 
 void MainWindow::addUrlAttachment(const QString &url)
 {
+    addAttachmentRecord(AttachmentType::Url, url, QStringLiteral("已添加链接事项"));
+}
+
+void MainWindow::addAttachmentRecord(
+    AttachmentType type, const QString &location, const QString &message)
+{
     if (dirty || selectedItemId == 0)
         return;
     QString error;
-    if (!m_service.addAttachment(selectedItemId, AttachmentType::Url, url, &error)) {
+    if (!m_service.addAttachment(selectedItemId, type, location, &error)) {
         showError(error);
         return;
     }
     refreshAttachments();
-    showStatusMessage(QStringLiteral("已添加链接事项"), 2000);
+    showStatusMessage(message, 2000);
 }
 
 void MainWindow::removeAttachment(qint64 attachmentId)

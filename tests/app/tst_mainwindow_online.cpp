@@ -99,11 +99,13 @@ class TestMainWindowOnline : public QObject {
 private slots:
     void initTestCase() { QVERIFY(service.start()); }
 
-    void forcedUpgradeKeepsAnOpenEdit()
+    // Two items, `text` typed into the name of row `row`, then a version check that forces an
+    // upgrade; the close prompt is answered with `answer`. Returns the boxes' titles and texts
+    // once the run has ended (nothing when it never ends).
+    QStringList forceUpgradeWhileEditing(
+        WindowFixture &f, int row, const QString &text, const QString &answer)
     {
-        RecordingHostOperations host;
-        WindowFixture f;
-        QVERIFY(insertItems(level(2)));
+        [&] { QVERIFY(insertItems(level(2))); }();
         f.reload();
         f->online()->setApiBase(service.apiBase);
         int quits = 0;
@@ -111,52 +113,48 @@ private slots:
         service.setLatestVersion("{\"latestVersion\":\"9.0\",\"forceUpgradeVersion\":\"9.0\","
                                  "\"message\":\"must upgrade\",\"downloadUrl\":"
                                  "\"https:\\/\\/dl.velto.invalid\\/\"}");
-
-        QLineEdit *name = f.table()->nameEditor(0);
+        QLineEdit *name = f.table()->nameEditor(row);
         name->setFocus();
         name->selectAll();
-        QTest::keyClicks(name, QStringLiteral("edited"));
-        QVERIFY(f->isDirty());
-
+        QTest::keyClicks(name, text);
         BoxAnswerer answerer({{QStringLiteral("需要升级"), QStringLiteral("前往升级")},
-            {QStringLiteral("未保存的修改"), QStringLiteral("保存")}});
+            {QStringLiteral("未保存的修改"), answer}});
         f->checkVersion();
-        QTRY_COMPARE_WITH_TIMEOUT(quits, 1, 10000);
-        QCOMPARE(answerer.titles, QStringList({"需要升级", "未保存的修改"}));
-        QCOMPARE(answerer.texts.first(), QStringLiteral("must upgrade"));
-        QCOMPARE(openedUrls(host), QStringList({"https://dl.velto.invalid/"}));
-        QCOMPARE(f->repository().get(1).here, QStringLiteral("edited")); // the edit was kept
-        QVERIFY(!f->isVisible());
-        QTRY_COMPARE_WITH_TIMEOUT(events(QStringLiteral("app_close")), 1, 10000);
+        if (!QTest::qWaitFor([&] { return quits == 1; }, 10000))
+            return {}; // the run never ended
+        return answerer.titles + answerer.texts;
     }
 
-    void forcedUpgradeCancelledKeepsTheDraft()
+    void forcedUpgradeKeepsAnOpenEdit()
     {
-        // Answering "取消" to the close prompt still ends the run; the edit survives in the
-        // recovery draft, written before the prompt.
-        RecordingHostOperations host;
-        WindowFixture f;
-        QVERIFY(insertItems(level(2)));
-        f.reload();
-        f->online()->setApiBase(service.apiBase);
-        int quits = 0;
-        f->setQuitHandler([&quits] { ++quits; });
-        service.setLatestVersion("{\"latestVersion\":\"9.0\",\"forceUpgradeVersion\":\"9.0\","
-                                 "\"message\":\"must upgrade\"}");
-        QLineEdit *name = f.table()->nameEditor(1);
-        name->setFocus();
-        name->selectAll();
-        QTest::keyClicks(name, QStringLiteral("kept"));
-        BoxAnswerer answerer({{QStringLiteral("需要升级"), QStringLiteral("前往升级")},
-            {QStringLiteral("未保存的修改"), QStringLiteral("取消")}});
-        f->checkVersion();
-        QTRY_COMPARE_WITH_TIMEOUT(quits, 1, 10000);
-        QCOMPARE(answerer.titles, QStringList({"需要升级", "未保存的修改"}));
-        QFile draft(f->recoveryDraftPath());
-        QVERIFY(draft.open(QIODevice::ReadOnly));
-        QVERIFY(QString::fromUtf8(draft.readAll()).contains(QStringLiteral("kept")));
-        QVERIFY(f->isDirty());
-        QCOMPARE(f->repository().get(2).here, QStringLiteral("项2"));
+        const QStringList expected {QStringLiteral("需要升级"), QStringLiteral("未保存的修改"),
+            QStringLiteral("must upgrade"), QStringLiteral("当前记录尚未保存。"),
+            QStringLiteral("1")};
+        {
+            // "保存": the edit is stored before the run ends.
+            RecordingHostOperations host;
+            WindowFixture f;
+            QCOMPARE(
+                forceUpgradeWhileEditing(f, 0, QStringLiteral("edited"), QStringLiteral("保存")),
+                expected);
+            QCOMPARE(openedUrls(host), QStringList({"https://dl.velto.invalid/"}));
+            QCOMPARE(f->repository().get(1).here, QStringLiteral("edited"));
+            QVERIFY(!f->isVisible());
+            QTRY_COMPARE_WITH_TIMEOUT(events(QStringLiteral("app_close")), 1, 10000);
+        }
+        {
+            // "取消": the run still ends; the edit survives in the recovery draft, written before
+            // the prompt.
+            RecordingHostOperations host;
+            WindowFixture f;
+            QCOMPARE(forceUpgradeWhileEditing(f, 1, QStringLiteral("kept"), QStringLiteral("取消")),
+                expected);
+            QFile draft(f->recoveryDraftPath());
+            QVERIFY(draft.open(QIODevice::ReadOnly));
+            QVERIFY(QString::fromUtf8(draft.readAll()).contains(QStringLiteral("kept")));
+            QVERIFY(f->isDirty());
+            QCOMPARE(f->repository().get(2).here, QStringLiteral("项2"));
+        }
     }
 
     void upgradeNoticeInTheStatusBar()
