@@ -128,8 +128,7 @@ private slots:
     void forcedUpgradeKeepsAnOpenEdit()
     {
         const QStringList expected {QStringLiteral("需要升级"), QStringLiteral("未保存的修改"),
-            QStringLiteral("must upgrade"), QStringLiteral("当前记录尚未保存。"),
-            QStringLiteral("1")};
+            QStringLiteral("must upgrade"), QStringLiteral("当前记录尚未保存。")};
         {
             // "保存": the edit is stored before the run ends.
             RecordingHostOperations host;
