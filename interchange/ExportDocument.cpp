@@ -71,6 +71,34 @@ public:
     void integer(qint64 value) { m_out->append(QByteArray::number(value)); }
     void boolean(bool value) { m_out->append(value ? "true" : "false"); }
 
+    // One `"key": value` member at the given level, with the separator that follows it (a comma
+    // unless it is the object's last member).
+    void stringMember(int level, const char *name, const QString &value, bool last = false)
+    {
+        key(level, name);
+        string(value);
+        endMember(last);
+    }
+    void numberMember(int level, const char *name, qint64 value, bool last = false)
+    {
+        key(level, name);
+        number(value);
+        endMember(last);
+    }
+    void integerMember(int level, const char *name, qint64 value, bool last = false)
+    {
+        key(level, name);
+        integer(value);
+        endMember(last);
+    }
+    void booleanMember(int level, const char *name, bool value, bool last = false)
+    {
+        key(level, name);
+        boolean(value);
+        endMember(last);
+    }
+    void endMember(bool last) { raw(last ? "\n" : ",\n"); }
+
 private:
     void escape(char16_t c)
     {
@@ -135,12 +163,8 @@ bool writeDocument(Database *database, QByteArray *out, qint64 *count,
         "ORDER BY d.pid, d.sortid, d.iid, b.sortid, b.id"));
 
     json.raw("{\n");
-    json.key(1, "exportedAt");
-    json.string(QDateTime::currentDateTime().toString(Qt::ISODate));
-    json.raw(",\n");
-    json.key(1, "format");
-    json.string(QLatin1String(interchange::exportFormatTag()));
-    json.raw(",\n");
+    json.stringMember(1, "exportedAt", QDateTime::currentDateTime().toString(Qt::ISODate));
+    json.stringMember(1, "format", QLatin1String(interchange::exportFormatTag()));
     json.key(1, "items");
     json.raw("[\n");
 
@@ -168,15 +192,9 @@ bool writeDocument(Database *database, QByteArray *out, qint64 *count,
                 firstBlock = false;
                 json.indent(4);
                 json.raw("{\n");
-                json.key(5, "summary");
-                json.string(query.value(9).toString());
-                json.raw(",\n");
-                json.key(5, "type");
-                json.integer(query.value(7).toInt());
-                json.raw(",\n");
-                json.key(5, "value");
-                json.string(query.value(8).toString());
-                json.raw("\n");
+                json.stringMember(5, "summary", query.value(9).toString());
+                json.integerMember(5, "type", query.value(7).toInt());
+                json.stringMember(5, "value", query.value(8).toString(), true);
                 json.indent(4);
                 json.raw("}");
             }
@@ -186,27 +204,13 @@ bool writeDocument(Database *database, QByteArray *out, qint64 *count,
             json.raw("\n");
         json.indent(3);
         json.raw("],\n");
-        json.key(3, "content");
-        json.string(cont);
-        json.raw(",\n");
-        json.key(3, "description");
-        json.string(desc);
-        json.raw(",\n");
-        json.key(3, "favorite");
-        json.boolean(favorite);
-        json.raw(",\n");
-        json.key(3, "id");
-        json.number(iid);
-        json.raw(",\n");
-        json.key(3, "name");
-        json.string(here);
-        json.raw(",\n");
-        json.key(3, "parentId");
-        json.number(pid);
-        json.raw(",\n");
-        json.key(3, "remark");
-        json.string(remark);
-        json.raw("\n");
+        json.stringMember(3, "content", cont);
+        json.stringMember(3, "description", desc);
+        json.booleanMember(3, "favorite", favorite);
+        json.numberMember(3, "id", iid);
+        json.stringMember(3, "name", here);
+        json.numberMember(3, "parentId", pid);
+        json.stringMember(3, "remark", remark, true);
         json.indent(2);
         json.raw("}");
         ++items;

@@ -16,6 +16,21 @@ QHttpServerResponse refusal(const QString &message, Status status)
     return QHttpServerResponse(QJsonObject {{QStringLiteral("message"), message}}, status);
 }
 
+// The reply to a sign-in or a sign-up: the new token, the refusal given, or a server error.
+QHttpServerResponse tokenReply(ServiceStore::Outcome outcome, const QString &token,
+    const QString &refusedMessage, Status refusedStatus)
+{
+    switch (outcome) {
+    case ServiceStore::Outcome::Ok:
+        return QHttpServerResponse(QJsonObject {{QStringLiteral("accessToken"), token}});
+    case ServiceStore::Outcome::Refused:
+        return refusal(refusedMessage, refusedStatus);
+    case ServiceStore::Outcome::Failed:
+        break;
+    }
+    return refusal(QStringLiteral("服务暂时不可用"), Status::InternalServerError);
+}
+
 QJsonObject bodyObject(const QHttpServerRequest &request, bool *ok)
 {
     QJsonParseError parseError;
@@ -133,16 +148,9 @@ QHttpServerResponse ServiceServer::login(const QHttpServerRequest &request)
     if (!ok || !hasText(body, "username") || !isText(body, "password"))
         return refusal(QStringLiteral("请填写完整信息"), Status::BadRequest);
     QString token;
-    switch (store.login(body.value(QStringLiteral("username")).toString(),
-        body.value(QStringLiteral("password")).toString(), &token)) {
-    case ServiceStore::Outcome::Ok:
-        return QHttpServerResponse(QJsonObject {{QStringLiteral("accessToken"), token}});
-    case ServiceStore::Outcome::Refused:
-        return refusal(QStringLiteral("账号或密码错误"), Status::Unauthorized);
-    case ServiceStore::Outcome::Failed:
-        break;
-    }
-    return refusal(QStringLiteral("服务暂时不可用"), Status::InternalServerError);
+    const auto outcome = store.login(body.value(QStringLiteral("username")).toString(),
+        body.value(QStringLiteral("password")).toString(), &token);
+    return tokenReply(outcome, token, QStringLiteral("账号或密码错误"), Status::Unauthorized);
 }
 
 QHttpServerResponse ServiceServer::registerAccount(const QHttpServerRequest &request)
@@ -153,17 +161,10 @@ QHttpServerResponse ServiceServer::registerAccount(const QHttpServerRequest &req
         || body.value(QStringLiteral("password")).toString().isEmpty())
         return refusal(QStringLiteral("请填写完整信息"), Status::BadRequest);
     QString token;
-    switch (store.createAccount(body.value(QStringLiteral("username")).toString(),
+    const auto outcome = store.createAccount(body.value(QStringLiteral("username")).toString(),
         body.value(QStringLiteral("password")).toString(),
-        body.value(QStringLiteral("displayName")).toString(), &token)) {
-    case ServiceStore::Outcome::Ok:
-        return QHttpServerResponse(QJsonObject {{QStringLiteral("accessToken"), token}});
-    case ServiceStore::Outcome::Refused:
-        return refusal(QStringLiteral("该账号已被注册"), Status::Conflict);
-    case ServiceStore::Outcome::Failed:
-        break;
-    }
-    return refusal(QStringLiteral("服务暂时不可用"), Status::InternalServerError);
+        body.value(QStringLiteral("displayName")).toString(), &token);
+    return tokenReply(outcome, token, QStringLiteral("该账号已被注册"), Status::Conflict);
 }
 
 QHttpServerResponse ServiceServer::feedback(const QHttpServerRequest &request)
