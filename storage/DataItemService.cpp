@@ -35,15 +35,10 @@ bool trimFields(DataItem &item)
     return !item.here.isEmpty() && !item.cont.isEmpty();
 }
 
-// The item's writes of one service operation stand or fall together (a full disk fails any of
-// them), and its full-text index row is brought in step inside the same transaction, so the index
-// never disagrees with the item after a crash. The write lock is taken at once: the operation
-// reads before it writes, and another connection (the index build) may write meanwhile.
-bool beginItemWrite(sqlsupport::Transaction &transaction, QString *error)
-{
-    return transaction.beginImmediate(error);
-}
-
+// The item's writes of one service operation run in one transaction (a full disk fails any of
+// them), begun immediate because the operation reads before it writes while another connection
+// (the index build) may write. Its full-text index row is brought in step before the commit, so
+// the index never disagrees with the item after a crash.
 bool finishItemWrite(
     sqlsupport::Transaction &transaction, const QSqlDatabase &db, qint64 iid, QString *error)
 {
@@ -73,7 +68,7 @@ qint64 DataItemService::create(DataItem item, QString *error)
     // Room, insert and renumbering stand or fall together (a full disk fails any of them).
     const QSqlDatabase db = m_items->database()->connection();
     sqlsupport::Transaction transaction(db);
-    if (!beginItemWrite(transaction, error))
+    if (!transaction.beginImmediate(error))
         return 0;
     if (item.sortid < 1)
         item.sortid = m_items->nextSortId(item.pid);
@@ -96,7 +91,7 @@ bool DataItemService::save(DataItem item, QString *error)
         return fail(error, QStringLiteral("数据项不能成为自己的上级。"));
     const QSqlDatabase db = m_items->database()->connection();
     sqlsupport::Transaction transaction(db);
-    if (!beginItemWrite(transaction, error))
+    if (!transaction.beginImmediate(error))
         return false;
     if (item.sortid < 1)
         item.sortid = m_items->nextSortId(item.pid);
@@ -114,7 +109,7 @@ bool DataItemService::erase(qint64 iid, QString *error)
         return fail(error, QStringLiteral("这个数据项还有子项，暂时不能删除。"));
     const QSqlDatabase db = m_items->database()->connection();
     sqlsupport::Transaction transaction(db);
-    if (!beginItemWrite(transaction, error))
+    if (!transaction.beginImmediate(error))
         return false;
     if (!m_items->remove(iid, error) || !m_items->normalizeSortIds(item.pid, error))
         return false;
@@ -161,7 +156,7 @@ bool DataItemService::moveToParent(qint64 iid, qint64 newParent, QString *error)
         ancestor = current.pid;
     }
     sqlsupport::Transaction transaction(m_items->database()->connection());
-    if (!beginItemWrite(transaction, error))
+    if (!transaction.beginImmediate(error))
         return false;
     const qint64 oldParent = item.pid;
     item.pid = newParent;
