@@ -169,35 +169,24 @@ bool SearchIndexWriter::read(qint64 iid, QStringList *columns, QString *error)
         m_item.finish();
         return true;
     }
-    *columns << m_item.value(0).toString() << m_item.value(1).toString()
-             << m_item.value(2).toString();
+    const QString name = m_item.value(0).toString();
+    const QString cont = m_item.value(1).toString();
+    const QString remark = m_item.value(2).toString();
     m_item.finish();
 
-    QStringList notes;
-    QStringList links;
-    QStringList files;
+    QList<ContentBlock> blocks;
     m_blocks.bindValue(0, iid);
     if (!sqlsupport::run(m_blocks, error))
         return false;
     while (m_blocks.next()) {
-        const int type = m_blocks.value(0).toInt();
-        const QString value = m_blocks.value(1).toString();
-        const QString summary = m_blocks.value(2).toString();
-        if (type == 0) {
-            notes << summary << plainTextFromHtml(value);
-        } else if (type == 1) {
-            files << pathFileName(value);
-            if (summary != QLatin1String("folder"))
-                files << summary;
-        } else if (type == 2) {
-            links << value << summary;
-        }
+        ContentBlock block;
+        block.type = m_blocks.value(0).toInt();
+        block.value = m_blocks.value(1).toString();
+        block.summary = m_blocks.value(2).toString();
+        blocks.append(block);
     }
     m_blocks.finish();
-    for (QStringList *parts : {&notes, &links, &files}) {
-        parts->removeAll(QString());
-        *columns << parts->join(QLatin1Char('\n'));
-    }
+    *columns = columnsOf(name, cont, remark, blocks);
     return true;
 }
 
@@ -214,6 +203,31 @@ bool SearchIndexWriter::write(qint64 iid, QString *error)
     m_insert.bindValue(0, iid);
     m_insert.bindValue(1, indexedText(columns));
     return sqlsupport::run(m_insert, error);
+}
+
+QStringList SearchIndexWriter::columnsOf(const QString &name, const QString &cont,
+    const QString &remark, const QList<ContentBlock> &blocks)
+{
+    QStringList notes;
+    QStringList links;
+    QStringList files;
+    for (const ContentBlock &block : blocks) {
+        if (block.type == ContentBlock::Text) {
+            notes << block.summary << plainTextFromHtml(block.value);
+        } else if (block.type == ContentBlock::LocalPath) {
+            files << pathFileName(block.value);
+            if (block.summary != QLatin1String("folder"))
+                files << block.summary;
+        } else if (block.type == ContentBlock::WebLink) {
+            links << block.value << block.summary;
+        }
+    }
+    QStringList columns {name, cont, remark};
+    for (QStringList *parts : {&notes, &links, &files}) {
+        parts->removeAll(QString());
+        columns << parts->join(QLatin1Char('\n'));
+    }
+    return columns;
 }
 
 QString SearchIndexWriter::indexedText(const QStringList &columns)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "Records.h"
+
+#include <QList>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -17,6 +20,9 @@ public:
     bool read(qint64 iid, QStringList *columns, QString *error);
     // Removes iid's row and, when the item exists, writes it again from the item and its blocks.
     bool write(qint64 iid, QString *error);
+    // The six texts of an item with these fields and blocks (in their order).
+    static QStringList columnsOf(const QString &name, const QString &cont, const QString &remark,
+        const QList<ContentBlock> &blocks);
     // The one text the index stores for the six texts read() gives.
     static QString indexedText(const QStringList &columns);
 
