@@ -106,10 +106,13 @@ void importOnce(Database &database, const QString &file, int expected)
         std::printf("import failed: %s\n", qPrintable(error));
 }
 
+// Removes the imported items and their rows of the full-text index, as deleting them would.
 void removeImported(Database &database, int n)
 {
     QSqlQuery(database.connection())
         .exec(QStringLiteral("DELETE FROM data_items WHERE iid > %1").arg(n));
+    QSqlQuery(database.connection())
+        .exec(QStringLiteral("DELETE FROM search_index WHERE rowid > %1").arg(n));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "Database.h"
 #include "ImportStatements.h"
+#include "PreparedItems.h"
 #include "Records.h"
 #include "SearchIndex.h"
 #include "SearchIndexWriter.h"
@@ -80,6 +81,7 @@ bool ImportTransaction::load(const QString &path, QString *error)
 bool ImportTransaction::loadBytes(const QByteArray &bytes, QString *error)
 {
     m_items = {};
+    m_sourceBytes = bytes.size();
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
     const QJsonObject root = document.object();
@@ -98,6 +100,7 @@ bool ImportTransaction::run(QString *error, const interchange::Progress &progres
     m_imported = 0;
     m_selected = 0;
     m_cancelled = false;
+    m_indexLeft = false;
     if (m_items.isEmpty())
         return sqlsupport::fail(error, interchange::notAnExportMessage());
     for (const QJsonValue &value : qAsConst(m_items)) {
@@ -123,11 +126,13 @@ bool ImportTransaction::run(QString *error, const interchange::Progress &progres
     if (!insertEntries(error, progress)) {
         m_imported = 0;
         m_selected = 0;
+        m_indexLeft = false;
         return false; // the transaction rolls back on destruction
     }
     if (!transaction.commit(error)) {
         m_imported = 0;
         m_selected = 0;
+        m_indexLeft = false;
         return false;
     }
     return true;
@@ -138,8 +143,11 @@ bool ImportTransaction::run(QString *error, const interchange::Progress &progres
 // is visited only when a visit can change something, i.e. when its parent (or a second entry with
 // its own id) has just been written. A visit that a pass would make at that point happens later in
 // the same pass when the entry stands after the one just written, else in the next pass.
-bool ImportTransaction::insertEntries(QString *error, const interchange::Progress &progress)
+// Nothing is written here: the plan lists the entries in the order they are written, each with
+// its new iid and its parent's, and the refusal the passes would end with.
+ImportTransaction::Plan ImportTransaction::plan() const
 {
+    Plan plan;
     const qsizetype count = m_items.size();
     std::vector<Entry> entries(static_cast<size_t>(count));
     // (parent id, position) and (id, position) pairs, sorted: the entries waiting for a given id
@@ -164,31 +172,8 @@ bool ImportTransaction::insertEntries(QString *error, const interchange::Progres
     std::sort(byParent.begin(), byParent.end());
     std::sort(byId.begin(), byId.end());
 
-    const QSqlDatabase db = m_database->connection();
-    ImportStatement itemInsert;
-    ImportStatement blockInsert;
-    ImportStatement sortQuery;
-    if (!itemInsert.prepare(db,
-            "INSERT INTO data_items(iid, pid, sortid, here, cont, remark, favorite, \"desc\") "
-            "VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
-            error)
-        || !blockInsert.prepare(db,
-            "INSERT INTO content_blocks(item_iid, sortid, type, value, summary) VALUES (?, ?, ?, "
-            "?, ?)",
-            error)
-        || !sortQuery.prepare(
-            db, "SELECT COALESCE(MAX(sortid), 0) + 1 FROM data_items WHERE pid = ?", error))
-        return false;
-    // Each imported item's row of the full-text index is written in the same transaction. The
-    // index is a cache: when it cannot be written, it is marked for rebuilding instead.
-    SearchIndexWriter indexWriter(db);
-    QString indexError;
-    bool indexing = indexWriter.prepare(&indexError);
-    if (!indexing && !SearchIndex::markComplete(db, false, error))
-        return false;
-
     QHash<qint64, qint64> newIids; // file id -> new iid
-    QHash<qint64, qint64> sortIds; // new parent iid -> next free sortid
+    qint64 nextIid = m_nextIid;
     const auto wake = [&](const std::vector<std::pair<qint64, qsizetype>> &index, qint64 id,
                           qint64 pass, qsizetype position) {
         auto it = std::lower_bound(index.begin(), index.end(), std::make_pair(id, qsizetype(0)));
@@ -204,8 +189,10 @@ bool ImportTransaction::insertEntries(QString *error, const interchange::Progres
         Entry &entry = entries[size_t(position)];
         if (entry.done)
             continue;
-        if (entry.id < 1 || newIids.contains(entry.id))
-            return sqlsupport::fail(error, interchange::invalidIdMessage());
+        if (entry.id < 1 || newIids.contains(entry.id)) {
+            plan.refusal = interchange::invalidIdMessage();
+            return plan;
+        }
         qint64 parent = 0;
         if (entry.parentId != 0) {
             const auto found = newIids.constFind(entry.parentId);
@@ -213,76 +200,153 @@ bool ImportTransaction::insertEntries(QString *error, const interchange::Progres
                 continue;
             parent = found.value();
         }
+        const qint64 iid = nextIid++;
+        plan.positions.push_back(position);
+        plan.parents.push_back(parent);
+        newIids.insert(entry.id, iid);
+        entry.done = true;
+        wake(byParent, entry.id, pass, position);
+        wake(byId, entry.id, pass, position);
+    }
+    if (qsizetype(plan.positions.size()) < count)
+        plan.refusal = interchange::invalidHierarchyMessage();
+    return plan;
+}
+
+// Writes the planned entries in order, then ends with the plan's refusal if it has one: whatever
+// a write refuses first is what the person is told.
+bool ImportTransaction::insertEntries(QString *error, const interchange::Progress &progress)
+{
+    const qsizetype count = m_items.size();
+    Plan planned = plan();
+
+    const QSqlDatabase db = m_database->connection();
+    ImportRows rows;
+    ImportStatement sortQuery;
+    if (!rows.items.prepare(db, error) || !rows.blocks.prepare(db, error)
+        || !sortQuery.prepare(
+            db, "SELECT COALESCE(MAX(sortid), 0) + 1 FROM data_items WHERE pid = ?", error))
+        return false;
+    // Each imported item's row of the full-text index is written in the same transaction, or for
+    // a large file left to the background build. The index is a cache: when it cannot be
+    // written, it is marked for rebuilding instead.
+    if (m_sourceBytes > inlineIndexLimit) {
+        if (!leaveIndexToBuild(error))
+            return false;
+    } else {
+        rows.indexing = prepareIndex(rows.index);
+        if (!rows.indexing && !SearchIndex::markComplete(db, false, error))
+            return false;
+    }
+
+    QHash<qint64, qint64> sortIds; // new parent iid -> next free sortid
+    const std::vector<qint64> parents = std::move(planned.parents);
+    PreparedItems prepared(m_items, std::move(planned.positions), rows.indexing);
+    for (const qint64 parent : parents) {
         auto slot = sortIds.find(parent);
         if (slot == sortIds.end()) {
-            qint64 first = 0;
             sortQuery.bind(0, parent);
             if (!sortQuery.exec(error))
                 return false;
-            first = sortQuery.hasRow() ? sortQuery.column(0) : 1;
+            const qint64 first = sortQuery.hasRow() ? sortQuery.column(0) : 1;
             sortQuery.reset();
             slot = sortIds.insert(parent, first);
         }
         const qint64 sortid = slot.value()++;
         const qint64 iid = m_nextIid++;
-        if (!insertItem(itemInsert, blockInsert, m_items.at(position).toObject(), iid, parent,
-                sortid, error))
+        if (!insertItem(rows, prepared.take(), iid, parent, sortid, error))
             return false;
-        if (indexing && !indexWriter.write(iid, &indexError)) {
-            indexing = false;
-            if (!SearchIndex::markComplete(db, false, error))
-                return false;
-        }
-        newIids.insert(entry.id, iid);
-        entry.done = true;
         ++m_imported;
         if (parent == 0)
             m_selected = iid;
-        wake(byParent, entry.id, pass, position);
-        wake(byId, entry.id, pass, position);
-        if (progress && m_imported % progressStep == 0 && !progress(m_imported, count)) {
+        if (progress && m_imported % progressStep == 0) {
+            if (!rows.flush(db, error))
+                return false;
+            if (progress(m_imported, count))
+                continue;
             m_cancelled = true;
             return sqlsupport::fail(error, interchange::cancelledMessage());
         }
     }
-    if (m_imported < count)
-        return sqlsupport::fail(error, interchange::invalidHierarchyMessage());
-    return true;
+    if (!rows.flush(db, error))
+        return false;
+    return planned.refusal.isEmpty() || sqlsupport::fail(error, planned.refusal);
 }
 
-// One item and its blocks. Everything that must follow each written item (an index kept in step
-// with data_items, say) belongs here.
-bool ImportTransaction::insertItem(ImportStatement &items, ImportStatement &blocks,
-    const QJsonObject &entry, qint64 iid, qint64 pid, qint64 sortid, QString *error)
+// One item, its blocks and its row of the index. Everything that must follow each written item
+// belongs here.
+bool ImportTransaction::insertItem(ImportRows &rows, const PreparedItem &item, qint64 iid,
+    qint64 pid, qint64 sortid, QString *error)
 {
-    // Missing or non-string texts stay null: the NOT NULL columns refuse them.
-    const QString name = entry.value(QLatin1String("name")).toString();
-    const QString content = entry.value(QLatin1String("content")).toString();
-    const QString remark = entry.value(QLatin1String("remark")).toString();
-    const QString description = entry.value(QLatin1String("description")).toString();
-    items.bind(0, iid);
-    items.bind(1, pid);
-    items.bind(2, sortid);
-    items.bind(3, name);
-    items.bind(4, content);
-    items.bind(5, remark);
-    items.bind(6, qint64(entry.value(QLatin1String("favorite")).toBool() ? 1 : 0));
-    items.bind(7, description);
-    if (!items.exec(error))
+    BatchedInsert &items = rows.items;
+    items.add(iid);
+    items.add(pid);
+    items.add(sortid);
+    items.add(item.name);
+    items.add(item.content);
+    items.add(item.remark);
+    items.add(qint64(item.favorite ? 1 : 0));
+    items.add(item.description);
+    if (!items.endRow(error))
         return false;
-    const QList<ContentBlock> list
-        = contentBlocksFromJson(entry.value(QLatin1String("blocks")).toArray());
-    for (qsizetype k = 0; k < list.size(); ++k) {
-        const ContentBlock &block = list.at(k);
-        const QString value = sqlText(block.value);
-        const QString summary = sqlText(block.summary);
-        blocks.bind(0, iid);
-        blocks.bind(1, qint64(k + 1));
-        blocks.bind(2, qint64(block.type));
-        blocks.bind(3, value);
-        blocks.bind(4, summary);
-        if (!blocks.exec(error))
+    for (size_t k = 0; k < item.blocks.size(); ++k) {
+        const PreparedItem::Block &block = item.blocks[k];
+        // Blocks follow their item: its batch is written first.
+        if (rows.blocks.isFull() && !items.flush(error))
+            return false;
+        rows.blocks.add(iid);
+        rows.blocks.add(qint64(k + 1));
+        rows.blocks.add(block.type);
+        rows.blocks.add(block.value);
+        rows.blocks.add(block.summary);
+        if (!rows.blocks.endRow(error))
+            return false;
+    }
+    if (rows.indexing) {
+        rows.index.add(iid);
+        rows.index.add(item.indexText);
+        QString ignored;
+        rows.index.endRow(&ignored);
+        if (rows.index.failed() && !rows.stopIndexing(m_database->connection(), error))
             return false;
     }
     return true;
+}
+
+bool ImportTransaction::ImportRows::flush(const QSqlDatabase &db, QString *error)
+{
+    if (!items.flush(error) || !blocks.flush(error))
+        return false;
+    QString ignored;
+    return !indexing || index.flush(&ignored) || stopIndexing(db, error);
+}
+
+bool ImportTransaction::ImportRows::stopIndexing(const QSqlDatabase &db, QString *error)
+{
+    indexing = false;
+    return SearchIndex::markComplete(db, false, error);
+}
+
+// Marks the index incomplete with its build to resume after the last item there was before the
+// import. An index already incomplete is left as it is: its build reaches the new items anyway.
+bool ImportTransaction::leaveIndexToBuild(QString *error)
+{
+    const QSqlDatabase db = m_database->connection();
+    m_indexLeft = true;
+    return !SearchIndex::isComplete(db)
+        || (SearchIndex::markComplete(db, false, error)
+            && SearchIndex::setBuildFrontier(db, m_nextIid - 1, error));
+}
+
+// The statement that writes index rows, once rows that no item can own are gone (iids from here
+// on are new). False when the index cannot be written.
+bool ImportTransaction::prepareIndex(BatchedInsert &insert)
+{
+    const QSqlDatabase db = m_database->connection();
+    QString ignored;
+    ImportStatement stale;
+    if (!stale.prepare(db, "DELETE FROM search_index WHERE rowid >= ?", &ignored))
+        return false;
+    stale.bind(0, m_nextIid);
+    return stale.exec(&ignored) && insert.prepare(db, &ignored);
 }

@@ -1,14 +1,17 @@
 #pragma once
 
+#include "ImportStatements.h"
 #include "InterchangeTexts.h"
 
 #include <QByteArray>
 #include <QJsonArray>
 #include <QString>
 
+#include <vector>
+
 class Database;
 class QJsonObject;
-class ImportStatement;
+struct PreparedItem;
 
 // Appends the items of a "velto-export-v1" file to the database in one transaction: either every
 // entry is written or nothing is. Use: load (the file checks), ask the person with entryCount(),
@@ -19,6 +22,11 @@ public:
 
     // Files larger than this are refused before anything is read.
     static constexpr qint64 maxFileSize = qint64(1) << 30;
+    // Up to this size of file the imported items' rows of the full-text index are written in the
+    // import's own transaction. Writing them costs more than the rest of the import together, so
+    // larger files leave them to the background build of the index, which the same transaction
+    // sets to resume at the first imported item: the index never claims items it lacks.
+    static constexpr qint64 inlineIndexLimit = qint64(4) << 20;
 
     // Reads and checks the file (JSON, format tag, non-empty "items"). On failure returns false
     // with the text to show: the file's error text, notAnExportMessage() or fileTooLargeMessage().
@@ -36,11 +44,37 @@ public:
     // The new iid of the last top-level entry written: the item to select afterwards (0 none).
     qint64 selectedIid() const { return m_selected; }
     bool wasCancelled() const { return m_cancelled; }
+    // Whether the imported items still wait for their rows of the full-text index (the
+    // background build adds them).
+    bool leftIndexToBuild() const { return m_indexLeft; }
 
 private:
     bool insertEntries(QString *error, const interchange::Progress &progress);
-    bool insertItem(ImportStatement &items, ImportStatement &blocks, const QJsonObject &entry,
-        qint64 iid, qint64 pid, qint64 sortid, QString *error);
+    // The rows being written, table by table, each batch after the ones it refers to.
+    struct ImportRows {
+        BatchedInsert items {
+            "data_items", "iid, pid, sortid, here, cont, remark, favorite, \"desc\"", 8};
+        BatchedInsert blocks {"content_blocks", "item_iid, sortid, type, value, summary", 5};
+        BatchedInsert index {"search_index", "rowid, body", 2, 1000};
+        bool indexing = false;
+
+        // Writes every batch; an index that cannot be written is marked for rebuilding.
+        bool flush(const QSqlDatabase &db, QString *error);
+        bool stopIndexing(const QSqlDatabase &db, QString *error);
+    };
+
+    // The entries' positions in the order they are written, each one's parent iid, and the
+    // refusal (if any) that follows the last of them.
+    struct Plan {
+        std::vector<qsizetype> positions;
+        std::vector<qint64> parents;
+        QString refusal;
+    };
+    Plan plan() const;
+    bool insertItem(ImportRows &rows, const PreparedItem &item, qint64 iid, qint64 pid,
+        qint64 sortid, QString *error);
+    bool prepareIndex(BatchedInsert &insert);
+    bool leaveIndexToBuild(QString *error);
 
     Database *m_database;
     QJsonArray m_items;
@@ -48,4 +82,6 @@ private:
     qint64 m_imported = 0;
     qint64 m_selected = 0;
     bool m_cancelled = false;
+    bool m_indexLeft = false;
+    qint64 m_sourceBytes = 0;
 };
