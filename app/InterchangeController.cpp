@@ -9,6 +9,7 @@
 #include "ItemTable.h"
 #include "MainWindow.h"
 #include "RecoveryDraftStore.h"
+#include "SearchController.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -140,6 +141,8 @@ void InterchangeController::importItems()
     m_window->navigationStack.clear();
     m_window->refresh(import.selectedIid(), -1);
     m_window->showStatusMessage(interchange::importedMessage(import.importedCount()), 3000);
+    if (import.leftIndexToBuild() && m_window->search())
+        m_window->search()->startIndexBuild();
 }
 
 void InterchangeController::saveRecoveryDraft()

@@ -22,8 +22,13 @@ SearchController::SearchController(Database *database, QStatusBar *statusBar, QO
 
 void SearchController::startIndexBuild()
 {
-    if (m_builder && m_builder->isRunning())
+    // A build under way may have found the index complete just before a change marked it
+    // otherwise: it runs once more when it ends.
+    if (m_builder && m_builder->isRunning()) {
+        m_again = true;
         return;
+    }
+    m_again = false;
     if (!m_builder) {
         m_builder = new SearchIndexBuilder(Database::databaseFilePath(m_database->rootPath), this);
         connect(m_builder, &SearchIndexBuilder::progress, this, &SearchController::showProgress);
@@ -66,6 +71,13 @@ void SearchController::showProgress(qint64 done, qint64 total)
 
 void SearchController::buildFinished(bool complete, const QString &error)
 {
+    if (m_again && error.isEmpty()) {
+        // The worker is at its end: wait for it, then build again.
+        m_again = false;
+        m_builder->stop();
+        m_builder->start();
+        return;
+    }
     if (complete || error.isEmpty()) {
         m_progress->clear();
         m_progress->hide();

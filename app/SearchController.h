@@ -20,7 +20,8 @@ public:
     SearchController(Database *database, QStatusBar *statusBar, QObject *parent);
 
     // Starts checking the index (and building it when it is missing, incomplete or damaged) on a
-    // worker thread. Call once the window is shown; searching works meanwhile.
+    // worker thread. Call once the window is shown, and after a change that leaves items to index;
+    // searching works meanwhile.
     void startIndexBuild();
     bool isBuilding() const;
 
@@ -42,4 +43,5 @@ private:
     Database *m_database;
     QLabel *m_progress;
     SearchIndexBuilder *m_builder = nullptr;
+    bool m_again = false;
 };

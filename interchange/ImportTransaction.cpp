@@ -1,6 +1,7 @@
 #include "ImportTransaction.h"
 
 #include "Database.h"
+#include "ExportFileReader.h"
 #include "ImportStatements.h"
 #include "PreparedItems.h"
 #include "Records.h"
@@ -82,12 +83,11 @@ bool ImportTransaction::loadBytes(const QByteArray &bytes, QString *error)
 {
     m_items = {};
     m_sourceBytes = bytes.size();
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
-    const QJsonObject root = document.object();
+    bool parsed = false;
+    const QJsonObject root = exportfile::parse(bytes, &parsed);
     const QJsonValue format = root.value(QLatin1String("format"));
     const QJsonValue items = root.value(QLatin1String("items"));
-    if (parseError.error != QJsonParseError::NoError || !format.isString()
+    if (!parsed || !format.isString()
         || format.toString() != QLatin1String(interchange::exportFormatTag()) || !items.isArray()
         || items.toArray().isEmpty())
         return sqlsupport::fail(error, interchange::notAnExportMessage());

@@ -2,6 +2,7 @@
 #include "ImportTransaction.h"
 #include "InterchangeFixture.h"
 #include "SearchIndex.h"
+#include "SearchIndexBuilder.h"
 #include "TestSupport.h"
 
 #include <QFile>
@@ -220,6 +221,45 @@ private slots:
         QCOMPARE(found("SUMMARY"), QList<qint64> {2});
         QVERIFY(found("<i>").isEmpty());
         QVERIFY(found("项目").isEmpty()); // the erased sample items' text is gone with them
+    }
+
+    // A file over the limit leaves its items' index rows to the background build, which resumes
+    // at the first imported item; a database with a build under way keeps its own frontier.
+    void largeFilesLeaveTheIndexToTheBuild()
+    {
+        StorageFixture fx;
+        QVERIFY2(fx.open(), qPrintable(fx.error));
+        fastWrites(fx);
+        SearchIndex index(&fx.database);
+        QVERIFY(index.isComplete());
+        const qint64 before
+            = fx.sql(QStringLiteral("SELECT MAX(iid) FROM data_items")).value(0).toLongLong();
+        QJsonArray many;
+        const QString filler(16000, QLatin1Char('f'));
+        for (int i = 1; i <= 300; ++i) {
+            const QString text = i == 7 ? QStringLiteral("<p>独一无二</p>") : filler;
+            many.append(entry(double(i), 0.0, QStringLiteral("m"),
+                QJsonArray {QJsonObject {{"type", 0}, {"value", text}}}));
+        }
+        const QByteArray bytes = exportFile(many);
+        QVERIFY(bytes.size() > ImportTransaction::inlineIndexLimit);
+        ImportTransaction import(&fx.database);
+        QVERIFY(importBytes(fx, bytes, &import).isEmpty());
+        QVERIFY(import.leftIndexToBuild());
+        QVERIFY(!index.isComplete());
+        QCOMPARE(SearchIndex::buildFrontier(fx.database.connection()), before);
+        QVERIFY(index.search(QStringLiteral("独一无二"), 10).isEmpty());
+
+        // A second large import while the build is pending leaves the frontier where it was.
+        QVERIFY(importBytes(fx, bytes).isEmpty());
+        QCOMPARE(SearchIndex::buildFrontier(fx.database.connection()), before);
+
+        QString error;
+        QCOMPARE(SearchIndexBuilder::run(Database::databaseFilePath(fx.database.rootPath),
+                     QStringLiteral("test-build"), {}, nullptr, &error),
+            SearchIndexBuilder::Outcome::Built);
+        QVERIFY(index.isComplete());
+        QCOMPARE(index.search(QStringLiteral("独一无二"), 10).size(), 2);
     }
 
     // Every refusal leaves every table as it was.
