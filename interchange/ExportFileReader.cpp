@@ -5,71 +5,60 @@
 
 #include <cstring>
 #include <thread>
-#include <vector>
 
 namespace {
-
-// Elements nested deeper than this are left to the whole parse, whose nesting limit counts the
-// two levels (root object, items array) that a piece lacks.
-constexpr int depthLimit = 256;
 
 bool isSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-// Where the root's "items" array stands in the bytes, and where its elements are cut.
-struct Layout {
-    qsizetype arrayStart = -1; // the '['
-    qsizetype arrayEnd = -1; // the ']'
-    std::vector<qsizetype> commas; // the array's own commas
-};
-
-class Scanner {
+// Finds the root's "items" array when it is the root's last member, as the export writes it:
+// reads the members before it, and the file's end backwards.
+class Layout {
 public:
-    explicit Scanner(const QByteArray &bytes)
+    explicit Layout(const QByteArray &bytes)
         : m_data(bytes.constData())
         , m_size(bytes.size())
     {
     }
 
-    // False when the layout cannot be vouched for; the caller then parses the whole file.
-    bool scan(Layout *layout)
+    // Positions of the array's '[' and ']'; false when the file is laid out otherwise.
+    bool find(qsizetype *open, qsizetype *close)
     {
+        qsizetype end = m_size;
+        while (end > 0 && isSpace(m_data[end - 1]))
+            --end;
+        if (end == 0 || m_data[--end] != '}')
+            return false;
+        while (end > 0 && isSpace(m_data[end - 1]))
+            --end;
+        if (end == 0 || m_data[--end] != ']')
+            return false;
+        *close = end;
+
         skipSpace();
         if (!take('{'))
             return false;
-        skipSpace();
-        if (peek() == '}')
-            return false;
-        bool sawItems = false;
         while (true) {
             skipSpace();
-            const qsizetype keyStart = m_at;
-            bool escaped = false;
-            if (!string(&escaped) || escaped)
+            const qsizetype key = m_at;
+            if (!skipString())
                 return false;
-            const bool isItems
-                = QByteArray::fromRawData(m_data + keyStart, m_at - keyStart) == "\"items\"";
+            const bool isItems = m_at - key == 7 && std::memcmp(m_data + key, "\"items\"", 7) == 0;
             skipSpace();
             if (!take(':'))
                 return false;
             skipSpace();
             if (isItems) {
-                if (sawItems || peek() != '[')
-                    return false;
-                sawItems = true;
-                layout->arrayStart = m_at;
-                if (!value(0, &layout->commas))
-                    return false;
-                layout->arrayEnd = m_at - 1;
-            } else if (!value(0, nullptr)) {
-                return false;
+                *open = m_at;
+                return peek() == '[' && *open < *close;
             }
+            if (!skipValue(0))
+                return false;
             skipSpace();
-            if (take(','))
-                continue;
-            return take('}') && sawItems;
+            if (!take(','))
+                return false;
         }
     }
 
@@ -87,46 +76,33 @@ private:
         while (m_at < m_size && isSpace(m_data[m_at]))
             ++m_at;
     }
-
-    // Skips a string; escaped tells whether it holds a backslash.
-    bool string(bool *escaped)
+    bool skipString()
     {
-        const qsizetype start = m_at;
         if (!take('"'))
             return false;
-        while (true) {
-            const void *quote = std::memchr(m_data + m_at, '"', size_t(m_size - m_at));
-            if (!quote)
-                return false;
-            const qsizetype at = static_cast<const char *>(quote) - m_data;
-            qsizetype backslashes = 0;
-            while (at - backslashes - 1 >= m_at && m_data[at - backslashes - 1] == '\\')
-                ++backslashes;
-            m_at = at + 1;
-            if (backslashes % 2 == 0)
-                break;
+        while (m_at < m_size) {
+            const char c = m_data[m_at++];
+            if (c == '"')
+                return true;
+            if (c == '\\')
+                ++m_at;
         }
-        *escaped = std::memchr(m_data + start, '\\', size_t(m_at - start)) != nullptr;
-        return true;
+        return false;
     }
-
-    // Skips one value. commas, when given, collects the commas of this array itself.
-    bool value(int depth, std::vector<qsizetype> *commas)
+    // The members before the items are a few short values.
+    bool skipValue(int depth)
     {
-        if (depth > depthLimit)
-            return false;
         const char c = peek();
-        if (c == '"') {
-            bool escaped = false;
-            return string(&escaped);
-        }
+        if (c == '"')
+            return skipString();
         if (c != '[' && c != '{') {
-            // A number or a literal: the pieces' parse judges it.
             while (m_at < m_size && !isSpace(m_data[m_at]) && m_data[m_at] != ','
                 && m_data[m_at] != ']' && m_data[m_at] != '}')
                 ++m_at;
             return true;
         }
+        if (depth > 64)
+            return false;
         const char close = c == '[' ? ']' : '}';
         ++m_at;
         skipSpace();
@@ -135,24 +111,18 @@ private:
         while (true) {
             skipSpace();
             if (close == '}') {
-                bool escaped = false;
-                if (!string(&escaped))
+                if (!skipString())
                     return false;
                 skipSpace();
                 if (!take(':'))
                     return false;
                 skipSpace();
             }
-            if (!value(depth + 1, nullptr))
+            if (!skipValue(depth + 1))
                 return false;
             skipSpace();
-            if (peek() == ',') {
-                if (commas)
-                    commas->push_back(m_at);
-                ++m_at;
-                continue;
-            }
-            return take(close);
+            if (!take(','))
+                return take(close);
         }
     }
 
@@ -161,15 +131,43 @@ private:
     qsizetype m_at = 0;
 };
 
-QJsonArray parseArray(const QByteArray &bytes, qsizetype from, qsizetype to, bool *ok)
+// A comma between two objects ("}," then '{' after white space) from the middle of the array on;
+// -1 when there is none.
+qsizetype middleComma(const QByteArray &bytes, qsizetype open, qsizetype close)
+{
+    const char *data = bytes.constData();
+    for (qsizetype at = open + (close - open) / 2; at + 1 < close; ++at) {
+        const void *found = std::memchr(data + at, ',', size_t(close - at));
+        if (!found)
+            return -1;
+        at = static_cast<const char *>(found) - data;
+        qsizetype before = at - 1;
+        while (before > open && isSpace(data[before]))
+            --before;
+        qsizetype after = at + 1;
+        while (after < close && isSpace(data[after]))
+            ++after;
+        if (data[before] == '}' && after < close && data[after] == '{')
+            return at;
+    }
+    return -1;
+}
+
+// Parses the elements between from and to as the one element of an outer array, so that
+// QJsonDocument counts their nesting as in the whole file (root, items, element). The text must be
+// exactly one array: a piece that closes it early ("1], [2") has a second element or trailing text.
+QJsonArray parseElements(const QByteArray &bytes, qsizetype from, qsizetype to, bool *ok)
 {
     QByteArray piece;
-    piece.reserve(to - from + 2);
-    piece.append('[').append(bytes.constData() + from, to - from).append(']');
+    piece.reserve(to - from + 4);
+    piece.append("[[").append(bytes.constData() + from, to - from).append("]]");
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(piece, &error);
-    *ok = error.error == QJsonParseError::NoError && document.isArray();
-    return document.array();
+    const QJsonArray outer = QJsonDocument::fromJson(piece, &error).array();
+    const QJsonArray items = outer.at(0).toArray();
+    // No element at all would hide an empty element of the whole ("[a, , b]").
+    *ok = error.error == QJsonParseError::NoError && outer.size() == 1 && outer.at(0).isArray()
+        && !items.isEmpty();
+    return items;
 }
 
 QJsonObject parseWhole(const QByteArray &bytes, bool *ok)
@@ -182,30 +180,33 @@ QJsonObject parseWhole(const QByteArray &bytes, bool *ok)
 
 } // namespace
 
+// Every byte of the file is in exactly one of three texts parsed here: the file with "[]" for
+// its items, the elements before the cut and the elements after it. When all three are valid
+// JSON and the two lists hold elements, the whole file is valid and holds the same values; any
+// other outcome leaves the answer to a parse of the whole file.
 QJsonObject exportfile::parse(const QByteArray &bytes, bool *ok, qsizetype splitFrom)
 {
-    Layout layout;
-    if (bytes.size() < splitFrom || !Scanner(bytes).scan(&layout) || layout.commas.size() < 2)
+    qsizetype open = -1;
+    qsizetype close = -1;
+    if (bytes.size() < splitFrom || !Layout(bytes).find(&open, &close))
+        return parseWhole(bytes, ok);
+    const qsizetype cut = middleComma(bytes, open, close);
+    if (cut < 0)
         return parseWhole(bytes, ok);
 
-    // The rest of the file with an empty array in place of the items.
-    QByteArray rest = bytes.left(layout.arrayStart);
-    rest.append("[]").append(
-        bytes.constData() + layout.arrayEnd + 1, bytes.size() - layout.arrayEnd - 1);
-    // Two pieces cut at the array's middle comma.
-    const qsizetype cut = layout.commas[layout.commas.size() / 2];
     bool firstOk = false;
-    bool secondOk = false;
     QJsonArray first;
-    std::thread worker([&] { first = parseArray(bytes, layout.arrayStart + 1, cut, &firstOk); });
-    QJsonArray second = parseArray(bytes, cut + 1, layout.arrayEnd, &secondOk);
+    std::thread worker([&] { first = parseElements(bytes, open + 1, cut, &firstOk); });
+    bool secondOk = false;
+    const QJsonArray second = parseElements(bytes, cut + 1, close, &secondOk);
+    QByteArray rest = bytes.left(open);
+    rest.append("[]").append(bytes.constData() + close + 1, bytes.size() - close - 1);
     bool restOk = false;
     QJsonObject root = parseWhole(rest, &restOk);
     worker.join();
-    // A piece that parsed to no element would hide an empty element of the whole ("[a, , b]").
-    if (!firstOk || !secondOk || !restOk || first.isEmpty() || second.isEmpty())
+    if (!firstOk || !secondOk || !restOk)
         return parseWhole(bytes, ok);
-    for (const QJsonValue &value : qAsConst(second))
+    for (const QJsonValue &value : second)
         first.append(value);
     root.insert(QLatin1String("items"), first);
     *ok = true;

@@ -3,10 +3,10 @@
 #include <QByteArray>
 #include <QJsonObject>
 
-// Parses an export file's JSON. A large file's "items" array is cut between its elements and the
-// pieces parsed on two threads, each by QJsonDocument like the rest of the file: the result is
-// the object a whole parse gives, in about half the time. Files whose layout the cutting does not
-// vouch for (deep nesting, keys with escapes, a repeated "items") are parsed whole.
+// Parses an export file's JSON. When "items" is the root's last member, as the export writes it,
+// the array is cut between two of its objects and the halves parsed on two threads, each by
+// QJsonDocument like the rest of the file: the result is the object a whole parse gives, in about
+// half the time. Other files are parsed whole.
 namespace exportfile {
 
 // The file's root object; ok is false when the bytes are not a JSON object. Files smaller than

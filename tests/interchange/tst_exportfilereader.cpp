@@ -10,23 +10,26 @@ class ExportFileReaderTest : public QObject {
 private slots:
     void matchesTheWholeParse()
     {
-        const QByteArray items = R"([{"id":1,"name":"a, \"b\" [c]","blocks":[{"value":"x\\"}]},)"
-                                 R"( {"id":2,"n":[1,2,{"k":"}"}]} , 3.5e1, "s", null, true ])";
+        const QByteArray a = "{\"a\":\"},{\\\"},{\",\"b\":[{\"c\":[1,{}]},{}]}";
+        const QByteArray b = "{\"d\":\"x\\\\\"} , {\"e\":null}";
+        const auto deep = [](int depth) -> QByteArray {
+            return "{\"x\":" + QByteArray(depth, '[') + QByteArray(depth, ']') + "}";
+        };
         const QByteArray cases[] = {
-            "{\"format\":\"f\",\"items\":" + items + ",\"tail\":{\"items\":[1]}}",
-            "  {\"items\":" + items + "}  ",
-            "{\"items\":[1,2,3,]}", // a trailing comma
-            "{\"items\":[1,,3]}", // an empty element
-            "{\"items\":[1, 2 3]}", // a missing comma
-            "{\"items\":[1,2,3]", // unclosed
-            "{\"items\":[1,2,3]} x", // trailing bytes
-            "{\"items\":[1,2,3],\"items\":[4,5,6]}", // the key twice
-            "{\"\\u0069tems\":[1,2,3],\"items\":[4,5,6]}", // the key escaped
-            "{\"items\":[1,\"\xff\",3]}", // not UTF-8
-            "{\"items\":[1,tru,3]}", // a broken literal
-            "{\"items\":[1,\"a\\\",2]}", // a quote escaped to the end
-            "[1,2,3]", // not an object
-            "{\"items\":[1,2," + QByteArray(300, '[') + QByteArray(300, ']') + "]}", // deep
+            "{\"format\":\"f\",\"n\":[1,{\"items\":2}],\"items\":[" + a + "," + b + "," + a + "]}",
+            "\n{ \"items\" : [\n" + a + ",\n  " + b + "\n]\n}\n",
+            "{\"items\":[" + a + "," + b + ",]}", // a trailing comma
+            "{\"items\":[" + a + ",," + b + "]}", // an empty element
+            "{\"items\":[" + a + "," + b + "], [" + a + "]}", // closed early
+            "{\"items\":[" + a + "," + b + "],\"items\":[" + b + "," + a + "]}", // the key twice
+            "{\"\\u0069tems\":[" + a + "],\"items\":[" + b + "," + a + "]}", // the key escaped
+            "{\"items\":[{\"s\":\"x},{y\"}]}", // the only "},{" inside a string
+            "{\"items\":[" + a + ",{\"s\":\"\xff\"}," + b + "]}", // not UTF-8
+            "{\"items\":[" + a + "," + b + "]} x", // trailing bytes
+            "{\"items\":[" + a + "," + b + "],\"format\":\"f\"}", // items not last
+            "{\"items\":[" + a + "," + deep(1020) + "," + deep(1021) + "]}", // near the limit
+            "{\"items\":[" + a + "," + deep(1022) + "," + deep(1023) + "]}",
+            "[" + a + "," + b + "]", // not an object
         };
         for (const QByteArray &bytes : cases) {
             QJsonParseError error;

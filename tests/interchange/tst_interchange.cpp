@@ -232,8 +232,7 @@ private slots:
         fastWrites(fx);
         SearchIndex index(&fx.database);
         QVERIFY(index.isComplete());
-        const qint64 before
-            = fx.sql(QStringLiteral("SELECT MAX(iid) FROM data_items")).value(0).toLongLong();
+        const qint64 before = fx.scalar(QStringLiteral("SELECT MAX(iid) FROM data_items"));
         QJsonArray many;
         const QString filler(16000, QLatin1Char('f'));
         for (int i = 1; i <= 300; ++i) {
