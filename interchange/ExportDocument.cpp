@@ -2,6 +2,7 @@
 
 #include "Database.h"
 #include "SafeCommit.h"
+#include "SqliteStatement.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -12,6 +13,48 @@
 #include <functional>
 
 namespace {
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isValidUtf8(const char *text, qsizetype size)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(text);
+    const auto *end = p + size;
+    while (p < end) {
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        const unsigned char c = *p;
+        int length = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            if (c == 0xE0)
+                low = 0xA0;
+            else if (c == 0xED)
+                high = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            if (c == 0xF0)
+                low = 0x90;
+            else if (c == 0xF4)
+                high = 0x8F;
+        } else {
+            return false;
+        }
+        if (end - p < length || p[1] < low || p[1] > high)
+            return false;
+        for (int k = 2; k < length; ++k) {
+            if (p[k] < 0x80 || p[k] > 0xBF)
+                return false;
+        }
+        p += length;
+    }
+    return true;
+}
 
 // Writes the document byte for byte as QJsonDocument's indented form would (keys sorted, four
 // spaces per level, the same escapes and number forms), but streamed row by row: a 100,000-item
@@ -25,7 +68,11 @@ public:
 
     void raw(const char *text) { m_out->append(text); }
 
-    void indent(int level) { m_out->append(QByteArray(level * 4, ' ')); }
+    void indent(int level)
+    {
+        static const char spaces[] = "                        ";
+        m_out->append(spaces, qMin<qsizetype>(level * 4, sizeof spaces - 1));
+    }
 
     // `"key": ` at the given level.
     void key(int level, const char *name)
@@ -55,6 +102,38 @@ public:
         }
         m_out->append(QStringView(begin + plainFrom, size - plainFrom).toUtf8());
         m_out->append('"');
+    }
+
+    // A text column of the current row: SQLite's UTF-8 bytes written as they are when they are
+    // valid UTF-8 (what QString would give back), else through the text's UTF-16 form, which
+    // is what the JSON writer sees (a lone surrogate stored from a QString comes back as one).
+    void text(const SqliteStatement &row, int column)
+    {
+        qsizetype size = 0;
+        const char *data = row.text(column, &size);
+        if (!isValidUtf8(data, size)) {
+            string(row.text16(column));
+            return;
+        }
+        m_out->append('"');
+        qsizetype plainFrom = 0;
+        for (qsizetype i = 0; i < size; ++i) {
+            const unsigned char c = static_cast<unsigned char>(data[i]);
+            if (c >= 0x20 && c != '"' && c != '\\')
+                continue;
+            m_out->append(data + plainFrom, i - plainFrom);
+            plainFrom = i + 1;
+            escape(c);
+        }
+        m_out->append(data + plainFrom, size - plainFrom);
+        m_out->append('"');
+    }
+    void textMember(
+        int level, const char *name, const SqliteStatement &row, int column, bool last = false)
+    {
+        key(level, name);
+        text(row, column);
+        endMember(last);
     }
 
     // A JSON number holding a double, as Qt writes it: integral values up to 2^53 as integers,
@@ -141,9 +220,10 @@ constexpr qint64 progressStep = 1000;
 constexpr qsizetype flushBytes = 4 << 20;
 
 // Streams the document into `out`, handing full chunks to `flush` (which may empty `out`).
-// Returns false when the progress callback or `flush` asked to stop.
+// Returns false when the progress callback or `flush` asked to stop, or when the rows could not
+// be read (with readError set): a file cut short must not pass for a whole export.
 bool writeDocument(Database *database, QByteArray *out, qint64 *count,
-    const interchange::Progress &progress, const std::function<bool()> &flush)
+    const interchange::Progress &progress, const std::function<bool()> &flush, QString *readError)
 {
     IndentedWriter json(out);
     QSqlDatabase db = database->connection();
@@ -155,12 +235,14 @@ bool writeDocument(Database *database, QByteArray *out, qint64 *count,
     }
     // Items in the order pid, sortid, iid (the order of DataItemRepository::allItems), each
     // followed by its blocks in stored order.
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    query.exec(QStringLiteral(
-        "SELECT d.iid, d.pid, d.here, d.cont, d.remark, d.favorite, d.\"desc\", b.type, b.value, "
-        "b.summary FROM data_items d LEFT JOIN content_blocks b ON b.item_iid = d.iid "
-        "ORDER BY d.pid, d.sortid, d.iid, b.sortid, b.id"));
+    SqliteStatement row;
+    if (!row.prepare(db,
+            "SELECT d.iid, d.pid, d.here, d.cont, d.remark, d.favorite, d.\"desc\", b.type, "
+            "b.value, "
+            "b.summary FROM data_items d LEFT JOIN content_blocks b ON b.item_iid = d.iid "
+            "ORDER BY d.pid, d.sortid, d.iid, b.sortid, b.id",
+            readError))
+        return false;
 
     json.raw("{\n");
     json.stringMember(1, "exportedAt", QDateTime::currentDateTime().toString(Qt::ISODate));
@@ -168,16 +250,22 @@ bool writeDocument(Database *database, QByteArray *out, qint64 *count,
     json.key(1, "items");
     json.raw("[\n");
 
+    // An item's own members follow its blocks in the file: they are written aside while its
+    // first row is current.
+    QByteArray members;
+    IndentedWriter tail(&members);
     qint64 items = 0;
-    bool more = query.next();
+    bool more = row.exec(readError) && row.hasRow();
     while (more) {
-        const qint64 iid = query.value(0).toLongLong();
-        const qint64 pid = query.value(1).toLongLong();
-        const QString here = query.value(2).toString();
-        const QString cont = query.value(3).toString();
-        const QString remark = query.value(4).toString();
-        const bool favorite = query.value(5).toInt() != 0;
-        const QString desc = query.value(6).toString();
+        const qint64 iid = row.column(0);
+        members.resize(0);
+        tail.textMember(3, "content", row, 3);
+        tail.textMember(3, "description", row, 6);
+        tail.booleanMember(3, "favorite", int(row.column(5)) != 0);
+        tail.numberMember(3, "id", iid);
+        tail.textMember(3, "name", row, 2);
+        tail.numberMember(3, "parentId", row.column(1));
+        tail.textMember(3, "remark", row, 4, true);
         if (items > 0)
             json.raw(",\n");
         json.indent(2);
@@ -185,32 +273,26 @@ bool writeDocument(Database *database, QByteArray *out, qint64 *count,
         json.key(3, "blocks");
         json.raw("[\n");
         bool firstBlock = true;
-        while (more && query.value(0).toLongLong() == iid) {
-            if (!query.value(7).isNull()) {
+        while (more && row.column(0) == iid) {
+            if (!row.isNull(7)) {
                 if (!firstBlock)
                     json.raw(",\n");
                 firstBlock = false;
                 json.indent(4);
                 json.raw("{\n");
-                json.stringMember(5, "summary", query.value(9).toString());
-                json.integerMember(5, "type", query.value(7).toInt());
-                json.stringMember(5, "value", query.value(8).toString(), true);
+                json.textMember(5, "summary", row, 9);
+                json.integerMember(5, "type", int(row.column(7)));
+                json.textMember(5, "value", row, 8, true);
                 json.indent(4);
                 json.raw("}");
             }
-            more = query.next();
+            more = row.exec(readError) && row.hasRow();
         }
         if (!firstBlock)
             json.raw("\n");
         json.indent(3);
         json.raw("],\n");
-        json.stringMember(3, "content", cont);
-        json.stringMember(3, "description", desc);
-        json.booleanMember(3, "favorite", favorite);
-        json.numberMember(3, "id", iid);
-        json.stringMember(3, "name", here);
-        json.numberMember(3, "parentId", pid);
-        json.stringMember(3, "remark", remark, true);
+        out->append(members);
         json.indent(2);
         json.raw("}");
         ++items;
@@ -219,6 +301,8 @@ bool writeDocument(Database *database, QByteArray *out, qint64 *count,
         if (flush && out->size() >= flushBytes && !flush())
             return false;
     }
+    if (row.failed())
+        return false;
     if (items > 0)
         json.raw("\n");
     json.indent(1);
@@ -251,7 +335,8 @@ QByteArray ExportDocument::build(
     Database *database, qint64 *count, const interchange::Progress &progress)
 {
     QByteArray out;
-    if (!writeDocument(database, &out, count, progress, {}))
+    QString readError;
+    if (!writeDocument(database, &out, count, progress, {}, &readError))
         return {};
     return out;
 }
@@ -278,12 +363,16 @@ ExportDocument::Result ExportDocument::write(
         buffer.resize(0); // keeps the capacity
         return true;
     };
-    const bool finished = writeDocument(database, &buffer, &result.count, progress, flush);
+    QString readError;
+    const bool finished
+        = writeDocument(database, &buffer, &result.count, progress, flush, &readError);
     if (finished && !flush())
         writeFailed = true;
     if (!finished || writeFailed) {
         if (writeFailed)
             result.error = file.errorString();
+        else if (!readError.isEmpty())
+            result.error = readError;
         else
             result.cancelled = true;
         file.cancelWriting();

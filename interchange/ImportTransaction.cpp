@@ -2,13 +2,13 @@
 
 #include "Database.h"
 #include "ExportFileReader.h"
-#include "ImportStatements.h"
 #include "PreparedItems.h"
 #include "Records.h"
 #include "SearchIndex.h"
 #include "SearchIndexWriter.h"
 #include "SqlSupport.h"
 #include "SqlText.h"
+#include "SqliteStatement.h"
 
 #include <QFile>
 #include <QHash>
@@ -246,7 +246,7 @@ bool ImportTransaction::insertEntries(QString *error, const interchange::Progres
 
     const QSqlDatabase db = m_database->connection();
     ImportRows rows;
-    ImportStatement sortQuery;
+    SqliteStatement sortQuery;
     if (!rows.items.prepare(db, error) || !rows.blocks.prepare(db, error)
         || !sortQuery.prepare(
             db, "SELECT COALESCE(MAX(sortid), 0) + 1 FROM data_items WHERE pid = ?", error))
@@ -368,7 +368,7 @@ bool ImportTransaction::prepareIndex(BatchedInsert &insert)
 {
     const QSqlDatabase db = m_database->connection();
     QString ignored;
-    ImportStatement stale;
+    SqliteStatement stale;
     if (!stale.prepare(db, "DELETE FROM search_index WHERE rowid >= ?", &ignored))
         return false;
     stale.bind(0, m_nextIid);

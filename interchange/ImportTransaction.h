@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ImportStatements.h"
 #include "InterchangeTexts.h"
+#include "SqliteStatement.h"
 
 #include <QByteArray>
 #include <QJsonArray>

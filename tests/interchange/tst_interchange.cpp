@@ -395,6 +395,13 @@ private slots:
         result = ExportDocument::write(
             &fx.database, fx.dir.filePath(QStringLiteral("no/such/dir/x.json")));
         QVERIFY(!result.ok && !result.error.isEmpty());
+
+        // Rows that cannot be read fail the export rather than write a short file.
+        fx.sql(QStringLiteral("DROP TABLE content_blocks"));
+        result = ExportDocument::write(&fx.database, path);
+        QVERIFY(!result.ok && !result.cancelled && !result.error.isEmpty());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), empty);
     }
 };
 

@@ -1,4 +1,4 @@
-#include "ImportStatements.h"
+#include "SqliteStatement.h"
 
 #include <QSqlDriver>
 #include <QVariant>
@@ -16,12 +16,12 @@ QString driverText(sqlite3 *db, const char *what)
 
 } // namespace
 
-ImportStatement::~ImportStatement()
+SqliteStatement::~SqliteStatement()
 {
     sqlite3_finalize(m_statement);
 }
 
-bool ImportStatement::prepare(const QSqlDatabase &db, const char *sql, QString *error)
+bool SqliteStatement::prepare(const QSqlDatabase &db, const char *sql, QString *error)
 {
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
     if (!handle.isValid() || std::strcmp(handle.typeName(), "sqlite3*") != 0) {
@@ -36,12 +36,12 @@ bool ImportStatement::prepare(const QSqlDatabase &db, const char *sql, QString *
     return true;
 }
 
-void ImportStatement::bind(int position, qint64 value)
+void SqliteStatement::bind(int position, qint64 value)
 {
     sqlite3_bind_int64(m_statement, position + 1, value);
 }
 
-void ImportStatement::bind(int position, const QString &text)
+void SqliteStatement::bind(int position, const QString &text)
 {
     if (text.isNull())
         sqlite3_bind_null(m_statement, position + 1);
@@ -50,7 +50,7 @@ void ImportStatement::bind(int position, const QString &text)
             m_statement, position + 1, text.utf16(), int(text.size() * 2), SQLITE_STATIC);
 }
 
-void ImportStatement::bindUtf8(int position, const QByteArray &text)
+void SqliteStatement::bindUtf8(int position, const QByteArray &text)
 {
     if (text.isNull())
         sqlite3_bind_null(m_statement, position + 1);
@@ -59,7 +59,7 @@ void ImportStatement::bindUtf8(int position, const QByteArray &text)
             m_statement, position + 1, text.constData(), int(text.size()), SQLITE_STATIC);
 }
 
-bool ImportStatement::exec(QString *error)
+bool SqliteStatement::exec(QString *error)
 {
     const int rc = sqlite3_step(m_statement);
     m_row = rc == SQLITE_ROW;
@@ -75,12 +75,31 @@ bool ImportStatement::exec(QString *error)
     return true;
 }
 
-qint64 ImportStatement::column(int index) const
+qint64 SqliteStatement::column(int index) const
 {
     return sqlite3_column_int64(m_statement, index);
 }
 
-void ImportStatement::reset()
+bool SqliteStatement::isNull(int index) const
+{
+    return sqlite3_column_type(m_statement, index) == SQLITE_NULL;
+}
+
+const char *SqliteStatement::text(int index, qsizetype *size) const
+{
+    const char *data = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, index));
+    *size = sqlite3_column_bytes(m_statement, index);
+    return data ? data : "";
+}
+
+QString SqliteStatement::text16(int index) const
+{
+    const void *data = sqlite3_column_text16(m_statement, index);
+    const int bytes = sqlite3_column_bytes16(m_statement, index);
+    return data ? QString(static_cast<const QChar *>(data), bytes / 2) : QStringLiteral("");
+}
+
+void SqliteStatement::reset()
 {
     sqlite3_reset(m_statement);
     sqlite3_clear_bindings(m_statement);
@@ -145,14 +164,14 @@ bool BatchedInsert::flush(QString *error)
         return true;
     if (m_values.size() == size_t(m_rowsPerBatch * m_columnCount))
         return write(m_full, error);
-    ImportStatement tail;
+    SqliteStatement tail;
     const int rows = int(m_values.size()) / m_columnCount;
     if (!tail.prepare(m_db, statementText(rows).constData(), error))
         return !(m_failed = true);
     return write(tail, error);
 }
 
-bool BatchedInsert::write(ImportStatement &statement, QString *error)
+bool BatchedInsert::write(SqliteStatement &statement, QString *error)
 {
     for (size_t i = 0; i < m_values.size(); ++i) {
         const Value &value = m_values[i];

@@ -10,14 +10,15 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 // One statement prepared once on the SQLite handle under a Qt connection and run many times. The
-// import writes hundreds of thousands of rows; going through QSqlQuery costs about three times as
-// much per row. Error texts read as the Qt driver's do ("<database text> Unable to fetch row").
-class ImportStatement {
+// import writes and the export reads hundreds of thousands of rows; going through QSqlQuery costs
+// about three times as much per row. Error texts read as the Qt driver's do ("<database text>
+// Unable to fetch row").
+class SqliteStatement {
 public:
-    ImportStatement() = default;
-    ~ImportStatement();
-    ImportStatement(const ImportStatement &) = delete;
-    ImportStatement &operator=(const ImportStatement &) = delete;
+    SqliteStatement() = default;
+    ~SqliteStatement();
+    SqliteStatement(const SqliteStatement &) = delete;
+    SqliteStatement &operator=(const SqliteStatement &) = delete;
 
     bool prepare(const QSqlDatabase &db, const char *sql, QString *error);
 
@@ -27,12 +28,17 @@ public:
     // UTF-8 bytes; a null array is bound as SQL NULL. The bytes must live until exec() returns.
     void bindUtf8(int position, const QByteArray &text);
 
-    // Runs the statement to its end, or to its one result row; bindings are cleared afterwards.
+    // Runs the statement to its end, or to its next result row; at the end bindings are cleared.
     bool exec(QString *error);
     bool hasRow() const { return m_row; }
     // Whether the last exec() failed.
     bool failed() const { return m_failed; }
     qint64 column(int index) const;
+    bool isNull(int index) const;
+    // The current row's text as SQLite stores it (UTF-8, not checked); valid until the next step.
+    const char *text(int index, qsizetype *size) const;
+    // The same text as SQLite converts it to UTF-16.
+    QString text16(int index) const;
     void reset();
 
 private:
@@ -75,14 +81,14 @@ private:
         bool isText = false;
     };
     QByteArray statementText(int rows) const;
-    bool write(ImportStatement &statement, QString *error);
+    bool write(SqliteStatement &statement, QString *error);
 
     QByteArray m_table;
     QByteArray m_columns;
     int m_columnCount;
     int m_rowsPerBatch;
     QSqlDatabase m_db;
-    ImportStatement m_full;
+    SqliteStatement m_full;
     std::vector<Value> m_values;
     bool m_failed = false;
 };
