@@ -8,6 +8,10 @@
 
 namespace {
 
+// Above this size the copies the halves are parsed from would cost more memory than the time
+// saved is worth.
+constexpr qsizetype splitUpTo = qsizetype(64) << 20;
+
 bool isSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
@@ -188,7 +192,7 @@ QJsonObject exportfile::parse(const QByteArray &bytes, bool *ok, qsizetype split
 {
     qsizetype open = -1;
     qsizetype close = -1;
-    if (bytes.size() < splitFrom || !Layout(bytes).find(&open, &close))
+    if (bytes.size() < splitFrom || bytes.size() > splitUpTo || !Layout(bytes).find(&open, &close))
         return parseWhole(bytes, ok);
     const qsizetype cut = middleComma(bytes, open, close);
     if (cut < 0)
