@@ -7,9 +7,13 @@
 #include "MainWindowTestSupport.h"
 #include "NavigationPanel.h"
 #include "RecoveryDraftStore.h"
+#include "SearchController.h"
 #include "TestSupport.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTreeWidget>
@@ -242,6 +246,33 @@ private slots:
         f->importItems();
         f->exportItems();
         QVERIFY(!qobject_cast<QFileDialog *>(QApplication::activeModalWidget()));
+    }
+
+    // A file over the inline limit leaves its items' index rows to the build the window starts.
+    void largeImportIndexesInTheBackground()
+    {
+        WindowFixture f;
+        QTRY_VERIFY(f->search()->isIndexComplete());
+        QJsonArray items;
+        for (int i = 1; i <= 300; ++i) {
+            const QString text = i == 7 ? QStringLiteral("<p>独一无二</p>") : QString(16000, 'f');
+            items.append(QJsonObject {{"id", i}, {"parentId", 0}, {"name", "m"}, {"content", ""},
+                {"remark", ""}, {"favorite", false}, {"description", ""},
+                {"blocks", QJsonArray {QJsonObject {{"type", 0}, {"value", text}}}}});
+        }
+        const QString path = f.root.filePath(QStringLiteral("large.velto.json"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(
+            QJsonDocument(QJsonObject {{"format", "velto-export-v1"}, {"items", items}}).toJson());
+        file.close();
+        answerNextFileDialog(path);
+        answerNextMessageBox(QString(), QMessageBox::Yes);
+        f->importItems();
+        QCOMPARE(label(f), QStringLiteral("已导入 300 个条目"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            f->search()->isIndexComplete() && !f->search()->isBuilding(), 30000);
+        QCOMPARE(f->search()->searchContent(QStringLiteral("独一无二"), {}).size(), 1);
     }
 
     void cancellingTheProgressChangesNothing()
