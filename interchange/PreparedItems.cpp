@@ -31,7 +31,11 @@ PreparedItems::PreparedItems(
 
 PreparedItems::~PreparedItems()
 {
-    m_stop = true;
+    {
+        // Under the lock: the worker cannot miss it between testing and waiting.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
     m_changed.notify_all();
     m_thread.join();
 }

@@ -42,9 +42,8 @@ public:
     // The next prepared entry, waiting for it when needed; call once for every position of order.
     PreparedItem take();
 
-    static PreparedItem prepare(const QJsonObject &entry, bool withIndexText);
-
 private:
+    static PreparedItem prepare(const QJsonObject &entry, bool withIndexText);
     void produce();
 
     static constexpr size_t chunkSize = 256;

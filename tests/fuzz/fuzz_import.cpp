@@ -1,9 +1,11 @@
 // Import reader: bytes as an export file, imported into a temporary database.
 #include "Database.h"
+#include "ExportFileReader.h"
 #include "FuzzSupport.h"
 #include "ImportTransaction.h"
 
 #include <QCoreApplication>
+#include <QJsonDocument>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
@@ -27,9 +29,19 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    // The reader that parses the items on two threads, made to cut every input it can, must give
+    // what one parse of the whole gives.
+    bool cutOk = false;
+    const QJsonObject cut = exportfile::parse(bytes, &cutOk, 0);
+    QJsonParseError parseError;
+    const QJsonDocument whole = QJsonDocument::fromJson(bytes, &parseError);
+    const bool wholeOk = parseError.error == QJsonParseError::NoError && whole.isObject();
+    if (cutOk != wholeOk || cut != whole.object())
+        qFatal("the two-thread reader disagrees with the whole parse");
+
     ImportTransaction import(database);
     QString error;
-    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     if (import.loadBytes(bytes, &error) && import.run(&error)) {
         // Back to the eight samples, so every input meets the same database.
         QSqlQuery(database->connection())
