@@ -87,16 +87,22 @@ bool ImportTransaction::load(const QString &path, QString *error)
         return sqlsupport::fail(error, file.errorString());
     if (file.size() > maxFileSize)
         return sqlsupport::fail(error, interchange::fileTooLargeMessage());
-    // Read in pieces, so that a pipe or a device that reports no size still stops at the limit.
     QByteArray bytes;
-    bytes.reserve(file.size());
-    while (!file.atEnd() || file.isSequential()) {
-        const QByteArray piece = file.read(16 << 20);
-        if (piece.isEmpty())
-            break;
-        bytes.append(piece);
-        if (bytes.size() > maxFileSize)
-            return sqlsupport::fail(error, interchange::fileTooLargeMessage());
+    if (!file.isSequential()) {
+        // A regular file in one read, straight into its buffer.
+        bytes.resize(file.size());
+        const qint64 read = file.read(bytes.data(), bytes.size());
+        bytes.resize(qMax<qint64>(read, 0));
+    } else {
+        // A pipe or a device that reports no size is read in pieces and still stops at the limit.
+        while (true) {
+            const QByteArray piece = file.read(16 << 20);
+            if (piece.isEmpty())
+                break;
+            bytes.append(piece);
+            if (bytes.size() > maxFileSize)
+                return sqlsupport::fail(error, interchange::fileTooLargeMessage());
+        }
     }
     if (file.error() != QFileDevice::NoError)
         return sqlsupport::fail(error, file.errorString());
