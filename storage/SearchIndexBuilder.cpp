@@ -1,29 +1,45 @@
 #include "SearchIndexBuilder.h"
 
 #include "SearchIndex.h"
+#include "SearchIndexBatch.h"
 #include "SearchIndexWriter.h"
 #include "SqlSupport.h"
 #include "WritePriority.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
 #include <QVariant>
 
+#include <cstdio>
 namespace {
 
-// One write transaction lasts about this long, or less when the main connection asks for the
-// lock: the build then commits at once and waits for it. Readers are kept out only while a batch
-// commits, so longer batches mean fewer commits (each one syncs the file) and fewer, larger index
-// segments to merge.
-constexpr qint64 batchMilliseconds = 150;
+// TEMP tuning knobs
+qint64 knob(const char *name, qint64 fallback)
+{
+    bool ok = false;
+    const qint64 v = qEnvironmentVariable(name).toLongLong(&ok);
+    return ok ? v : fallback;
+}
+struct Tr { QElapsedTimer t; qint64 total=0, max=0; int n=0; void start(){t.start();} void stop(){qint64 e=t.nsecsElapsed(); total+=e; n++; if(e>max)max=e;} void print(const char*w){std::fprintf(stderr,"%s: n=%d total %.1f s max %.1f ms\n",w,n,total/1e9,max/1e6);} };
+Tr trWrite, trCommit, trMerge, trMergeCommit;
+
+// One write transaction of the build lasts about this long, or less when the main connection asks
+// for the lock: the build then commits at once and lets it through. Readers are kept out while a
+// batch commits, so what a batch writes bounds how long a read on the main connection waits.
+const qint64 batchMilliseconds = knob("VB_BATCH_MS", 150);
 constexpr unsigned long pauseMilliseconds = 2;
 // At most this many items a batch, which bounds what its commit writes.
-constexpr qint64 batchItems = 256;
+const qint64 batchItems = knob("VB_BATCH_ITEMS", 256);
+constexpr int itemsPerRead = 64;
+const int maxDroppedBatches = knob("VB_MAXDROP", 3); int gDropped = 0;
 // While the build runs, FTS5 merges nothing by itself (a merge inside a commit would keep the
-// main connection waiting); the build merges in steps of this many pages after every batch.
-constexpr int mergePages = 32;
+// main connection waiting); the build merges in steps of this many pages after every batch, at
+// most so many pages a transaction, so that its commit stays short.
+const int mergePages = knob("VB_MERGE_STEP", 32);
+const int mergePagesPerTransaction = knob("VB_MERGE_TX", 100000);
 // What the index merges by itself once built; the table merges sixteen segments at a time (see
 // SearchIndex::reset), which rewrites each posting about half as often as merging four.
 constexpr int builtAutomerge = 16;
@@ -31,9 +47,42 @@ constexpr int builtAutomerge = 16;
 // lock while it reads the whole index); larger indexes get the sampled check.
 constexpr qint64 fullCheckLimit = 2000;
 constexpr int checkSamples = 64;
-constexpr int itemsPerRead = 64;
 
 using Outcome = SearchIndexBuilder::Outcome;
+
+// What the open transaction of a connection has changed so far, in bytes: the pages it saved in
+// the rollback journal (changed pages that existed before) and the pages it added to the file.
+// Its commit writes about this much and syncs it, which is how long readers wait.
+class TransactionSize {
+public:
+    TransactionSize(QSqlDatabase db, const QString &file)
+        : m_pages(db)
+        , m_journal(file + QStringLiteral("-journal"))
+    {
+        m_pages.setForwardOnly(true);
+        m_pages.prepare(QStringLiteral("PRAGMA page_count"));
+        m_size.setForwardOnly(true);
+    }
+    void begin() { m_start = pages(); }
+    qint64 bytes()
+    {
+        m_journal.refresh();
+        return (qMax<qint64>(0, pages() - m_start)) * 4096 + (m_journal.exists() ? m_journal.size() : 0);
+    }
+
+private:
+    qint64 pages()
+    {
+        const qint64 value = m_pages.exec() && m_pages.next() ? m_pages.value(0).toLongLong() : 0;
+        m_pages.finish();
+        return value;
+    }
+    QSqlQuery m_pages;
+    QSqlQuery m_size;
+    QFileInfo m_journal;
+    qint64 m_start = 0;
+};
+TransactionSize *gSize = nullptr;
 
 qint64 scalar(QSqlDatabase db, const QString &sql)
 {
@@ -45,127 +94,152 @@ qint64 scalar(QSqlDatabase db, const QString &sql)
 bool setAutomerge(QSqlDatabase db, int value, QString *error)
 {
     QSqlQuery query(db);
+    const bool building = value == 0;
     return sqlsupport::run(query,
-        QStringLiteral("INSERT INTO search_index(search_index, rank) VALUES ('automerge', %1)")
-            .arg(value),
+        QStringLiteral("INSERT INTO search_index(search_index, rank) VALUES ('automerge', %1), ('usermerge', %2), ('crisismerge', %3)")
+            .arg(value).arg(building ? knob("VB_UMERGE", 16) : 16).arg(building ? knob("VB_CRISIS", 32) : 32),
         error);
+}
+
+// The main connection goes first whenever it waits for the lock.
+void letForegroundThrough()
+{
+    for (int i = 0; i < 200 && foregroundIsWaiting(); ++i)
+        QThread::msleep(5);
 }
 
 // Merges the index's segments in steps until none is left to merge. The steps go in transactions
 // about as long as a batch, and the main connection gets its turn between them.
 bool mergeSteps(QSqlDatabase db, const std::atomic_bool *stop, QString *error)
 {
+    QSqlQuery step(db);
+    QSqlQuery changes(db);
+    changes.setForwardOnly(true);
+    if (!step.prepare(QStringLiteral(
+            "INSERT INTO search_index(search_index, rank) VALUES ('merge', %1)")
+                .arg(mergePages))
+        || !changes.prepare(QStringLiteral("SELECT total_changes()")))
+        return sqlsupport::fail(error, step.lastError().text() + changes.lastError().text());
+    const auto totalChanges = [&changes] {
+        const qint64 value = changes.exec() && changes.next() ? changes.value(0).toLongLong() : 0;
+        changes.finish();
+        return value;
+    };
     bool more = true;
     while (more && !(stop && stop->load())) {
-        for (int i = 0; i < 200 && foregroundIsWaiting(); ++i)
-            QThread::msleep(5);
+        letForegroundThrough();
         sqlsupport::Transaction transaction(db);
         if (!transaction.beginImmediate(error))
             return false;
-        QElapsedTimer timer;
-        timer.start();
-        while (more && timer.elapsed() < batchMilliseconds && !foregroundIsWaiting()) {
-            const qint64 before = scalar(db, QStringLiteral("SELECT total_changes()"));
-            QSqlQuery query(db);
-            if (!sqlsupport::run(query,
-                    QStringLiteral(
-                        "INSERT INTO search_index(search_index, rank) VALUES ('merge', %1)")
-                        .arg(mergePages),
-                    error))
+        QElapsedTimer timer; gSize->begin();
+        timer.start(); trMerge.start();
+        int pages = 0;
+        while (more && timer.elapsed() < batchMilliseconds && pages < mergePagesPerTransaction
+            && !foregroundIsWaiting()) {
+            const qint64 before = totalChanges();
+            if (!sqlsupport::run(step, error))
                 return false;
+            pages += mergePages;
             // A step that found nothing to merge changes fewer than two rows.
-            more = scalar(db, QStringLiteral("SELECT total_changes()")) - before >= 2;
+            more = totalChanges() - before >= 2;
         }
+        trMerge.stop(); const qint64 bytes = gSize->bytes(); trMergeCommit.start();
         if (!transaction.commit(error))
             return false;
+        trMergeCommit.stop(); if (trMergeCommit.t.elapsed() > 20) std::fprintf(stderr, "merge commit %lld ms %.2f MB\n", trMergeCommit.t.elapsed(), bytes/1e6);
     }
     return true;
 }
 
-// The next few iids after `after`, in ascending order.
-QList<qint64> nextIids(QSqlDatabase db, qint64 after)
+// The items indexed so far: those up to the build's frontier.
+qint64 countUpTo(QSqlDatabase db, qint64 last)
 {
-    QList<qint64> iids;
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (!query.prepare(
-            QStringLiteral("SELECT iid FROM data_items WHERE iid > ? ORDER BY iid LIMIT ?")))
-        return iids;
-    query.addBindValue(after);
-    query.addBindValue(itemsPerRead);
-    if (!query.exec())
-        return iids;
-    while (query.next())
-        iids.append(query.value(0).toLongLong());
-    return iids;
+    if (!query.prepare(QStringLiteral("SELECT COUNT(*) FROM data_items WHERE iid <= ?")))
+        return 0;
+    query.addBindValue(last);
+    return query.exec() && query.next() ? query.value(0).toLongLong() : 0;
 }
 
 Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progress,
     const std::atomic_bool *stop, QString *error)
 {
+    SearchIndexBatch writer(db);
+    if (!writer.prepare(error))
+        return Outcome::Failed;
+    const qint64 total = scalar(db, QStringLiteral("SELECT COUNT(*) FROM data_items"));
     // An unfinished build resumes after the last item it indexed: every item up to there has its
     // row, written by the build or by a later change.
     qint64 last = SearchIndex::buildFrontier(db);
-    if (last < 0) {
-        if (!SearchIndex::reset(db, error))
-            return Outcome::Failed;
-        last = 0;
-    }
-    if (!setAutomerge(db, 0, error))
+    qint64 done = last < 0 ? 0 : countUpTo(db, last);
+    if (last >= 0 && !setAutomerge(db, 0, error))
         return Outcome::Failed;
-    const qint64 total = scalar(db, QStringLiteral("SELECT COUNT(*) FROM data_items"));
-    qint64 done = 0;
-    {
-        QSqlQuery before(db);
-        before.setForwardOnly(true);
-        if (before.prepare(QStringLiteral("SELECT COUNT(*) FROM data_items WHERE iid <= ?"))) {
-            before.addBindValue(last);
-            if (before.exec() && before.next())
-                done = before.value(0).toLongLong();
-        }
-    }
     bool more = true;
+    int dropped = 0;
     while (more) {
         if (stop && stop->load())
             return setAutomerge(db, builtAutomerge, error) ? Outcome::Stopped : Outcome::Failed;
+        if (last < 0) {
+            if (!SearchIndex::reset(db, error) || !setAutomerge(db, 0, error))
+                return Outcome::Failed;
+            last = 0;
+            done = 0;
+        }
+        letForegroundThrough();
         // Reading the items and writing their rows in one write transaction keeps a save made on
         // the main connection meanwhile from being overwritten with older text.
-        // The program's own connection goes first whenever it waits for the lock.
-        for (int i = 0; i < 200 && foregroundIsWaiting(); ++i)
-            QThread::msleep(5);
         sqlsupport::Transaction transaction(db);
         if (!transaction.beginImmediate(error))
             return Outcome::Failed;
-        SearchIndexWriter writer(db);
-        if (!writer.prepare(error))
-            return Outcome::Failed;
-        QElapsedTimer timer;
+        // A change that could not keep the index in step has asked for a build from scratch.
+        if (SearchIndex::buildFrontier(db) != last) {
+            last = -1;
+            if (!transaction.commit(error))
+                return Outcome::Failed;
+            continue;
+        }
+        QElapsedTimer timer; gSize->begin();
         timer.start();
         const qint64 batchStart = done;
-        while (timer.elapsed() < batchMilliseconds && done - batchStart < batchItems
-            && !foregroundIsWaiting()) {
-            const QList<qint64> iids = nextIids(db, last);
-            if (iids.isEmpty()) {
-                // FTS5 merges by itself again from the moment the index is complete.
-                more = false;
-                if (!SearchIndex::markComplete(db, true, error)
-                    || !setAutomerge(db, builtAutomerge, error))
-                    return Outcome::Failed;
-                break;
-            }
-            for (qint64 iid : iids) {
-                if (!writer.write(iid, error))
-                    return Outcome::Failed;
-                last = iid;
-                ++done;
-                if (foregroundIsWaiting())
-                    break;
-            }
-        }
-        if (more && !SearchIndex::setBuildFrontier(db, last, error))
+        const qint64 batchFrom = last;
+        const auto enough = [&] {
+            ++done;
+            return timer.elapsed() >= batchMilliseconds || done - batchStart >= batchItems
+                || foregroundIsWaiting();
+        };
+        trWrite.start();
+        int handled = 0;
+        do {
+            handled = writer.indexAfter(last, itemsPerRead, enough, &last, error);
+        } while (handled > 0 && !(timer.elapsed() >= batchMilliseconds
+                     || done - batchStart >= batchItems || foregroundIsWaiting()));
+        trWrite.stop();
+        if (handled < 0)
             return Outcome::Failed;
+        // Committing first writes out what FTS5 holds in memory for the batch, which would keep
+        // the waiting connection tens of milliseconds; dropping the batch lets it through at once.
+        // A batch is kept after a few dropped in a row, so that the build always moves on.
+        if (handled > 0 && foregroundIsWaiting() && dropped < maxDroppedBatches) {
+            ++dropped; ++gDropped;
+            last = batchFrom;
+            done = batchStart;
+            continue;
+        }
+        dropped = 0;
+        if (handled == 0) {
+            // FTS5 merges by itself again from the moment the index is complete.
+            more = false;
+            if (!SearchIndex::markComplete(db, true, error)
+                || !setAutomerge(db, builtAutomerge, error))
+                return Outcome::Failed;
+        } else if (!SearchIndex::setBuildFrontier(db, last, error)) {
+            return Outcome::Failed;
+        }
+        const qint64 bytes = gSize->bytes(); trCommit.start();
         if (!transaction.commit(error))
             return Outcome::Failed;
+        trCommit.stop(); if (trCommit.t.elapsed() > 20) std::fprintf(stderr, "batch commit %lld ms %.2f MB\n", trCommit.t.elapsed(), bytes/1e6);
         if (progress)
             progress(qMin(done, qMax(total, done)), qMax(total, done));
         if (!mergeSteps(db, stop, error))
@@ -173,6 +247,7 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
         if (more)
             QThread::msleep(pauseMilliseconds);
     }
+    trWrite.print("write"); trCommit.print("commit"); trMerge.print("merge"); trMergeCommit.print("mergecommit"); std::fprintf(stderr, "dropped %d\n", gDropped);
     return Outcome::Built;
 }
 
@@ -206,7 +281,10 @@ SearchIndexBuilder::Outcome SearchIndexBuilder::run(const QString &databaseFile,
             // memory, so that a batch's commit writes what it changed and little else.
             QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size = -32768"));
             QSqlQuery(db).exec(QStringLiteral("PRAGMA temp_store = MEMORY"));
+            if (knob("VB_SECURE_FAST", 1))
+                QSqlQuery(db).exec(QStringLiteral("PRAGMA secure_delete = FAST"));
             SearchIndex::prepare(db);
+            TransactionSize size(db, databaseFile); gSize = &size;
             outcome = Outcome::Failed;
             if (SearchIndex::isComplete(db)) {
                 const bool sound = scalar(db, QStringLiteral("SELECT COUNT(*) FROM data_items"))
