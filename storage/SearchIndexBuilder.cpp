@@ -7,39 +7,34 @@
 #include "WritePriority.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
 #include <QVariant>
 
-#include <cstdio>
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
-// TEMP tuning knobs
-qint64 knob(const char *name, qint64 fallback)
-{
-    bool ok = false;
-    const qint64 v = qEnvironmentVariable(name).toLongLong(&ok);
-    return ok ? v : fallback;
-}
-struct Tr { QElapsedTimer t; qint64 total=0, max=0; int n=0; void start(){t.start();} void stop(){qint64 e=t.nsecsElapsed(); total+=e; n++; if(e>max)max=e;} void print(const char*w){std::fprintf(stderr,"%s: n=%d total %.1f s max %.1f ms\n",w,n,total/1e9,max/1e6);} };
-Tr trWrite, trCommit, trMerge, trMergeCommit;
-
-// One write transaction of the build lasts about this long, or less when the main connection asks
-// for the lock: the build then commits at once and lets it through. Readers are kept out while a
-// batch commits, so what a batch writes bounds how long a read on the main connection waits.
-const qint64 batchMilliseconds = knob("VB_BATCH_MS", 150);
+// One write transaction of the build lasts about this long. FTS5 writes what a batch gathered in
+// memory as one new segment when it commits, so longer batches mean fewer segments to merge and
+// fewer commits (each one syncs the file); readers are kept out only while the pages are written.
+constexpr qint64 batchMilliseconds = 150;
 constexpr unsigned long pauseMilliseconds = 2;
 // At most this many items a batch, which bounds what its commit writes.
-const qint64 batchItems = knob("VB_BATCH_ITEMS", 256);
+constexpr qint64 batchItems = 256;
 constexpr int itemsPerRead = 64;
-const int maxDroppedBatches = knob("VB_MAXDROP", 3); int gDropped = 0;
+// When the main connection waits for the lock, the batch at hand is dropped rather than committed
+// (its commit would first write out the new segment, tens of milliseconds); after this many
+// dropped in a row the next one is kept, so that the build always moves on.
+constexpr int maxDroppedBatches = 3;
 // While the build runs, FTS5 merges nothing by itself (a merge inside a commit would keep the
-// main connection waiting); the build merges in steps of this many pages after every batch, at
-// most so many pages a transaction, so that its commit stays short.
-const int mergePages = knob("VB_MERGE_STEP", 32);
-const int mergePagesPerTransaction = knob("VB_MERGE_TX", 100000);
+// main connection waiting); the build merges in steps of this many pages after every batch.
+constexpr int mergePages = 32;
 // What the index merges by itself once built; the table merges sixteen segments at a time (see
 // SearchIndex::reset), which rewrites each posting about half as often as merging four.
 constexpr int builtAutomerge = 16;
@@ -49,40 +44,6 @@ constexpr qint64 fullCheckLimit = 2000;
 constexpr int checkSamples = 64;
 
 using Outcome = SearchIndexBuilder::Outcome;
-
-// What the open transaction of a connection has changed so far, in bytes: the pages it saved in
-// the rollback journal (changed pages that existed before) and the pages it added to the file.
-// Its commit writes about this much and syncs it, which is how long readers wait.
-class TransactionSize {
-public:
-    TransactionSize(QSqlDatabase db, const QString &file)
-        : m_pages(db)
-        , m_journal(file + QStringLiteral("-journal"))
-    {
-        m_pages.setForwardOnly(true);
-        m_pages.prepare(QStringLiteral("PRAGMA page_count"));
-        m_size.setForwardOnly(true);
-    }
-    void begin() { m_start = pages(); }
-    qint64 bytes()
-    {
-        m_journal.refresh();
-        return (qMax<qint64>(0, pages() - m_start)) * 4096 + (m_journal.exists() ? m_journal.size() : 0);
-    }
-
-private:
-    qint64 pages()
-    {
-        const qint64 value = m_pages.exec() && m_pages.next() ? m_pages.value(0).toLongLong() : 0;
-        m_pages.finish();
-        return value;
-    }
-    QSqlQuery m_pages;
-    QSqlQuery m_size;
-    QFileInfo m_journal;
-    qint64 m_start = 0;
-};
-TransactionSize *gSize = nullptr;
 
 qint64 scalar(QSqlDatabase db, const QString &sql)
 {
@@ -94,10 +55,9 @@ qint64 scalar(QSqlDatabase db, const QString &sql)
 bool setAutomerge(QSqlDatabase db, int value, QString *error)
 {
     QSqlQuery query(db);
-    const bool building = value == 0;
     return sqlsupport::run(query,
-        QStringLiteral("INSERT INTO search_index(search_index, rank) VALUES ('automerge', %1), ('usermerge', %2), ('crisismerge', %3)")
-            .arg(value).arg(building ? knob("VB_UMERGE", 16) : 16).arg(building ? knob("VB_CRISIS", 32) : 32),
+        QStringLiteral("INSERT INTO search_index(search_index, rank) VALUES ('automerge', %1)")
+            .arg(value),
         error);
 }
 
@@ -115,8 +75,8 @@ bool mergeSteps(QSqlDatabase db, const std::atomic_bool *stop, QString *error)
     QSqlQuery step(db);
     QSqlQuery changes(db);
     changes.setForwardOnly(true);
-    if (!step.prepare(QStringLiteral(
-            "INSERT INTO search_index(search_index, rank) VALUES ('merge', %1)")
+    if (!step.prepare(
+            QStringLiteral("INSERT INTO search_index(search_index, rank) VALUES ('merge', %1)")
                 .arg(mergePages))
         || !changes.prepare(QStringLiteral("SELECT total_changes()")))
         return sqlsupport::fail(error, step.lastError().text() + changes.lastError().text());
@@ -131,22 +91,17 @@ bool mergeSteps(QSqlDatabase db, const std::atomic_bool *stop, QString *error)
         sqlsupport::Transaction transaction(db);
         if (!transaction.beginImmediate(error))
             return false;
-        QElapsedTimer timer; gSize->begin();
-        timer.start(); trMerge.start();
-        int pages = 0;
-        while (more && timer.elapsed() < batchMilliseconds && pages < mergePagesPerTransaction
-            && !foregroundIsWaiting()) {
+        QElapsedTimer timer;
+        timer.start();
+        while (more && timer.elapsed() < batchMilliseconds && !foregroundIsWaiting()) {
             const qint64 before = totalChanges();
             if (!sqlsupport::run(step, error))
                 return false;
-            pages += mergePages;
             // A step that found nothing to merge changes fewer than two rows.
             more = totalChanges() - before >= 2;
         }
-        trMerge.stop(); const qint64 bytes = gSize->bytes(); trMergeCommit.start();
         if (!transaction.commit(error))
             return false;
-        trMergeCommit.stop(); if (trMergeCommit.t.elapsed() > 20) std::fprintf(stderr, "merge commit %lld ms %.2f MB\n", trMergeCommit.t.elapsed(), bytes/1e6);
     }
     return true;
 }
@@ -160,6 +115,16 @@ qint64 countUpTo(QSqlDatabase db, qint64 last)
         return 0;
     query.addBindValue(last);
     return query.exec() && query.next() ? query.value(0).toLongLong() : 0;
+}
+
+// Qt's thread priorities do nothing under Linux's default scheduler; a nice value does. The build
+// then takes only the processor time the window leaves, which keeps the window responsive on a
+// busy or single-core machine.
+void lowerThreadPriority()
+{
+#ifdef Q_OS_LINUX
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
+#endif
 }
 
 Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progress,
@@ -192,39 +157,34 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
         sqlsupport::Transaction transaction(db);
         if (!transaction.beginImmediate(error))
             return Outcome::Failed;
-        // A change that could not keep the index in step has asked for a build from scratch.
+        // A change that could not keep the index in step has cleared the build's place to have
+        // the index built from scratch: start over rather than complete an index that misses it.
         if (SearchIndex::buildFrontier(db) != last) {
             last = -1;
             if (!transaction.commit(error))
                 return Outcome::Failed;
             continue;
         }
-        QElapsedTimer timer; gSize->begin();
+        QElapsedTimer timer;
         timer.start();
         const qint64 batchStart = done;
         const qint64 batchFrom = last;
         const auto enough = [&] {
-            ++done;
             return timer.elapsed() >= batchMilliseconds || done - batchStart >= batchItems
                 || foregroundIsWaiting();
         };
-        trWrite.start();
         int handled = 0;
         do {
-            handled = writer.indexAfter(last, itemsPerRead, enough, &last, error);
-        } while (handled > 0 && !(timer.elapsed() >= batchMilliseconds
-                     || done - batchStart >= batchItems || foregroundIsWaiting()));
-        trWrite.stop();
+            handled = writer.indexAfter(
+                last, itemsPerRead, [&] { return ++done, enough(); }, &last, error);
+        } while (handled > 0 && !enough());
         if (handled < 0)
             return Outcome::Failed;
-        // Committing first writes out what FTS5 holds in memory for the batch, which would keep
-        // the waiting connection tens of milliseconds; dropping the batch lets it through at once.
-        // A batch is kept after a few dropped in a row, so that the build always moves on.
         if (handled > 0 && foregroundIsWaiting() && dropped < maxDroppedBatches) {
-            ++dropped; ++gDropped;
+            ++dropped;
             last = batchFrom;
             done = batchStart;
-            continue;
+            continue; // rolled back as the transaction goes out of scope
         }
         dropped = 0;
         if (handled == 0) {
@@ -236,10 +196,8 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
         } else if (!SearchIndex::setBuildFrontier(db, last, error)) {
             return Outcome::Failed;
         }
-        const qint64 bytes = gSize->bytes(); trCommit.start();
         if (!transaction.commit(error))
             return Outcome::Failed;
-        trCommit.stop(); if (trCommit.t.elapsed() > 20) std::fprintf(stderr, "batch commit %lld ms %.2f MB\n", trCommit.t.elapsed(), bytes/1e6);
         if (progress)
             progress(qMin(done, qMax(total, done)), qMax(total, done));
         if (!mergeSteps(db, stop, error))
@@ -247,7 +205,6 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
         if (more)
             QThread::msleep(pauseMilliseconds);
     }
-    trWrite.print("write"); trCommit.print("commit"); trMerge.print("merge"); trMergeCommit.print("mergecommit"); std::fprintf(stderr, "dropped %d\n", gDropped);
     return Outcome::Built;
 }
 
@@ -281,10 +238,11 @@ SearchIndexBuilder::Outcome SearchIndexBuilder::run(const QString &databaseFile,
             // memory, so that a batch's commit writes what it changed and little else.
             QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size = -32768"));
             QSqlQuery(db).exec(QStringLiteral("PRAGMA temp_store = MEMORY"));
-            if (knob("VB_SECURE_FAST", 1))
-                QSqlQuery(db).exec(QStringLiteral("PRAGMA secure_delete = FAST"));
+            // The pages this connection frees hold merged-away copies of index segments, whose
+            // text lives on in the merged segment: overwriting them with zeros (Debian's default)
+            // would only double what merges write.
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA secure_delete = FAST"));
             SearchIndex::prepare(db);
-            TransactionSize size(db, databaseFile); gSize = &size;
             outcome = Outcome::Failed;
             if (SearchIndex::isComplete(db)) {
                 const bool sound = scalar(db, QStringLiteral("SELECT COUNT(*) FROM data_items"))
@@ -314,6 +272,7 @@ void SearchIndexBuilder::start()
     const QString name
         = QStringLiteral("velto-search-build-%1").arg(reinterpret_cast<quintptr>(this));
     m_thread.reset(QThread::create([this, file, name] {
+        lowerThreadPriority();
         QString error;
         const Outcome outcome = run(
             file, name, [this](qint64 done, qint64 total) { emit progress(done, total); }, &m_stop,
