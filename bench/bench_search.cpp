@@ -5,7 +5,9 @@
 // Notes are natural-looking text (words of a fixed vocabulary with Zipf frequencies, mostly
 // Chinese), or with --random uniformly random characters (every trigram new: the worst case).
 // --floor also times FTS5 alone on the same texts (raw SQLite, no code of ours) for comparison.
-// Usage: bench_search [items] [--random] [--floor]
+// --keep DIR keeps the database in DIR; a later run with the same DIR and count measures the
+// searches on it again without generating and building (for tuning the searches).
+// Usage: bench_search [items] [--random] [--floor] [--keep DIR]
 
 #include "AttachmentRepository.h"
 #include "ContentBlockRepository.h"
@@ -17,6 +19,7 @@
 #include "SqlSupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -255,7 +258,9 @@ int main(int argc, char **argv)
             count = arg.toLongLong();
     }
     const bool uniform = args.contains(QStringLiteral("--random"));
-    QTemporaryDir dir;
+    QTemporaryDir temporary;
+    const qsizetype keepAt = args.indexOf(QStringLiteral("--keep"));
+    const QDir dir(keepAt >= 0 ? args.value(keepAt + 1) : temporary.path());
     Database database(QStringLiteral("bench-search"));
     database.setRootOverride(dir.path());
     QString error;
@@ -272,73 +277,83 @@ int main(int argc, char **argv)
 
     QElapsedTimer timer;
     timer.start();
-    generate(database, count, uniform);
-    QSqlQuery(database.connection()).exec(QStringLiteral("VACUUM"));
-    const double before = fileMb(file);
-    std::printf("notes: %s\n", uniform ? "uniformly random characters" : "natural (Zipf) text");
-    std::printf("items: %lld, generated in %.1f s, database %.1f MB without the index\n",
-        static_cast<long long>(count), timer.elapsed() / 1000.0, before);
+    double buildSeconds = 0;
+    const bool reuse = keepAt >= 0 && index.isComplete()
+        && items.searchByName(QStringLiteral("项目 %1").arg(count), 1).size() == 1
+        && items.searchByName(QStringLiteral("项目 %1").arg(count + 1), 1).isEmpty();
+    if (reuse) {
+        std::printf("items: %lld, reusing the database in %s\n", static_cast<long long>(count),
+            qPrintable(dir.path()));
+    } else {
+        generate(database, count, uniform);
+        QSqlQuery(database.connection()).exec(QStringLiteral("VACUUM"));
+        const double before = fileMb(file);
+        std::printf("notes: %s\n", uniform ? "uniformly random characters" : "natural (Zipf) text");
+        std::printf("items: %lld, generated in %.1f s, database %.1f MB without the index\n",
+            static_cast<long long>(count), timer.elapsed() / 1000.0, before);
 
-    // The background build, with the GUI thread's event loop ticking every 5 ms, a name search
-    // every 100 ms and a save every 500 ms.
-    SearchIndexBuilder builder(file);
-    double longestTick = 0;
-    double longestSearch = 0;
-    double longestSave = 0;
-    std::vector<double> searchTimes;
-    int saves = 0;
-    int failedSaves = 0;
-    QElapsedTimer sinceTick;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        longestTick = std::max(longestTick, sinceTick.nsecsElapsed() / 1e6 - 5.0);
+        // The background build, with the GUI thread's event loop ticking every 5 ms, a name search
+        // every 100 ms and a save every 500 ms.
+        SearchIndexBuilder builder(file);
+        double longestTick = 0;
+        double longestSearch = 0;
+        double longestSave = 0;
+        std::vector<double> searchTimes;
+        int saves = 0;
+        int failedSaves = 0;
+        QElapsedTimer sinceTick;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            longestTick = std::max(longestTick, sinceTick.nsecsElapsed() / 1e6 - 5.0);
+            sinceTick.start();
+            static int tick = 0;
+            ++tick;
+            QElapsedTimer op;
+            op.start();
+            if (tick % 20 == 0) {
+                items.searchByName(QStringLiteral("项目 77"), 100);
+                longestSearch = std::max(longestSearch, op.nsecsElapsed() / 1e6);
+                searchTimes.push_back(op.nsecsElapsed() / 1e6);
+            } else if (tick % 100 == 50) {
+                DataItem item = items.get(1 + (tick * 7919) % count);
+                item.remark = QStringLiteral("改过 %1").arg(tick);
+                if (!service.save(item, nullptr))
+                    ++failedSaves;
+                longestSave = std::max(longestSave, op.nsecsElapsed() / 1e6);
+                ++saves;
+            }
+        });
+        QObject::connect(
+            &builder, &SearchIndexBuilder::finished, &app, [&](bool, const QString &text) {
+                if (!text.isEmpty())
+                    std::printf("build error: %s\n", qPrintable(text));
+                app.quit();
+            });
+        timer.restart();
+        builder.start();
         sinceTick.start();
-        static int tick = 0;
-        ++tick;
-        QElapsedTimer op;
-        op.start();
-        if (tick % 20 == 0) {
-            items.searchByName(QStringLiteral("项目 77"), 100);
-            longestSearch = std::max(longestSearch, op.nsecsElapsed() / 1e6);
-            searchTimes.push_back(op.nsecsElapsed() / 1e6);
-        } else if (tick % 100 == 50) {
-            DataItem item = items.get(1 + (tick * 7919) % count);
-            item.remark = QStringLiteral("改过 %1").arg(tick);
-            if (!service.save(item, nullptr))
-                ++failedSaves;
-            longestSave = std::max(longestSave, op.nsecsElapsed() / 1e6);
-            ++saves;
-        }
-    });
-    QObject::connect(&builder, &SearchIndexBuilder::finished, &app, [&](bool, const QString &text) {
-        if (!text.isEmpty())
-            std::printf("build error: %s\n", qPrintable(text));
-        app.quit();
-    });
-    timer.restart();
-    builder.start();
-    sinceTick.start();
-    ticker.start(5);
-    app.exec();
-    ticker.stop();
-    const double buildSeconds = timer.elapsed() / 1000.0;
-    const double after = fileMb(file);
-    std::printf(
-        "background build: %.1f s (complete: %s); meanwhile longest event-loop stall "
-        "%.1f ms, longest name search %.1f ms, longest save %.1f ms (%d saves, %d failed)\n",
-        buildSeconds, index.isComplete() ? "yes" : "no", longestTick, longestSearch, longestSave,
-        saves, failedSaves);
-    std::sort(searchTimes.begin(), searchTimes.end());
-    if (!searchTimes.empty())
-        std::printf("name searches during the build: median %.1f ms, 95th percentile %.1f ms\n",
-            searchTimes[searchTimes.size() / 2], searchTimes[searchTimes.size() * 95 / 100]);
-    std::printf("database: %.1f MB → %.1f MB with the index (+%.1f MB, +%.0f%%)\n", before, after,
-        after - before, 100.0 * (after - before) / before);
+        ticker.start(5);
+        app.exec();
+        ticker.stop();
+        buildSeconds = timer.elapsed() / 1000.0;
+        const double after = fileMb(file);
+        std::printf(
+            "background build: %.1f s (complete: %s); meanwhile longest event-loop stall "
+            "%.1f ms, longest name search %.1f ms, longest save %.1f ms (%d saves, %d failed)\n",
+            buildSeconds, index.isComplete() ? "yes" : "no", longestTick, longestSearch,
+            longestSave, saves, failedSaves);
+        std::sort(searchTimes.begin(), searchTimes.end());
+        if (!searchTimes.empty())
+            std::printf("name searches during the build: median %.1f ms, 95th percentile %.1f ms\n",
+                searchTimes[searchTimes.size() / 2], searchTimes[searchTimes.size() * 95 / 100]);
+        std::printf("database: %.1f MB → %.1f MB with the index (+%.1f MB, +%.0f%%)\n", before,
+            after, after - before, 100.0 * (after - before) / before);
 
-    timer.restart();
-    const bool intact = SearchIndex::passesIntegrityCheck(database.connection());
-    std::printf("FTS5 integrity check: %.2f s (%s)\n", timer.elapsed() / 1000.0,
-        intact ? "passes" : "FAILS");
+        timer.restart();
+        const bool intact = SearchIndex::passesIntegrityCheck(database.connection());
+        std::printf("FTS5 integrity check: %.2f s (%s)\n", timer.elapsed() / 1000.0,
+            intact ? "passes" : "FAILS");
+    }
 
     std::printf("name search while idle: %.2f ms median\n",
         medianMs(11, [&] { items.searchByName(QStringLiteral("项目 77"), 100); }));

@@ -54,6 +54,27 @@ bool containsFolded(
     return false;
 }
 
+// Candidates are found with memchr on the needle's last byte: for Chinese text that is a
+// continuation byte, one of 64 values, where the first byte (one of a few lead bytes) would stop
+// at nearly every character. Several times faster than memmem on the short needles people type.
+bool containsExact(const char *text, size_t length, const char *needle, size_t needleLength)
+{
+    if (needleLength > 16)
+        return memmem(text, length, needle, needleLength) != nullptr;
+    const char last = needle[needleLength - 1];
+    const char *from = text + needleLength - 1;
+    const char *const end = text + length;
+    while (from < end) {
+        const char *at = static_cast<const char *>(std::memchr(from, last, size_t(end - from)));
+        if (!at)
+            return false;
+        if (std::memcmp(at - (needleLength - 1), needle, needleLength - 1) == 0)
+            return true;
+        from = at + 1;
+    }
+    return false;
+}
+
 void containsSql(sqlite3_context *context, int, sqlite3_value **arguments)
 {
     if (sqlite3_value_type(arguments[0]) == SQLITE_NULL
@@ -86,7 +107,8 @@ bool containsText(QByteArrayView text, QByteArrayView needle)
     for (qsizetype i = 0; i < needle.size() && !hasLetter; ++i)
         hasLetter = isAsciiLetter(bytes[i]);
     if (!hasLetter)
-        return memmem(text.data(), text.size(), needle.data(), needle.size()) != nullptr;
+        return containsExact(
+            text.data(), size_t(text.size()), needle.data(), size_t(needle.size()));
     // Needles are a few bytes: folding them on the stack keeps the per-row call free of allocation.
     unsigned char small[64];
     QByteArray large;
