@@ -12,12 +12,6 @@
 #include <QThread>
 #include <QVariant>
 
-#ifdef Q_OS_LINUX
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#endif
-
 namespace {
 
 // One write transaction of the build lasts about this long. FTS5 writes what a batch gathered in
@@ -33,8 +27,11 @@ constexpr int itemsPerRead = 64;
 // dropped in a row the next one is kept, so that the build always moves on.
 constexpr int maxDroppedBatches = 3;
 // While the build runs, FTS5 merges nothing by itself (a merge inside a commit would keep the
-// main connection waiting); the build merges in steps of this many pages after every batch.
+// main connection waiting); the build merges in steps of this many pages after every batch, in
+// transactions of about this long. What a merge writes is written out when it commits, and
+// readers wait for that: the transactions are kept shorter than a batch's.
 constexpr int mergePages = 32;
+constexpr qint64 mergeMilliseconds = 50;
 // What the index merges by itself once built; the table merges sixteen segments at a time (see
 // SearchIndex::reset), which rewrites each posting about half as often as merging four.
 constexpr int builtAutomerge = 16;
@@ -68,8 +65,8 @@ void letForegroundThrough()
         QThread::msleep(5);
 }
 
-// Merges the index's segments in steps until none is left to merge. The steps go in transactions
-// about as long as a batch, and the main connection gets its turn between them.
+// Merges the index's segments in steps until none is left to merge. The main connection gets its
+// turn between the steps' short transactions.
 bool mergeSteps(QSqlDatabase db, const std::atomic_bool *stop, QString *error)
 {
     QSqlQuery step(db);
@@ -93,7 +90,7 @@ bool mergeSteps(QSqlDatabase db, const std::atomic_bool *stop, QString *error)
             return false;
         QElapsedTimer timer;
         timer.start();
-        while (more && timer.elapsed() < batchMilliseconds && !foregroundIsWaiting()) {
+        while (more && timer.elapsed() < mergeMilliseconds && !foregroundIsWaiting()) {
             const qint64 before = totalChanges();
             if (!sqlsupport::run(step, error))
                 return false;
@@ -115,16 +112,6 @@ qint64 countUpTo(QSqlDatabase db, qint64 last)
         return 0;
     query.addBindValue(last);
     return query.exec() && query.next() ? query.value(0).toLongLong() : 0;
-}
-
-// Qt's thread priorities do nothing under Linux's default scheduler; a nice value does. The build
-// then takes only the processor time the window leaves, which keeps the window responsive on a
-// busy or single-core machine.
-void lowerThreadPriority()
-{
-#ifdef Q_OS_LINUX
-    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
-#endif
 }
 
 Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progress,
@@ -272,7 +259,6 @@ void SearchIndexBuilder::start()
     const QString name
         = QStringLiteral("velto-search-build-%1").arg(reinterpret_cast<quintptr>(this));
     m_thread.reset(QThread::create([this, file, name] {
-        lowerThreadPriority();
         QString error;
         const Outcome outcome = run(
             file, name, [this](qint64 done, qint64 total) { emit progress(done, total); }, &m_stop,
