@@ -112,6 +112,7 @@ const char *const itemColumns
 struct LiteralTest {
     QString sql;
     QString bound;
+    bool ours = false; // our functions (velto_rank too) are there
 };
 
 LiteralTest literalTest(QSqlDatabase db, const QString &column, const QString &needle)
@@ -121,7 +122,7 @@ LiteralTest literalTest(QSqlDatabase db, const QString &column, const QString &n
             + QStringLiteral("('', '')")))
         return {
             QLatin1String(containsFunction) + QLatin1Char('(') + column + QStringLiteral(", ?)"),
-            needle};
+            needle, true};
     return {
         column + QStringLiteral(" LIKE ? ESCAPE '\\'"), DataItemRepository::searchPattern(needle)};
 }
@@ -145,15 +146,26 @@ bool prepareScan(QSqlQuery &query, QSqlDatabase db, const QString &needle)
 bool prepareLookup(QSqlQuery &query, QSqlDatabase db, const QString &needle, bool hasLetter)
 {
     const LiteralTest test = literalTest(db, QStringLiteral("body"), needle);
+    const QString from = QStringLiteral("SELECT ") + QLatin1String(itemColumns)
+        + QStringLiteral("FROM (SELECT rowid AS id, body AS c0 FROM search_index "
+                         "WHERE search_index MATCH ? AND ")
+        + test.sql + QStringLiteral(") s JOIN data_items d ON d.iid = s.id ORDER BY ");
+    if (test.ours) {
+        // One pass over each candidate's bytes instead of six over its characters.
+        if (!query.prepare(from + QLatin1String(rankFunction)
+                + QStringLiteral("(s.c0, ?), s.id DESC LIMIT ?")))
+            return false;
+        query.addBindValue(trigramQuery(needle));
+        query.addBindValue(test.bound);
+        query.addBindValue(needle);
+        return true;
+    }
     const QString at
         = hasLetter ? QStringLiteral("instr(lower(s.c0), ?)") : QStringLiteral("instr(s.c0, ?)");
     const QString head = QStringLiteral("substr(s.c0, 1, ") + at + QLatin1Char(')');
-    if (!query.prepare(QStringLiteral("SELECT ") + QLatin1String(itemColumns)
-            + QStringLiteral("FROM (SELECT rowid AS id, body AS c0 FROM search_index "
-                             "WHERE search_index MATCH ? AND ")
-            + test.sql + QStringLiteral(") s JOIN data_items d ON d.iid = s.id ORDER BY length(")
-            + head + QStringLiteral(") - length(replace(") + head
-            + QStringLiteral(", char(31), '')), ") + at + QStringLiteral(", s.id DESC LIMIT ?")))
+    if (!query.prepare(from + QStringLiteral("length(") + head
+            + QStringLiteral(") - length(replace(") + head + QStringLiteral(", char(31), '')), ")
+            + at + QStringLiteral(", s.id DESC LIMIT ?")))
         return false;
     query.addBindValue(trigramQuery(needle));
     query.addBindValue(test.bound);

@@ -214,18 +214,37 @@ private slots:
             QStringLiteral("的内"), QStringLiteral("ab"), QStringLiteral("BB"),
             QStringLiteral("bba"), QStringLiteral("école"), QStringLiteral("ÉCO"),
             QStringLiteral("😀"), QStringLiteral("aAbBc"), QStringLiteral("t d")};
-        QSqlQuery query(s.database.connection());
-        QVERIFY(
-            query.prepare(QStringLiteral("SELECT velto_contains(?, ?), ? LIKE ? ESCAPE '\\'")));
-        for (const QString &text : texts) {
-            for (const QString &needle : needles) {
-                query.bindValue(0, text);
-                query.bindValue(1, needle);
-                query.bindValue(2, text);
-                query.bindValue(3, DataItemRepository::searchPattern(needle));
+        // The rank agrees with the expression it replaces: separators before the first match
+        // (counted in the prefix up to it), then the match's place in characters.
+        QStringList separated = texts;
+        separated << QStringLiteral("a\x1f\x1fReport\x1f报告 x") << QStringLiteral("\x1f\x1f\x1f")
+                  << QStringLiteral("中\x1f文\x1fab报告ab");
+        for (const QString &text : separated) {
+            for (const QString &needle : needles + QStringList {QStringLiteral("\x1f文")}) {
+                bool letter = false;
+                for (QChar c : needle)
+                    letter = letter || (c.unicode() < 128 && c.isLetter());
+                const QString at
+                    = letter ? QStringLiteral("instr(lower(?), ?)") : QStringLiteral("instr(?, ?)");
+                QSqlQuery query(s.database.connection());
+                QVERIFY(query.prepare(
+                    QStringLiteral("SELECT velto_contains(?, ?), ? LIKE ? ESCAPE '\\', "
+                                   "velto_rank(?, ?), (length(substr(?, 1, %1)) - "
+                                   "length(replace(substr(?, 1, %1), char(31), ''))) * "
+                                   "4294967296 + %1")
+                        .arg(at)));
+                QString lowered = needle; // lower() in SQLite lowers ASCII letters only
+                for (QChar &c : lowered)
+                    c = c.unicode() < 128 ? c.toLower() : c;
+                for (const QString &value :
+                    {text, needle, text, DataItemRepository::searchPattern(needle), text, needle,
+                        text, text, lowered, text, text, lowered, text, lowered})
+                    query.addBindValue(value);
                 QVERIFY(query.exec() && query.next());
-                QVERIFY2(query.value(0).toBool() == query.value(1).toBool(),
-                    qPrintable(text + QStringLiteral(" / ") + needle));
+                const QString what = text + QStringLiteral(" / ") + needle;
+                QVERIFY2(query.value(0).toBool() == query.value(1).toBool(), qPrintable(what));
+                QVERIFY2(
+                    query.value(2).toLongLong() == query.value(3).toLongLong(), qPrintable(what));
                 QCOMPARE(containsText(text.toUtf8(), needle.toUtf8()), query.value(1).toBool());
             }
         }
