@@ -1,6 +1,7 @@
 #include "Database.h"
 
 #include "SearchIndex.h"
+#include "SearchMatch.h"
 #include "SqlSupport.h"
 #include "WritePriority.h"
 
@@ -177,6 +178,7 @@ bool Database::open(QString *error)
     if (!db.open())
         return fail(error, db.lastError().text());
     preferForegroundConnection(db);
+    registerSearchFunctions(db);
 
     if (!checkIntegrity(db, error))
         return false;
@@ -190,8 +192,9 @@ bool Database::open(QString *error)
     // tree. It needs the favorite column, which older files gain in migrateColumns.
     if (!(createSchema(error) && migrateColumns(error)
             && run(query,
-                QStringLiteral("CREATE INDEX IF NOT EXISTS idx_data_items_favorite ON data_items(iid) "
-                               "WHERE favorite = 1"),
+                QStringLiteral(
+                    "CREATE INDEX IF NOT EXISTS idx_data_items_favorite ON data_items(iid) "
+                    "WHERE favorite = 1"),
                 error)
             && resetWorkspaceOnce(error) && seedIfNeeded(error)))
         return false;

@@ -4,6 +4,7 @@
 #include "Database.h"
 #include "NoteText.h"
 #include "SearchIndexWriter.h"
+#include "SearchMatch.h"
 #include "SqlSupport.h"
 
 #include <QSqlError>
@@ -101,6 +102,77 @@ QString asciiLower(QString text)
             c = c.toLower();
     }
     return text;
+}
+
+const char *const itemColumns
+    = "d.iid, d.pid, d.sortid, d.here, d.cont, d.remark, d.favorite, d.\"desc\", s.c0 ";
+
+// The literal test of column against a bound needle: our own function when the connection has it,
+// else LIKE with its wildcards escaped (several times slower on long texts).
+struct LiteralTest {
+    QString sql;
+    QString bound;
+    bool ours = false; // our functions (velto_rank too) are there
+};
+
+LiteralTest literalTest(QSqlDatabase db, const QString &column, const QString &needle)
+{
+    QSqlQuery probe(db);
+    if (probe.prepare(QStringLiteral("SELECT ") + QLatin1String(containsFunction)
+            + QStringLiteral("('', '')")))
+        return {
+            QLatin1String(containsFunction) + QLatin1Char('(') + column + QStringLiteral(", ?)"),
+            needle, true};
+    return {
+        column + QStringLiteral(" LIKE ? ESCAPE '\\'"), DataItemRepository::searchPattern(needle)};
+}
+
+// Fewer than three characters, which the trigram index cannot serve: a scan of the plain text it
+// stores, newest item first, so that a common character stops after the first rows.
+bool prepareScan(QSqlQuery &query, QSqlDatabase db, const QString &needle)
+{
+    const LiteralTest test = literalTest(db, QStringLiteral("s.c0"), needle);
+    if (!query.prepare(QStringLiteral("SELECT ") + QLatin1String(itemColumns)
+            + QStringLiteral("FROM search_index_content s JOIN data_items d ON d.iid = s.id "
+                             "WHERE ")
+            + test.sql + QStringLiteral(" ORDER BY s.id DESC LIMIT ?")))
+        return false;
+    query.addBindValue(test.bound);
+    return true;
+}
+
+// The trigrams find the candidates; the stored text decides. The field the text comes first in
+// ranks the match (the item's own fields, then links, files and notes), then how early in it.
+bool prepareLookup(QSqlQuery &query, QSqlDatabase db, const QString &needle, bool hasLetter)
+{
+    const LiteralTest test = literalTest(db, QStringLiteral("body"), needle);
+    const QString from = QStringLiteral("SELECT ") + QLatin1String(itemColumns)
+        + QStringLiteral("FROM (SELECT rowid AS id, body AS c0 FROM search_index "
+                         "WHERE search_index MATCH ? AND ")
+        + test.sql + QStringLiteral(") s JOIN data_items d ON d.iid = s.id ORDER BY ");
+    if (test.ours) {
+        // One pass over each candidate's bytes instead of six over its characters.
+        if (!query.prepare(from + QLatin1String(rankFunction)
+                + QStringLiteral("(s.c0, ?), s.id DESC LIMIT ?")))
+            return false;
+        query.addBindValue(trigramQuery(needle));
+        query.addBindValue(test.bound);
+        query.addBindValue(needle);
+        return true;
+    }
+    const QString at
+        = hasLetter ? QStringLiteral("instr(lower(s.c0), ?)") : QStringLiteral("instr(s.c0, ?)");
+    const QString head = QStringLiteral("substr(s.c0, 1, ") + at + QLatin1Char(')');
+    if (!query.prepare(from + QStringLiteral("length(") + head
+            + QStringLiteral(") - length(replace(") + head + QStringLiteral(", char(31), '')), ")
+            + at + QStringLiteral(", s.id DESC LIMIT ?")))
+        return false;
+    query.addBindValue(trigramQuery(needle));
+    query.addBindValue(test.bound);
+    const QString bound = hasLetter ? asciiLower(needle) : needle;
+    for (int i = 0; i < 3; ++i)
+        query.addBindValue(bound);
+    return true;
 }
 
 bool exec(QSqlDatabase db, const QString &sql, QString *error)
@@ -259,43 +331,16 @@ QList<SearchHit> SearchIndex::search(
         return {};
     limit = qMax(limit, 1);
     const bool shortText = needle.toUcs4().size() < 3;
-    // ASCII letters match without regard to case, as in the name search: LIKE (with its wildcards
-    // escaped) decides whether an item matches, and a match's place is found in the lowered text.
+    // ASCII letters match without regard to case, as in the name search: a literal test decides
+    // whether an item matches, and a match's place is found in the lowered text.
     bool hasLetter = false;
     for (QChar c : needle)
         hasLetter = hasLetter || (c.unicode() < 128 && c.isLetter());
-    const QString pattern = DataItemRepository::searchPattern(needle);
     QSqlQuery query(m_database->connection());
     query.setForwardOnly(true);
-    const QString itemColumns = QStringLiteral(
-        "d.iid, d.pid, d.sortid, d.here, d.cont, d.remark, d.favorite, d.\"desc\", s.c0 ");
-    bool prepared = false;
-    if (shortText) {
-        // The trigram index cannot serve fewer than three characters: scan the plain text it
-        // stores, newest item first, so that a common character stops after the first rows.
-        prepared = query.prepare(QStringLiteral("SELECT ") + itemColumns
-            + QStringLiteral("FROM search_index_content s JOIN data_items d ON d.iid = s.id "
-                             "WHERE s.c0 LIKE ? ESCAPE '\\' ORDER BY s.id DESC LIMIT ?"));
-        query.addBindValue(pattern);
-    } else {
-        // The trigrams find the candidates; the stored text decides. The field the text comes
-        // first in ranks the match (the item's own fields, then links, files and notes), then
-        // how early in it.
-        const QString at = hasLetter ? QStringLiteral("instr(lower(s.c0), ?)")
-                                     : QStringLiteral("instr(s.c0, ?)");
-        const QString head = QStringLiteral("substr(s.c0, 1, ") + at + QLatin1Char(')');
-        prepared = query.prepare(QStringLiteral("SELECT ") + itemColumns
-            + QStringLiteral("FROM (SELECT rowid AS id, body AS c0 FROM search_index "
-                             "WHERE search_index MATCH ? AND body LIKE ? ESCAPE '\\') s "
-                             "JOIN data_items d ON d.iid = s.id ORDER BY length(")
-            + head + QStringLiteral(") - length(replace(") + head
-            + QStringLiteral(", char(31), '')), ") + at + QStringLiteral(", s.id DESC LIMIT ?"));
-        const QString bound = hasLetter ? asciiLower(needle) : needle;
-        query.addBindValue(trigramQuery(needle));
-        query.addBindValue(pattern);
-        for (int i = 0; i < 3; ++i)
-            query.addBindValue(bound);
-    }
+    const QSqlDatabase db = m_database->connection();
+    const bool prepared
+        = shortText ? prepareScan(query, db, needle) : prepareLookup(query, db, needle, hasLetter);
     if (!prepared)
         return {};
     query.addBindValue(limit + exclude.size());

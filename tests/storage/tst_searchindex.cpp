@@ -2,6 +2,7 @@
 #include "SearchCommand.h"
 #include "SearchIndex.h"
 #include "SearchIndexBuilder.h"
+#include "SearchMatch.h"
 #include "StorageFixture.h"
 #include "TestSupport.h"
 #include "WritePriority.h"
@@ -194,6 +195,116 @@ private slots:
         // The name search is untouched: LIKE wildcards stay literal there too.
         QCOMPARE(s.items.searchByName(QStringLiteral("n"), 100).size(), texts.size());
         QVERIFY(s.items.searchByName(QStringLiteral("%"), 100).isEmpty());
+    }
+
+    void literalTestAgreesWithEscapedLike()
+    {
+        // The short-query scan and the check of trigram candidates use our own function; it must
+        // decide exactly as LIKE with every wildcard escaped did, on hostile and non-ASCII input.
+        SearchStorage s;
+        QVERIFY(registerSearchFunctions(s.database.connection()));
+        const QStringList texts = {QStringLiteral("Report 报告 draft"), QStringLiteral("50% a_b"),
+            QStringLiteral("C:\\dir\\f \"q\" 'x'"), QStringLiteral("中文的内容"),
+            QStringLiteral("aAbB"), QStringLiteral("naïve ÉCOLE"), QStringLiteral("😀 emoji"),
+            QString()};
+        const QStringList needles = {QStringLiteral("r"), QStringLiteral("REPORT"),
+            QStringLiteral("rT"), QStringLiteral("报"), QStringLiteral("报告"), QStringLiteral("%"),
+            QStringLiteral("_"), QStringLiteral("a_b"), QStringLiteral("a%"), QStringLiteral("\\"),
+            QStringLiteral("\\d"), QStringLiteral("\""), QStringLiteral("'"),
+            QStringLiteral("的内"), QStringLiteral("ab"), QStringLiteral("BB"),
+            QStringLiteral("bba"), QStringLiteral("école"), QStringLiteral("ÉCO"),
+            QStringLiteral("😀"), QStringLiteral("aAbBc"), QStringLiteral("t d")};
+        // The rank agrees with the expression it replaces: separators before the first match
+        // (counted in the prefix up to it), then the match's place in characters.
+        QStringList separated = texts;
+        separated << QStringLiteral("a\x1f\x1fReport\x1f报告 x") << QStringLiteral("\x1f\x1f\x1f")
+                  << QStringLiteral("中\x1f文\x1fab报告ab");
+        for (const QString &text : separated) {
+            for (const QString &needle : needles + QStringList {QStringLiteral("\x1f文")}) {
+                bool letter = false;
+                for (QChar c : needle)
+                    letter = letter || (c.unicode() < 128 && c.isLetter());
+                const QString at
+                    = letter ? QStringLiteral("instr(lower(?), ?)") : QStringLiteral("instr(?, ?)");
+                QSqlQuery query(s.database.connection());
+                QVERIFY(query.prepare(
+                    QStringLiteral("SELECT velto_contains(?, ?), ? LIKE ? ESCAPE '\\', "
+                                   "velto_rank(?, ?), (length(substr(?, 1, %1)) - "
+                                   "length(replace(substr(?, 1, %1), char(31), ''))) * "
+                                   "4294967296 + %1")
+                        .arg(at)));
+                QString lowered = needle; // lower() in SQLite lowers ASCII letters only
+                for (QChar &c : lowered)
+                    c = c.unicode() < 128 ? c.toLower() : c;
+                for (const QString &value :
+                    {text, needle, text, DataItemRepository::searchPattern(needle), text, needle,
+                        text, text, lowered, text, text, lowered, text, lowered})
+                    query.addBindValue(value);
+                QVERIFY(query.exec() && query.next());
+                const QString what = text + QStringLiteral(" / ") + needle;
+                QVERIFY2(query.value(0).toBool() == query.value(1).toBool(), qPrintable(what));
+                QVERIFY2(
+                    query.value(2).toLongLong() == query.value(3).toLongLong(), qPrintable(what));
+                QCOMPARE(containsText(text.toUtf8(), needle.toUtf8()), query.value(1).toBool());
+            }
+        }
+        // Through the search: one and two characters, any case, newest first.
+        const qint64 older = s.addItem(QStringLiteral("n"), QStringLiteral("Zq 稀"));
+        const qint64 newer = s.addItem(QStringLiteral("n"), QStringLiteral("zQ 稀有"));
+        QCOMPARE(s.found(QStringLiteral("zq")), QList<qint64>({newer, older}));
+        QCOMPARE(s.found(QStringLiteral("稀")), QList<qint64>({newer, older}));
+        QCOMPARE(s.found(QStringLiteral("稀有")), QList<qint64>({newer}));
+        QVERIFY(s.found(QStringLiteral("鑫")).isEmpty());
+    }
+
+    void buildKeepsRowsOfChangesAndRestartsWhenAsked()
+    {
+        SearchStorage s;
+        const QList<ContentBlock> resources
+            = {block(ContentBlock::Text, noteHtml(QStringLiteral("笔记正文 body"))),
+                block(ContentBlock::WebLink, QStringLiteral("https://example.org/x"),
+                    QStringLiteral("摘要")),
+                block(ContentBlock::LocalPath, QStringLiteral("/tmp/file.txt"),
+                    QStringLiteral("file"))};
+        QList<qint64> iids;
+        for (int i = 0; i < 30; ++i)
+            iids << s.addItem(
+                QStringLiteral("n"), QStringLiteral("item %1").arg(i), QString(), resources);
+        // More items than are indexed while the database opens, so that the builder does it.
+        s.sql(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1001 UNION ALL SELECT i + 1 FROM n "
+                             "WHERE i < 1900) INSERT INTO data_items(iid, pid, sortid, here, cont) "
+                             "SELECT i, 0, i, 'item', 'number ' || i FROM n"));
+        QVERIFY(SearchIndex::reset(s.database.connection(), &s.error));
+        // A change made before the build reaches the item writes its row; the build keeps it.
+        DataItem changed = s.items.get(iids.at(20));
+        changed.cont = QStringLiteral("changed meanwhile");
+        QVERIFY(s.service.save(changed, &s.error));
+        QCOMPARE(
+            SearchIndexBuilder::run(s.databaseFile(), QStringLiteral("b"), {}, nullptr, &s.error),
+            SearchIndexBuilder::Outcome::Built);
+        QCOMPARE(s.scalar(QStringLiteral("SELECT COUNT(*) FROM search_index_content")), 930);
+        QVERIFY(SearchIndex::passesSampleCheck(s.database.connection(), 930));
+        QVERIFY(SearchIndex::passesIntegrityCheck(s.database.connection()));
+        QCOMPARE(s.found(QStringLiteral("changed meanwhile")), QList<qint64>({iids.at(20)}));
+        QCOMPARE(s.found(QStringLiteral("笔记正文")).size(), 30);
+
+        // A change that could not keep the index in step clears the build's place: a build
+        // under way starts over instead of completing an index that misses the change.
+        QVERIFY(SearchIndex::reset(s.database.connection(), &s.error));
+        bool cleared = false;
+        const auto missChange = [&](qint64, qint64) {
+            if (cleared)
+                return;
+            s.sql(QStringLiteral("UPDATE data_items SET cont = 'missed' WHERE iid = %1")
+                      .arg(iids.at(0)));
+            cleared = SearchIndex::markComplete(s.database.connection(), false, nullptr);
+        };
+        QCOMPARE(SearchIndexBuilder::run(
+                     s.databaseFile(), QStringLiteral("c"), missChange, nullptr, &s.error),
+            SearchIndexBuilder::Outcome::Built);
+        QVERIFY(cleared);
+        QCOMPARE(s.found(QStringLiteral("missed")), QList<qint64>({iids.at(0)}));
+        QCOMPARE(s.scalar(QStringLiteral("SELECT COUNT(*) FROM search_index_content")), 930);
     }
 
     void droppedOrDamagedIndexIsRebuilt()
