@@ -1,11 +1,8 @@
 #include "SqliteStatement.h"
 
-#include <QSqlDriver>
-#include <QVariant>
+#include "SqlSupport.h"
 
 #include <sqlite3.h>
-
-#include <cstring>
 
 namespace {
 
@@ -23,12 +20,11 @@ SqliteStatement::~SqliteStatement()
 
 bool SqliteStatement::prepare(const QSqlDatabase &db, const char *sql, QString *error)
 {
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || std::strcmp(handle.typeName(), "sqlite3*") != 0) {
+    m_db = sqlsupport::sqliteHandle(db);
+    if (!m_db) {
         *error = QStringLiteral("不是 SQLite 连接");
         return false;
     }
-    m_db = *static_cast<sqlite3 *const *>(handle.constData());
     if (sqlite3_prepare_v2(m_db, sql, -1, &m_statement, nullptr) != SQLITE_OK) {
         *error = driverText(m_db, "Unable to execute statement");
         return false;

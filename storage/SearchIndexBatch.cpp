@@ -5,9 +5,6 @@
 #include "SqlSupport.h"
 
 #include <QSet>
-#include <QSqlDriver>
-#include <QVariant>
-
 #include <sqlite3.h>
 
 namespace {
@@ -29,10 +26,8 @@ struct PendingItem {
 } // namespace
 
 SearchIndexBatch::SearchIndexBatch(QSqlDatabase db)
+    : m_db(sqlsupport::sqliteHandle(db))
 {
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
-        m_db = *static_cast<sqlite3 *const *>(handle.constData());
 }
 
 SearchIndexBatch::~SearchIndexBatch()

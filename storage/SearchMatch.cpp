@@ -1,7 +1,6 @@
 #include "SearchMatch.h"
 
-#include <QSqlDriver>
-#include <QVariant>
+#include "SqlSupport.h"
 
 #include <sqlite3.h>
 
@@ -171,10 +170,7 @@ qint64 matchRank(QByteArrayView text, QByteArrayView needle)
 
 bool registerSearchFunctions(QSqlDatabase db)
 {
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return false;
-    sqlite3 *connection = *static_cast<sqlite3 *const *>(handle.constData());
+    sqlite3 *connection = sqlsupport::sqliteHandle(db);
     const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
     return connection
         && sqlite3_create_function_v2(connection, containsFunction, 2, flags, nullptr, containsSql,

@@ -2,9 +2,19 @@
 
 #include <QHash>
 
+#include <QSqlDriver>
 #include <QSqlError>
+#include <QVariant>
 
 namespace sqlsupport {
+
+sqlite3 *sqliteHandle(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(handle.constData());
+}
 
 bool fail(QString *error, const QString &text)
 {

@@ -4,9 +4,14 @@
 #include <QSqlQuery>
 #include <QString>
 
+struct sqlite3;
+
 // Small helpers shared by the storage classes: error reporting through the optional out-parameter,
 // prepared execution, and transactions that never stay open after a failure.
 namespace sqlsupport {
+
+// The SQLite connection under a Qt one, or null when the connection is not SQLite's.
+sqlite3 *sqliteHandle(const QSqlDatabase &db);
 
 // Stores text in *error when error is given; always returns false so callers can `return
 // fail(...)`.

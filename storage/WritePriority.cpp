@@ -1,7 +1,6 @@
 #include "WritePriority.h"
 
-#include <QSqlDriver>
-#include <QVariant>
+#include "SqlSupport.h"
 
 #include <sqlite3.h>
 
@@ -36,10 +35,7 @@ int waitForLock(void *, int attempts)
 
 bool preferForegroundConnection(QSqlDatabase db)
 {
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return false;
-    sqlite3 *connection = *static_cast<sqlite3 *const *>(handle.constData());
+    sqlite3 *connection = sqlsupport::sqliteHandle(db);
     return connection && sqlite3_busy_handler(connection, waitForLock, nullptr) == SQLITE_OK;
 }
 
