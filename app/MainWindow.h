@@ -191,6 +191,7 @@ private:
     void buildUi();
     void connectSignals();
     void moveUpOrDown(int delta);
+    void jumpToItem(qint64 iid, bool fromSearchResults, const QString &message);
     void runResourceCommand(int which);
     void addAttachmentRecord(AttachmentType type, const QString &location, const QString &message);
     bool isParentRow(int row) const { return row == 0 && currentParentId != 0; }

@@ -196,6 +196,17 @@ void MainWindow::returnToParent()
 
 void MainWindow::navigateToQuickAccess(qint64 iid, bool fromSearchResults)
 {
+    jumpToItem(iid, fromSearchResults, QStringLiteral("已打开快捷业务"));
+}
+
+void MainWindow::navigateToTreeItem(qint64 iid)
+{
+    jumpToItem(iid, false, QStringLiteral("已从业务树打开业务"));
+}
+
+// Shows iid's level with iid selected, leaving the level stack behind.
+void MainWindow::jumpToItem(qint64 iid, bool fromSearchResults, const QString &message)
+{
     if (dirty || !itemTable)
         return;
     const DataItem item = m_items.get(iid);
@@ -206,20 +217,7 @@ void MainWindow::navigateToQuickAccess(qint64 iid, bool fromSearchResults)
     selectionFromSearch = fromSearchResults;
     refresh(iid, -1);
     selectionFromSearch = false;
-    showStatusMessage(QStringLiteral("已打开快捷业务"), 2000);
-}
-
-void MainWindow::navigateToTreeItem(qint64 iid)
-{
-    if (dirty || !itemTable)
-        return;
-    const DataItem item = m_items.get(iid);
-    if (item.iid == 0)
-        return;
-    navigationStack.clear();
-    currentParentId = item.pid;
-    refresh(iid, -1);
-    showStatusMessage(QStringLiteral("已从业务树打开业务"), 2000);
+    showStatusMessage(message, 2000);
 }
 
 void MainWindow::searchByName(const QString &text)
