@@ -65,6 +65,14 @@ std::optional<QString> bearerToken(const QHttpServerRequest &request)
     }
     return std::nullopt;
 }
+
+// The account a request is sent for: 0 without a token; false when its token is not valid.
+bool requestAccount(ServiceStore &store, const QHttpServerRequest &request, qint64 *account)
+{
+    const auto token = bearerToken(request);
+    *account = token ? store.accountForToken(*token) : 0;
+    return !token || *account != 0;
+}
 } // namespace
 
 ServiceServer::ServiceServer(QObject *parent)
@@ -120,11 +128,8 @@ QHttpServerResponse ServiceServer::registerDevice(const QHttpServerRequest &requ
 QHttpServerResponse ServiceServer::telemetry(const QHttpServerRequest &request)
 {
     qint64 account = 0;
-    if (const auto token = bearerToken(request)) {
-        account = store.accountForToken(*token);
-        if (!account)
-            return refusal(QStringLiteral("登录已失效"), Status::Unauthorized);
-    }
+    if (!requestAccount(store, request, &account))
+        return refusal(QStringLiteral("登录已失效"), Status::Unauthorized);
     bool ok = false;
     const QJsonObject body = bodyObject(request, &ok);
     const QJsonArray events = body.value(QStringLiteral("events")).toArray();
@@ -170,11 +175,8 @@ QHttpServerResponse ServiceServer::registerAccount(const QHttpServerRequest &req
 QHttpServerResponse ServiceServer::feedback(const QHttpServerRequest &request)
 {
     qint64 account = 0;
-    if (const auto token = bearerToken(request)) {
-        account = store.accountForToken(*token);
-        if (!account)
-            return refusal(QStringLiteral("登录已失效"), Status::Unauthorized);
-    }
+    if (!requestAccount(store, request, &account))
+        return refusal(QStringLiteral("登录已失效"), Status::Unauthorized);
     bool ok = false;
     const QJsonObject body = bodyObject(request, &ok);
     if (!ok || !hasText(body, "content"))
