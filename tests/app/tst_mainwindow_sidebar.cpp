@@ -2,6 +2,7 @@
 #include "MainWindowTestSupport.h"
 #include "NavigationPanel.h"
 #include "TestSupport.h"
+#include "TreeDump.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -15,21 +16,6 @@ namespace {
 QTreeWidget *treeOf(const QWidget *panel)
 {
     return panel->findChild<QTreeWidget *>();
-}
-
-// One line per row, indented by depth: "name|tool tip|iid", rows of closed branches included.
-QStringList dump(const QTreeWidget *tree)
-{
-    QStringList lines;
-    const std::function<void(QTreeWidgetItem *, int)> walk = [&](QTreeWidgetItem *row, int depth) {
-        lines << QString(depth, QLatin1Char(' ')) + row->text(0) + QLatin1Char('|')
-                + row->toolTip(0) + QLatin1Char('|') + row->data(0, Qt::UserRole).toString();
-        for (int i = 0; i < row->childCount(); ++i)
-            walk(row->child(i), depth + 1);
-    };
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        walk(tree->topLevelItem(i), 0);
-    return lines;
 }
 
 // Opens every branch the way a user does (each opening reads the next level).
@@ -179,9 +165,9 @@ private slots:
         NavigationPanel reference;
         reference.setTreeItems(f->repository().allItems());
         openAll(tree);
-        const QStringList rows = dump(tree);
+        const QStringList rows = dumpTree(tree);
         QCOMPARE(rows.size(), 122); // 120 + orphan + fresh + kid - deleted
-        QCOMPARE(rows, dump(treeOf(&reference)));
+        QCOMPARE(rows, dumpTree(treeOf(&reference)));
         QCOMPARE(tree->currentItem()->data(0, Qt::UserRole).toLongLong(), f->selectedItem());
     }
 };

@@ -87,7 +87,7 @@ QStringList fullRebuild(Store &store)
 {
     NavigationPanel full;
     full.setTreeItems(store.sorted());
-    return dump(treeOf(full));
+    return dumpTree(treeOf(full));
 }
 
 } // namespace
@@ -113,7 +113,7 @@ void NavigationTreeTest::fullRebuildFromFlatList()
     panel.setTreeItems({item(1, 0, QStringLiteral("A")), item(2, 1, QStringLiteral("B")),
         item(3, 1, QStringLiteral("C")), item(4, 99, QStringLiteral("D"))});
     QTreeWidget *tree = treeOf(panel);
-    QCOMPARE(dump(tree),
+    QCOMPARE(dumpTree(tree),
         QStringList({QStringLiteral("A|A content|1"), QStringLiteral(" B|B content|2"),
             QStringLiteral(" C|C content|3"), QStringLiteral("D|D content|4")}));
     QVERIFY(!tree->topLevelItem(0)->isExpanded());
@@ -131,7 +131,7 @@ void NavigationTreeTest::fullRebuildFromFlatList()
     // holding every item once.
     panel.setTreeItems({item(5, 6, QStringLiteral("E")), item(6, 5, QStringLiteral("F")),
         item(7, 7, QStringLiteral("G"))});
-    QCOMPARE(dump(tree).size(), 3);
+    QCOMPARE(dumpTree(tree).size(), 3);
     QCOMPARE(tree->topLevelItemCount(), 2);
     QCOMPARE(clicked.size(), 1);
 }
@@ -179,7 +179,7 @@ void NavigationTreeTest::lazyTreeMatchesFullRebuild()
         lazy.reloadTreeChildren(3);
 
         expandAll(tree);
-        QCOMPARE(dump(tree), fullRebuild(store));
+        QCOMPARE(dumpTree(tree), fullRebuild(store));
         QCOMPARE(activated.size(), 0);
     }
 }
