@@ -1,5 +1,7 @@
 #include "ServiceServer.h"
 
+#include "AccountName.h"
+
 #include <QDir>
 #include <QFile>
 #include <QHttpServerRequest>
@@ -29,6 +31,15 @@ QHttpServerResponse tokenReply(ServiceStore::Outcome outcome, const QString &tok
         break;
     }
     return refusal(QStringLiteral("服务暂时不可用"), Status::InternalServerError);
+}
+
+// The answer to a client that tries to log in or register too often.
+QHttpServerResponse tooManyAttempts(int waitSeconds)
+{
+    QHttpServerResponse response = refusal(
+        QStringLiteral("尝试次数过多，请 %1 秒后再试").arg(waitSeconds), Status::TooManyRequests);
+    response.setHeader(QByteArrayLiteral("Retry-After"), QByteArray::number(waitSeconds));
+    return response;
 }
 
 QJsonObject bodyObject(const QHttpServerRequest &request, bool *ok)
@@ -75,8 +86,10 @@ bool requestAccount(ServiceStore &store, const QHttpServerRequest &request, qint
 }
 } // namespace
 
-ServiceServer::ServiceServer(QObject *parent)
+ServiceServer::ServiceServer(const ServiceLimits &limits, QObject *parent)
     : QObject(parent)
+    , limits(limits)
+    , authAttempts(limits.authAttempts, limits.authWindowMs)
 {
     post("devices/register", &ServiceServer::registerDevice);
     post("telemetry/events", &ServiceServer::telemetry);
@@ -108,10 +121,30 @@ quint16 ServiceServer::start(
     dataDirectory = directory;
     if (!store.open(directory, error))
         return 0;
-    const quint16 bound = http.listen(address, port);
-    if (!bound && error)
-        *error = QStringLiteral("cannot listen on %1:%2").arg(address.toString()).arg(port);
-    return bound;
+    // The HTTP server takes ownership of the listening socket.
+    auto *server = new GuardedTcpServer(limits.connections, &http);
+    if (!server->listen(address, port)) {
+        if (error)
+            *error = QStringLiteral("cannot listen on %1:%2: %3")
+                         .arg(address.toString())
+                         .arg(port)
+                         .arg(server->errorString());
+        delete server;
+        return 0;
+    }
+    http.bind(server);
+    return server->serverPort();
+}
+
+int ServiceServer::authWait(const QHttpServerRequest &request)
+{
+    QHostAddress client = request.remoteAddress();
+    if (!limits.trustedProxy.isNull() && client.isEqual(limits.trustedProxy)) {
+        const QHostAddress forwarded(QString::fromLatin1(request.value("X-Real-IP").trimmed()));
+        if (!forwarded.isNull())
+            client = forwarded;
+    }
+    return authAttempts.attempt(client);
 }
 
 QHttpServerResponse ServiceServer::registerDevice(const QHttpServerRequest &request)
@@ -148,6 +181,8 @@ QHttpServerResponse ServiceServer::telemetry(const QHttpServerRequest &request)
 
 QHttpServerResponse ServiceServer::login(const QHttpServerRequest &request)
 {
+    if (const int wait = authWait(request))
+        return tooManyAttempts(wait);
     bool ok = false;
     const QJsonObject body = bodyObject(request, &ok);
     if (!ok || !hasText(body, "username") || !isText(body, "password"))
@@ -160,9 +195,12 @@ QHttpServerResponse ServiceServer::login(const QHttpServerRequest &request)
 
 QHttpServerResponse ServiceServer::registerAccount(const QHttpServerRequest &request)
 {
+    if (const int wait = authWait(request))
+        return tooManyAttempts(wait);
     bool ok = false;
     const QJsonObject body = bodyObject(request, &ok);
-    if (!ok || !hasText(body, "username") || !hasText(body, "displayName")
+    if (!ok || !hasText(body, "displayName")
+        || accountNameKey(body.value(QStringLiteral("username")).toString()).isEmpty()
         || body.value(QStringLiteral("password")).toString().isEmpty())
         return refusal(QStringLiteral("请填写完整信息"), Status::BadRequest);
     QString token;

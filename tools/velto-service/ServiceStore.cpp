@@ -1,5 +1,7 @@
 #include "ServiceStore.h"
 
+#include "AccountName.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -36,6 +38,11 @@ QString now()
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
 }
 
+qint64 nowSeconds()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
 // Compares without stopping at the first difference.
 bool sameBytes(const QByteArray &a, const QByteArray &b)
 {
@@ -48,11 +55,14 @@ bool sameBytes(const QByteArray &a, const QByteArray &b)
 }
 
 const char *const schema[] = {
+    // name_key is NULL only for an account made before names were normalised whose key another,
+    // older account already had; it still signs in by its exact name.
     "CREATE TABLE IF NOT EXISTS accounts (id INTEGER PRIMARY KEY, username TEXT NOT NULL UNIQUE,"
     " display_name TEXT NOT NULL, salt BLOB NOT NULL, iterations INTEGER NOT NULL,"
-    " password_key BLOB NOT NULL, created_at TEXT NOT NULL)",
+    " password_key BLOB NOT NULL, created_at TEXT NOT NULL, name_key TEXT)",
+    // expires_at: seconds since the epoch, UTC.
     "CREATE TABLE IF NOT EXISTS tokens (token_hash TEXT PRIMARY KEY, account_id INTEGER NOT NULL"
-    " REFERENCES accounts(id), created_at TEXT NOT NULL)",
+    " REFERENCES accounts(id), created_at TEXT NOT NULL, expires_at INTEGER)",
     "CREATE TABLE IF NOT EXISTS devices (install_id TEXT PRIMARY KEY, hardware_hash TEXT,"
     " platform TEXT, app_version TEXT, os_version TEXT, device_name TEXT,"
     " first_seen TEXT NOT NULL, last_seen TEXT NOT NULL)",
@@ -95,6 +105,7 @@ bool ServiceStore::open(const QString &directory, QString *error)
         && exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     for (const char *statement : schema)
         ok = ok && exec(QString::fromLatin1(statement));
+    ok = ok && upgrade();
     if (!ok && error)
         *error = db.lastError().text();
     return ok;
@@ -115,13 +126,72 @@ bool ServiceStore::exec(const QString &sql, const QVariantList &values, QVariant
     return true;
 }
 
+bool ServiceStore::hasColumn(const QString &table, const QString &column)
+{
+    QVariant found;
+    return exec(QStringLiteral("SELECT 1 FROM pragma_table_info(?) WHERE name = ?"),
+               {table, column}, &found)
+        && found.isValid();
+}
+
+// Databases written before tokens expired and names were normalised: a token gets the lifetime
+// counted from its creation (so an old one is expired at once), an account the key of its name
+// unless an older account already has that key.
+bool ServiceStore::upgrade()
+{
+    QSqlDatabase db = QSqlDatabase::database(connection, false);
+    if (!db.transaction())
+        return false;
+    bool ok = true;
+    if (!hasColumn(QStringLiteral("tokens"), QStringLiteral("expires_at")))
+        ok = exec(QStringLiteral("ALTER TABLE tokens ADD COLUMN expires_at INTEGER"));
+    ok = ok
+        && exec(
+            QStringLiteral("UPDATE tokens SET expires_at = COALESCE(CAST(strftime('%s', created_at)"
+                           " AS INTEGER), 0) + ? WHERE expires_at IS NULL"),
+            {tokenLifetimeSeconds});
+    if (ok && !hasColumn(QStringLiteral("accounts"), QStringLiteral("name_key")))
+        ok = exec(QStringLiteral("ALTER TABLE accounts ADD COLUMN name_key TEXT"));
+    QList<QPair<qint64, QString>> unkeyed;
+    if (ok) {
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        ok = query.exec(
+            QStringLiteral("SELECT id, username FROM accounts WHERE name_key IS NULL ORDER BY id"));
+        while (ok && query.next())
+            unkeyed.append({query.value(0).toLongLong(), query.value(1).toString()});
+    }
+    for (const auto &[id, username] : unkeyed) {
+        const QString key = accountNameKey(username);
+        QVariant taken;
+        ok = ok && exec(QStringLiteral("SELECT 1 FROM accounts WHERE name_key = ?"), {key}, &taken)
+            && (key.isEmpty() || taken.isValid()
+                || exec(
+                    QStringLiteral("UPDATE accounts SET name_key = ? WHERE id = ?"), {key, id}));
+    }
+    ok = ok
+        && exec(QStringLiteral(
+            "CREATE UNIQUE INDEX IF NOT EXISTS accounts_name_key ON accounts(name_key)"))
+        && exec(
+            QStringLiteral("CREATE INDEX IF NOT EXISTS tokens_expires_at ON tokens(expires_at)"))
+        && exec(QStringLiteral("DELETE FROM tokens WHERE expires_at <= ?"), {nowSeconds()});
+    if (!ok) {
+        db.rollback();
+        return false;
+    }
+    return db.commit();
+}
+
 QString ServiceStore::issueToken(qint64 account)
 {
     const QString token = QString::fromLatin1(
         randomBytes(32).toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-    if (!exec(QStringLiteral(
-                  "INSERT INTO tokens (token_hash, account_id, created_at) VALUES (?, ?, ?)"),
-            {tokenHash(token), account, now()}))
+    const qint64 issued = nowSeconds();
+    // Expired rows go as new ones come; the index keeps this cheap.
+    if (!exec(QStringLiteral("DELETE FROM tokens WHERE expires_at <= ?"), {issued})
+        || !exec(QStringLiteral("INSERT INTO tokens (token_hash, account_id, created_at,"
+                                " expires_at) VALUES (?, ?, ?, ?)"),
+            {tokenHash(token), account, now(), issued + tokenLifetimeSeconds}))
         return {};
     return token;
 }
@@ -129,17 +199,23 @@ QString ServiceStore::issueToken(qint64 account)
 ServiceStore::Outcome ServiceStore::createAccount(
     const QString &username, const QString &password, const QString &displayName, QString *token)
 {
+    const QString name = normalisedAccountName(username);
+    const QString key = accountNameKey(username);
+    if (key.isEmpty())
+        return Outcome::Refused;
     QVariant existing;
-    if (!exec(QStringLiteral("SELECT id FROM accounts WHERE username = ?"), {username}, &existing))
+    if (!exec(QStringLiteral("SELECT id FROM accounts WHERE name_key = ? OR username = ?"),
+            {key, name}, &existing))
         return Outcome::Failed;
     if (existing.isValid())
         return Outcome::Refused;
     const QByteArray salt = randomBytes(16);
     QVariant id;
     if (!exec(QStringLiteral("INSERT INTO accounts (username, display_name, salt, iterations,"
-                             " password_key, created_at) VALUES (?, ?, ?, ?, ?, ?) RETURNING id"),
-            {username, displayName, salt, passwordIterations,
-                derive(password, salt, passwordIterations), now()},
+                             " password_key, created_at, name_key) VALUES (?, ?, ?, ?, ?, ?, ?)"
+                             " RETURNING id"),
+            {name, displayName, salt, passwordIterations,
+                derive(password, salt, passwordIterations), now(), key},
             &id))
         return Outcome::Failed;
     *token = issueToken(id.toLongLong());
@@ -150,8 +226,12 @@ ServiceStore::Outcome ServiceStore::login(
     const QString &username, const QString &password, QString *token)
 {
     QSqlQuery query(QSqlDatabase::database(connection, false));
-    query.prepare(QStringLiteral(
-        "SELECT id, salt, iterations, password_key FROM accounts WHERE username = ?"));
+    // The exact name first: an older account whose name shares its key with another's.
+    query.prepare(
+        QStringLiteral("SELECT id, salt, iterations, password_key FROM accounts WHERE username = ?"
+                       " OR name_key = ? ORDER BY username = ? DESC LIMIT 1"));
+    query.addBindValue(username);
+    query.addBindValue(accountNameKey(username));
     query.addBindValue(username);
     if (!query.exec())
         return Outcome::Failed;
@@ -171,12 +251,23 @@ ServiceStore::Outcome ServiceStore::login(
 
 qint64 ServiceStore::accountForToken(const QString &token)
 {
-    QVariant id;
-    if (token.isEmpty()
-        || !exec(QStringLiteral("SELECT account_id FROM tokens WHERE token_hash = ?"),
-            {tokenHash(token)}, &id))
+    if (token.isEmpty())
         return 0;
-    return id.toLongLong();
+    const QString hash = tokenHash(token);
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT account_id, expires_at FROM tokens WHERE token_hash = ?"));
+    query.addBindValue(hash);
+    if (!query.exec() || !query.next())
+        return 0;
+    const qint64 account = query.value(0).toLongLong();
+    const bool expired = query.value(1).isNull() || query.value(1).toLongLong() <= nowSeconds();
+    query.finish();
+    if (expired) {
+        exec(QStringLiteral("DELETE FROM tokens WHERE token_hash = ?"), {hash});
+        return 0;
+    }
+    return account;
 }
 
 bool ServiceStore::saveDevice(const QJsonObject &device)

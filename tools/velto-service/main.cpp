@@ -59,7 +59,32 @@ int main(int argc, char **argv)
     const QCommandLineOption listenOption(QStringLiteral("listen"),
         QStringLiteral("Address to listen on (default 127.0.0.1)."), QStringLiteral("address"),
         QStringLiteral("127.0.0.1"));
-    parser.addOptions({portOption, dataOption, listenOption});
+    const QCommandLineOption timeoutOption(QStringLiteral("request-timeout"),
+        QStringLiteral("Seconds a connection has to send a whole request after opening or after"
+                       " its previous request; idle and slow connections are closed after it"
+                       " (default 10)."),
+        QStringLiteral("seconds"), QStringLiteral("10"));
+    const QCommandLineOption connectionsOption(QStringLiteral("max-connections"),
+        QStringLiteral("Open connections at most; more wait to be accepted (default 512)."),
+        QStringLiteral("count"), QStringLiteral("512"));
+    const QCommandLineOption perAddressOption(QStringLiteral("max-connections-per-address"),
+        QStringLiteral("Open connections from one client address at most; more are answered 503"
+                       " (default 128)."),
+        QStringLiteral("count"), QStringLiteral("128"));
+    const QCommandLineOption attemptsOption(QStringLiteral("auth-attempts"),
+        QStringLiteral("Login and registration attempts allowed per client address within"
+                       " --auth-window; more are answered 429. 0 turns the limit off"
+                       " (default 10)."),
+        QStringLiteral("count"), QStringLiteral("10"));
+    const QCommandLineOption windowOption(QStringLiteral("auth-window"),
+        QStringLiteral("Seconds of the sliding window of --auth-attempts (default 60)."),
+        QStringLiteral("seconds"), QStringLiteral("60"));
+    const QCommandLineOption proxyOption(QStringLiteral("trusted-proxy"),
+        QStringLiteral("Address of a front server (nginx) whose X-Real-IP header names the client"
+                       " for --auth-attempts."),
+        QStringLiteral("address"));
+    parser.addOptions({portOption, dataOption, listenOption, timeoutOption, connectionsOption,
+        perAddressOption, attemptsOption, windowOption, proxyOption});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -70,7 +95,32 @@ int main(int argc, char **argv)
         err << "velto-service: invalid --port or --listen value\n";
         return 2;
     }
-    ServiceServer server;
+    // Seconds (fractions allowed) as milliseconds, -1 when not a positive number.
+    const auto milliseconds = [&parser](const QCommandLineOption &option) {
+        bool ok = false;
+        const double seconds = parser.value(option).toDouble(&ok);
+        return ok && seconds > 0 && seconds <= 86400 ? int(seconds * 1000) : -1;
+    };
+    const auto count = [&parser](const QCommandLineOption &option) {
+        bool ok = false;
+        const int value = parser.value(option).toInt(&ok);
+        return ok && value >= 0 ? value : -1;
+    };
+    ServiceLimits limits;
+    limits.connections.requestTimeoutMs = milliseconds(timeoutOption);
+    limits.connections.maxConnections = count(connectionsOption);
+    limits.connections.maxConnectionsPerAddress = count(perAddressOption);
+    limits.authAttempts = count(attemptsOption);
+    limits.authWindowMs = milliseconds(windowOption);
+    if (parser.isSet(proxyOption))
+        limits.trustedProxy = QHostAddress(parser.value(proxyOption));
+    if (limits.connections.requestTimeoutMs < 1 || limits.connections.maxConnections < 1
+        || limits.connections.maxConnectionsPerAddress < 1 || limits.authAttempts < 0
+        || limits.authWindowMs < 1 || (parser.isSet(proxyOption) && limits.trustedProxy.isNull())) {
+        err << "velto-service: invalid limit; see --help\n";
+        return 2;
+    }
+    ServiceServer server(limits);
     QString error;
     const quint16 bound = server.start(
         QDir(parser.value(dataOption)).absolutePath(), address, quint16(port), &error);
