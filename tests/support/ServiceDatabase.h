@@ -33,4 +33,27 @@ inline QVariant serviceScalar(
     return result;
 }
 
+// Runs `sql` on the database beside the running service (which waits for the lock); false on
+// an error.
+inline bool serviceExec(
+    const QString &databasePath, const QString &sql, const QVariantList &values = {})
+{
+    const QString name = QUuid::createUuid().toString();
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(databasePath);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        if (db.open()) {
+            QSqlQuery query(db);
+            query.prepare(sql);
+            for (const QVariant &value : values)
+                query.addBindValue(value);
+            ok = query.exec();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
 } // namespace velto::test

@@ -10,16 +10,19 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 namespace velto::test {
 
 class ServiceProcess {
 public:
-    explicit ServiceProcess(const QString &executable)
+    // `arguments` are added to the port and data folder (limits, for instance).
+    explicit ServiceProcess(const QString &executable, const QStringList &arguments = {})
     {
         process.setProgram(executable);
-        process.setArguments(
-            {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"), data.path()});
+        process.setArguments(QStringList {QStringLiteral("--port"), QStringLiteral("0"),
+                                 QStringLiteral("--data"), data.path()}
+            + arguments);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     }
     ~ServiceProcess()
@@ -68,6 +71,9 @@ public:
 
     QString dataPath(const QString &name) const { return QDir(data.path()).filePath(name); }
     QString databasePath() const { return dataPath(QStringLiteral("service.db")); }
+
+    quint16 port() const { return quint16(QUrl(apiBase).port()); }
+    qint64 processId() const { return process.processId(); }
 
     // Base address ending in "/api/v1/velto/".
     QString apiBase;

@@ -8,6 +8,10 @@
 
 #include <cstring>
 
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
+
 namespace {
 const char *reasonPhrase(int status)
 {
@@ -66,10 +70,12 @@ QByteArray clientAddressKey(const QHostAddress &address)
 // of its socket.
 class RequestWatch : public QObject {
 public:
-    RequestWatch(QTcpSocket *socket, GuardedTcpServer *server, const QByteArray &addressKey)
+    // A counted watch releases its place in the server's counts when its socket goes.
+    RequestWatch(
+        QTcpSocket *socket, GuardedTcpServer *server, const QByteArray &addressKey, bool counted)
         : QObject(socket)
         , socket(socket)
-        , server(server)
+        , server(counted ? server : nullptr)
         , addressKey(addressKey)
         , limits(server->limits)
     {
@@ -84,6 +90,21 @@ public:
             server->release(addressKey);
     }
 
+    // Answers with `status` and closes; nothing more of this connection reaches the HTTP server.
+    void refuse(int status, const QString &message)
+    {
+        refused = true;
+        socket->skip(socket->bytesAvailable());
+        socket->write(GuardedTcpServer::closingAnswer(status, message));
+        // Only the sending side is closed once the answer is out: what the client still sends
+        // is read and dropped until it closes, so that the answer is not lost to a reset. A
+        // client that does not close is not waited for long.
+        connect(socket, &QIODevice::bytesWritten, this, &RequestWatch::endSending);
+        socket->flush();
+        endSending();
+        deadline.start(qMin(limits.requestTimeoutMs, 2000));
+    }
+
 private:
     QTcpSocket *socket;
     QPointer<GuardedTcpServer> server;
@@ -93,6 +114,7 @@ private:
     QByteArray head; // the part of the current head received so far
     qint64 bodyLeft = 0;
     bool refused = false;
+    bool sendingEnded = false;
 
     void drop()
     {
@@ -104,11 +126,11 @@ private:
     {
         // The HTTP server reads everything available when its own slot runs after this one, so
         // what is available here is exactly what arrived since the last call.
-        const QByteArray chunk = socket->peek(socket->bytesAvailable());
         if (refused) {
-            socket->skip(chunk.size());
+            socket->skip(socket->bytesAvailable());
             return;
         }
+        const QByteArray chunk = socket->peek(socket->bytesAvailable());
         qsizetype at = 0;
         while (at < chunk.size()) {
             if (bodyLeft > 0) {
@@ -196,15 +218,16 @@ private:
         return true;
     }
 
-    // Answers with `status` and closes; nothing more of this connection reaches the HTTP server.
-    void refuse(int status, const QString &message)
+    void endSending()
     {
-        refused = true;
-        socket->skip(socket->bytesAvailable());
-        socket->write(GuardedTcpServer::closingAnswer(status, message));
+        if (sendingEnded || socket->bytesToWrite() > 0)
+            return;
+        sendingEnded = true;
+#ifdef Q_OS_UNIX
+        ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+#else
         socket->disconnectFromHost();
-        // A client that does not take the answer is not waited for long.
-        deadline.start(qMin(limits.requestTimeoutMs, 2000));
+#endif
     }
 };
 
@@ -233,20 +256,17 @@ void GuardedTcpServer::incomingConnection(qintptr descriptor)
     }
     const QByteArray key = clientAddressKey(socket->peerAddress());
     if (perAddress.value(key) >= limits.maxConnectionsPerAddress) {
-        socket->write(closingAnswer(503, QStringLiteral("连接过多，请稍后再试")));
-        socket->disconnectFromHost();
+        // Never handed on: the socket goes when the client closes or the watch gives up.
         connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
-        QTimer::singleShot(2000, socket, [socket]() {
-            socket->abort();
-            socket->deleteLater();
-        });
+        (new RequestWatch(socket, this, key, false))
+            ->refuse(503, QStringLiteral("连接过多，请稍后再试"));
         return;
     }
     ++open;
     ++perAddress[key];
     if (open >= limits.maxConnections)
         pauseAccepting();
-    new RequestWatch(socket, this, key);
+    new RequestWatch(socket, this, key, true);
     addPendingConnection(socket);
 }
 
