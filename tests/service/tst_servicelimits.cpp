@@ -9,7 +9,14 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QFile>
 #include <QPasswordDigestor>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 using velto::test::RawAnswer;
 using velto::test::RawConnection;
@@ -62,6 +69,47 @@ RawAnswer post(const ServiceProcess &service, const char *path, const QByteArray
     const QByteArray &headers = {}, const QHostAddress &source = {})
 {
     return exchange(service, "POST", path, body, headers, source);
+}
+
+// Sends `head` and then up to `total` filler bytes on a plain blocking socket, as a client that
+// ignores the answer would, until the other side closes; returns the bytes sent.
+qint64 pour(quint16 port, const QByteArray &head, qint64 total)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return 0;
+    const timeval patience {10, 0}; // a send the service never takes ends the test's wait
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    qint64 sent = 0;
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0
+        && ::send(fd, head.constData(), size_t(head.size()), MSG_NOSIGNAL) == head.size()) {
+        const QByteArray chunk(1 << 20, 'x');
+        while (sent < total) {
+            const ssize_t n = ::send(fd, chunk.constData(), size_t(chunk.size()), MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            sent += n;
+        }
+    }
+    ::close(fd);
+    return sent;
+}
+
+// The process's peak resident memory (VmHWM), in KiB; 0 when unknown.
+qint64 peakMemoryKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
 }
 
 QByteArray tokenOf(const RawAnswer &answer)
@@ -246,6 +294,29 @@ private slots:
         kept.send(feedback + "Content-Length: 65537\r\n\r\n");
         QCOMPARE(kept.answer().status, 413);
         QVERIFY(kept.waitClosed(20000));
+    }
+
+    void refusedBodiesAreNotKept()
+    {
+        // Freed memory is given back at once, so that the process's peak shows what it held.
+        const QByteArray sanitizer = qgetenv("ASAN_OPTIONS");
+        qputenv(
+            "ASAN_OPTIONS", sanitizer + ":quarantine_size_mb=0:thread_local_quarantine_size_kb=0");
+        ServiceProcess service(executable);
+        const bool started = service.start();
+        qputenv("ASAN_OPTIONS", sanitizer);
+        QVERIFY(started);
+        QCOMPARE(exchange(service, "GET", "app/latest-version").status, 200);
+        const qint64 before = peakMemoryKiB(service.processId());
+
+        const qint64 sent = pour(service.port(),
+            "POST /api/v1/velto/feedback HTTP/1.1\r\nHost: x\r\nContent-Length: 500000000\r\n\r\n",
+            256 << 20);
+        QVERIFY2(sent > 0, "could not send to the service");
+        const qint64 growth = peakMemoryKiB(service.processId()) - before;
+        qInfo("sent %lld MiB after the refused head; peak memory grew by %lld KiB", sent >> 20,
+            growth);
+        QVERIFY2(growth < 32 * 1024, "the refused body was kept in memory");
     }
 
     void idleAndSlowConnectionsAreClosed()

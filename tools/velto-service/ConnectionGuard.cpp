@@ -94,7 +94,9 @@ public:
     void refuse(int status, const QString &message)
     {
         refused = true;
-        socket->skip(socket->bytesAvailable());
+        // Read in small steps from now on, each dropped at once.
+        socket->setReadBufferSize(16 * 1024);
+        discard();
         socket->write(GuardedTcpServer::closingAnswer(status, message));
         // Only the sending side is closed once the answer is out: what the client still sends
         // is read and dropped until it closes, so that the answer is not lost to a reset. A
@@ -127,7 +129,7 @@ private:
         // The HTTP server reads everything available when its own slot runs after this one, so
         // what is available here is exactly what arrived since the last call.
         if (refused) {
-            socket->skip(socket->bytesAvailable());
+            discard();
             return;
         }
         const QByteArray chunk = socket->peek(socket->bytesAvailable());
@@ -216,6 +218,16 @@ private:
         }
         bodyLeft = qMax<qint64>(length, 0);
         return true;
+    }
+
+    // Drops what has arrived. The HTTP server keeps the bytes of a request it has begun to read
+    // (a transaction) until the request is whole, which a refused one never is: that is ended
+    // first, or everything the client still sends would pile up behind it.
+    void discard()
+    {
+        if (socket->isTransactionStarted())
+            socket->commitTransaction();
+        socket->skip(socket->bytesAvailable());
     }
 
     void endSending()
