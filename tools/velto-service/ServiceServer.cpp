@@ -109,7 +109,7 @@ void ServiceServer::post(const char *path, Handler handler)
     http.route(apiPrefix + QLatin1String(path), [this, handler](const QHttpServerRequest &request) {
         if (request.method() != QHttpServerRequest::Method::Post)
             return QHttpServerResponse(Status::MethodNotAllowed);
-        if (request.body().size() > maxBodyBytes)
+        if (request.body().size() > limits.connections.maxBodyBytes)
             return refusal(QStringLiteral("请求内容过大"), Status::PayloadTooLarge);
         return (this->*handler)(request);
     });
@@ -232,7 +232,7 @@ QHttpServerResponse ServiceServer::latestVersion(const QHttpServerRequest &)
     if (!file.exists())
         return QHttpServerResponse(
             QJsonObject {{QStringLiteral("latestVersion"), QStringLiteral("1.0.3")}});
-    if (!file.open(QIODevice::ReadOnly) || file.size() > maxBodyBytes)
+    if (!file.open(QIODevice::ReadOnly) || file.size() > maxVersionFileBytes)
         return refusal(QStringLiteral("版本信息不可用"), Status::InternalServerError);
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
     if (!document.isObject())

@@ -25,7 +25,8 @@ struct ServiceLimits {
 class ServiceServer : public QObject {
     Q_OBJECT
 public:
-    static constexpr qsizetype maxBodyBytes = 64 * 1024;
+    // The largest latest-version.json that is read.
+    static constexpr qsizetype maxVersionFileBytes = 64 * 1024;
 
     explicit ServiceServer(const ServiceLimits &limits = {}, QObject *parent = nullptr);
 
