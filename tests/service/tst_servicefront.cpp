@@ -254,8 +254,9 @@ private slots:
         ServiceProcess service(QStringLiteral(VELTO_SERVICE_EXE));
         QVERIFY(service.start());
         NginxFront front(nginx, certificates.path());
-        const QByteArray problem = front.configure(
-            service.port(), {{QStringLiteral("limit_conn velto_conn"), QStringLiteral("2")}});
+        const QByteArray problem = front.configure(service.port(),
+            {{QStringLiteral("limit_conn velto_conn"), QStringLiteral("2")},
+                {QStringLiteral("client_body_timeout"), QStringLiteral("600s")}});
         QVERIFY2(problem.isEmpty(), problem.constData());
         QVERIFY2(front.start(), "nginx never answered");
         // Two requests whose bodies never finish are in progress; a third is refused with 503
@@ -269,7 +270,7 @@ private slots:
         }
         const QByteArray version = rawRequest("GET", "/api/v1/velto/app/latest-version");
         QVERIFY2(
-            QTest::qWaitFor([&]() { return exchange(front.port, version).status == 503; }, 8000),
+            QTest::qWaitFor([&]() { return exchange(front.port, version).status == 503; }, 30000),
             "a third connection in progress was never refused");
         QCOMPARE(
             exchange(front.port, version, QHostAddress(QStringLiteral("127.0.0.2"))).status, 200);

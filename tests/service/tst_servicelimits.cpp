@@ -249,7 +249,9 @@ private slots:
 
     void refusesRequestsBeforeReadingThem()
     {
-        ServiceProcess service(executable);
+        // A long time-out: here nothing may be closed for being slow.
+        ServiceProcess service(
+            executable, {QStringLiteral("--request-timeout"), QStringLiteral("600")});
         QVERIFY(service.start());
         const QByteArray feedback = "POST /api/v1/velto/feedback HTTP/1.1\r\nHost: x\r\n";
         struct Case {
@@ -350,8 +352,9 @@ private slots:
 
     void capsConnectionsPerAddress()
     {
-        ServiceProcess service(
-            executable, {QStringLiteral("--max-connections-per-address"), QStringLiteral("3")});
+        ServiceProcess service(executable,
+            {QStringLiteral("--max-connections-per-address"), QStringLiteral("3"),
+                QStringLiteral("--request-timeout"), QStringLiteral("600")});
         QVERIFY(service.start());
         std::vector<std::unique_ptr<RawConnection>> held;
         for (int i = 0; i < 3; ++i) {
