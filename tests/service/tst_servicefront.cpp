@@ -107,10 +107,7 @@ public:
         if (!writeFile(QDir(prefix).filePath(QStringLiteral("site.conf")), text.toUtf8())
             || !writeFile(configuration(), main.toUtf8()))
             return "cannot write the configuration";
-        if (run(nginx,
-                {QStringLiteral("-t"), QStringLiteral("-q"), QStringLiteral("-p"),
-                    prefix + QLatin1Char('/'), QStringLiteral("-c"), configuration()},
-                &output)
+        if (run(nginx, QStringList {QStringLiteral("-t"), QStringLiteral("-q")} + places(), &output)
             != 0)
             return output.isEmpty() ? QByteArray("nginx -t failed") : output;
         return {};
@@ -120,9 +117,7 @@ public:
     bool start()
     {
         process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(nginx,
-            {QStringLiteral("-p"), dir.path() + QLatin1Char('/'), QStringLiteral("-c"),
-                configuration()});
+        process.start(nginx, places());
         if (!process.waitForStarted(10000))
             return false;
         return QTest::qWaitFor(
@@ -141,6 +136,12 @@ private:
     QTemporaryDir dir;
     QProcess process;
     QString configuration() const { return dir.filePath(QStringLiteral("nginx.conf")); }
+    // The prefix, the configuration and the error log before the configuration names one.
+    QStringList places() const
+    {
+        return {QStringLiteral("-p"), dir.path() + QLatin1Char('/'), QStringLiteral("-c"),
+            configuration(), QStringLiteral("-e"), dir.filePath(QStringLiteral("error.log"))};
+    }
 };
 
 RawAnswer exchange(quint16 port, const QByteArray &request, const QHostAddress &source = {})
