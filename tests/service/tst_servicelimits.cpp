@@ -350,26 +350,32 @@ private slots:
                 qPrintable(QStringLiteral("connection %1 was never closed").arg(i)));
     }
 
-    void capsConnectionsPerAddress()
+    void capsConnections()
     {
         ServiceProcess service(executable,
             {QStringLiteral("--max-connections-per-address"), QStringLiteral("3"),
+                QStringLiteral("--max-connections"), QStringLiteral("5"),
                 QStringLiteral("--request-timeout"), QStringLiteral("600")});
         QVERIFY(service.start());
         std::vector<std::unique_ptr<RawConnection>> held;
-        for (int i = 0; i < 3; ++i) {
-            held.push_back(std::make_unique<RawConnection>(service.port()));
-            QVERIFY(held.back()->waitConnected());
-        }
-        const RawAnswer refused = exchange(service, "GET", "app/latest-version");
+        const auto hold = [&](const QHostAddress &source) {
+            held.push_back(std::make_unique<RawConnection>(service.port(), source));
+            return held.back()->waitConnected();
+        };
+        const auto version = [&](const QHostAddress &source) {
+            return exchange(service, "GET", "app/latest-version", {}, {}, source);
+        };
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(hold({}));
+        const RawAnswer refused = version({});
         QCOMPARE(refused.status, 503);
         QVERIFY(refused.object().contains(QLatin1String("message")));
-        QCOMPARE(exchange(service, "GET", "app/latest-version", {}, {}, otherClient).status, 200);
+        QCOMPARE(version(otherClient).status, 200);
+        QVERIFY(hold(otherClient) && hold(otherClient));
+        QCOMPARE(version(QHostAddress(QStringLiteral("127.0.0.3"))).status, 503); // five in all
         // A place held is given back when its connection closes.
-        held.pop_back();
-        QVERIFY2(QTest::qWaitFor(
-                     [&]() { return exchange(service, "GET", "app/latest-version").status == 200; },
-                     30000),
+        held.erase(held.begin());
+        QVERIFY2(QTest::qWaitFor([&]() { return version({}).status == 200; }, 30000),
             "no connection was accepted again after one closed");
     }
 

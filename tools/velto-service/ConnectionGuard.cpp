@@ -247,6 +247,14 @@ GuardedTcpServer::GuardedTcpServer(const ConnectionLimits &limits, QObject *pare
     : QTcpServer(parent)
     , limits(limits)
 {
+    // Out of file descriptors, Qt stops accepting for good; try again a little later instead.
+    connect(this, &QTcpServer::acceptError, this, [this]() {
+        pauseAccepting();
+        QTimer::singleShot(1000, this, [this]() {
+            if (isListening())
+                resumeAccepting();
+        });
+    });
 }
 
 QByteArray GuardedTcpServer::closingAnswer(int status, const QString &message)
@@ -267,7 +275,7 @@ void GuardedTcpServer::incomingConnection(qintptr descriptor)
         return;
     }
     const QByteArray key = clientAddressKey(socket->peerAddress());
-    if (perAddress.value(key) >= limits.maxConnectionsPerAddress) {
+    if (open >= limits.maxConnections || perAddress.value(key) >= limits.maxConnectionsPerAddress) {
         // Never handed on: the socket goes when the client closes or the watch gives up.
         connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
         (new RequestWatch(socket, this, key, false))
@@ -276,8 +284,6 @@ void GuardedTcpServer::incomingConnection(qintptr descriptor)
     }
     ++open;
     ++perAddress[key];
-    if (open >= limits.maxConnections)
-        pauseAccepting();
     new RequestWatch(socket, this, key, true);
     addPendingConnection(socket);
 }
@@ -286,6 +292,5 @@ void GuardedTcpServer::release(const QByteArray &addressKey)
 {
     if (--perAddress[addressKey] <= 0)
         perAddress.remove(addressKey);
-    if (open-- >= limits.maxConnections && isListening())
-        resumeAccepting();
+    --open;
 }

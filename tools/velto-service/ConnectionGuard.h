@@ -12,8 +12,9 @@ struct ConnectionLimits {
     // A connection must deliver a whole request (head and body) within this time of opening or
     // of its previous request; otherwise it is closed. This closes idle and slow ones alike.
     int requestTimeoutMs = 10000;
-    int maxConnections = 512; // beyond this, new connections wait in the listen queue
-    int maxConnectionsPerAddress = 128; // beyond this, answered 503 and closed
+    // Beyond these, a new connection is answered 503 and closed.
+    int maxConnections = 512;
+    int maxConnectionsPerAddress = 128;
 };
 
 // The listening socket in front of the HTTP server. Every accepted connection is handed on at

@@ -65,7 +65,7 @@ int main(int argc, char **argv)
                        " (default 10)."),
         QStringLiteral("seconds"), QStringLiteral("10"));
     const QCommandLineOption connectionsOption(QStringLiteral("max-connections"),
-        QStringLiteral("Open connections at most; more wait to be accepted (default 512)."),
+        QStringLiteral("Open connections at most; more are answered 503 (default 512)."),
         QStringLiteral("count"), QStringLiteral("512"));
     const QCommandLineOption perAddressOption(QStringLiteral("max-connections-per-address"),
         QStringLiteral("Open connections from one client address at most; more are answered 503"
