@@ -7,6 +7,7 @@
 #include "ItemTable.h"
 #include "NavigationPanel.h"
 #include "NavigationTreeSync.h"
+#include "WindowActions.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -290,7 +291,8 @@ void MainWindow::updateEditingState()
 {
     if (!itemTable)
         return;
-    dirty = (currentRow == draftRow && draftRow >= 0) || currentValuesChanged();
+    const bool changed = currentValuesChanged();
+    dirty = (currentRow == draftRow && draftRow >= 0) || changed;
 
     EditingSnapshot snapshot;
     snapshot.currentRow = currentRow;
@@ -313,10 +315,13 @@ void MainWindow::updateEditingState()
         const DataItem cut = m_items.get(cutItemId);
         snapshot.cutPastable = cut.iid != 0 && cut.pid != currentParentId;
     }
+    snapshot.inBranch = currentParentId != 0 && !items.isEmpty();
+    snapshot.selectedHasChildren = itemTable->rowHasChildren(currentRow);
+    snapshot.untouchedDraft = draftRow >= 0 && !changed;
     const CommandStates states = CommandStates::compute(snapshot);
 
     setOtherRowsEnabled(states.otherRowsEnabled);
-    states.applyTo(buttons);
+    states.applyTo(*actions);
     detailPanelWidget->setAttachmentActionsEnabled(states.attachmentActions);
     detailPanelWidget->setContentEditable(states.contentEditable);
 
