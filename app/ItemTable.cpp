@@ -1,5 +1,6 @@
 #include "ItemTable.h"
 
+#include "ItemTableAccessible.h"
 #include "UiMetrics.h"
 
 #include <QHBoxLayout>
@@ -72,6 +73,7 @@ QString buttonStyle(const QString &colour, int fontSize)
 ItemTable::ItemTable(QWidget *parent)
     : QTableWidget(parent)
 {
+    ItemTableAccessible::installFactory();
     m_fusion = QStyleFactory::create(QStringLiteral("Fusion"));
     if (m_fusion) {
         m_fusion->setParent(this);

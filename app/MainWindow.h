@@ -217,6 +217,8 @@ private:
     bool isParentRow(int row) const { return row == 0 && currentParentId != 0; }
     int minRow() const { return currentParentId != 0 ? 1 : 0; }
     int rowCount() const;
+    // One of the table's editors has the keyboard focus.
+    bool editorHasFocus() const;
     // Compares the panel's content signature with the loaded one; scheduled after edits.
     void confirmContentState();
     void connectNavigation();

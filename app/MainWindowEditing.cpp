@@ -40,6 +40,12 @@ bool onlyAnEmptyNote(const QList<ContentBlock> &blocks)
 
 } // namespace
 
+bool MainWindow::editorHasFocus() const
+{
+    QWidget *focus = QApplication::focusWidget();
+    return focus && focus != itemTable && itemTable->isAncestorOf(focus);
+}
+
 int MainWindow::rowCount() const
 {
     return int(items.size()) + (draftRow < 0 ? 1 : 0);
@@ -89,6 +95,12 @@ void MainWindow::refresh(qint64 key, int row)
     QTimer::singleShot(0, this, [this, generation, target] {
         if (generation != itemTable->generation())
             return;
+        // The user got there first (a click into a cell, a key typed into it): leave the row
+        // and the focus where they are, or the next key would go astray.
+        if (currentRow != target || editorHasFocus()) {
+            selectionPending = false;
+            return;
+        }
         if (target >= 0 && target < itemTable->rowCount()) {
             currentRow = target;
             itemTable->setCurrentCell(target, 0);
@@ -449,7 +461,8 @@ void MainWindow::cancelCurrent()
     const qint64 generation = itemTable->generation();
     const int row = currentRow;
     QTimer::singleShot(0, this, [this, generation, row] {
-        if (generation != itemTable->generation() || row >= itemTable->rowCount())
+        if (generation != itemTable->generation() || row >= itemTable->rowCount()
+            || editorHasFocus())
             return;
         itemTable->setCurrentCell(row, 1);
         itemTable->setFocus(Qt::OtherFocusReason);

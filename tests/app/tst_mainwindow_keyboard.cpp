@@ -292,6 +292,18 @@ private slots:
         f.press(Qt::Key_Tab, Qt::ShiftModifier);
         QCOMPARE(QApplication::focusWidget(), f.table()->contentEditor(1));
 
+        // Keys typed at once after clicking into a cell of a level just rebuilt (before the
+        // rebuild's deferred steps ran) stay in that cell.
+        f->windowActions()->save->trigger();
+        QLineEdit *fresh = f.table()->contentEditor(0);
+        QTest::mouseClick(fresh, Qt::LeftButton);
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("k"));
+        f.settle();
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("m"));
+        QCOMPARE(f->currentRowIndex(), 0);
+        QVERIFY2(fresh->text().contains(QStringLiteral("km")), qPrintable(fresh->text()));
+        f.press(Qt::Key_Escape);
+
         // A key typed at once after clicking into another row's cell is kept.
         QLineEdit *cell = f.table()->remarkEditor(2);
         QTest::mouseClick(cell, Qt::LeftButton);
