@@ -504,7 +504,8 @@ bool ItemTable::focusNextPrevChild(bool next)
             }
         }
     } else if (hasFocus() && next) {
-        // From the table itself into the current row's first editor.
+        // From the table itself into the current row's first editor (the table takes the focus
+        // first, so that moving through does not select its row anew).
         const int current = qMax(0, currentRow());
         if (current < m_rows.size()) {
             materialize(current);

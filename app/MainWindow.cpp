@@ -116,11 +116,6 @@ bool MainWindow::focusNextPrevChild(bool next)
         = FocusOrder::neighbour(sections, {itemTable}, QApplication::focusWidget(), next);
     if (!target)
         return QMainWindow::focusNextPrevChild(next);
-    if (target == itemTable) {
-        // Into the selected row: its name forwards, its remark backwards.
-        itemTable->focusCell(qMax(0, currentRow), next ? 1 : 3);
-        return true;
-    }
     target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
     return true;
 }

@@ -99,6 +99,7 @@ void MainWindow::refresh(qint64 key, int row)
         // and the focus where they are, or the next key would go astray.
         if (currentRow != target || editorHasFocus()) {
             selectionPending = false;
+            updateEditingState(); // an edit made meanwhile gets its recovery draft now
             return;
         }
         if (target >= 0 && target < itemTable->rowCount()) {

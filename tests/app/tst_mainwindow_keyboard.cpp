@@ -287,8 +287,12 @@ private slots:
         QVERIFY(after && !f.table()->isAncestorOf(after) && after != f.table());
         QVERIFY2(f->detailPanel()->isAncestorOf(after) || f->commandBar()->isAncestorOf(after),
             after->metaObject()->className());
-        f.press(Qt::Key_Tab, Qt::ShiftModifier);
-        QCOMPARE(QApplication::focusWidget(), f.table()->remarkEditor(1));
+        f.press(Qt::Key_Tab, Qt::ShiftModifier); // back to the table, then into its row
+        QCOMPARE(QApplication::focusWidget(), f.table());
+        f.press(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), f.table()->nameEditor(1));
+        QCOMPARE(f->currentRowIndex(), 1);
+        f.table()->remarkEditor(1)->setFocus();
         f.press(Qt::Key_Tab, Qt::ShiftModifier);
         QCOMPARE(QApplication::focusWidget(), f.table()->contentEditor(1));
 
