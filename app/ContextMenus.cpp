@@ -6,6 +6,7 @@
 #include "WindowActions.h"
 
 #include <QAction>
+#include <QHash>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTreeWidget>
@@ -58,7 +59,25 @@ QMenu *ContextMenus::showRowMenu(int row, const QPoint &globalPos, QLineEdit *ed
         QMenu *standard = editor->createStandardContextMenu();
         standard->setParent(made, standard->windowFlags());
         made->addSeparator();
-        made->addActions(standard->actions());
+        // The editor's own entries, in the window's language (their keys stay as they are).
+        static const QHash<QString, QString> labels {
+            {QStringLiteral("Undo"), QStringLiteral("撤销")},
+            {QStringLiteral("Redo"), QStringLiteral("重做")},
+            {QStringLiteral("Cut"), QStringLiteral("剪切")},
+            {QStringLiteral("Copy"), QStringLiteral("复制")},
+            {QStringLiteral("Paste"), QStringLiteral("粘贴")},
+            {QStringLiteral("Delete"), QStringLiteral("删除文字")},
+            {QStringLiteral("Select All"), QStringLiteral("全选")}};
+        for (QAction *action : standard->actions()) {
+            const QString text = action->text();
+            const QString label
+                = labels.value(text.section(QLatin1Char('\t'), 0, 0).remove(QLatin1Char('&')));
+            if (!label.isEmpty()) {
+                const QString keys = text.section(QLatin1Char('\t'), 1);
+                action->setText(keys.isEmpty() ? label : label + QLatin1Char('\t') + keys);
+            }
+            made->addAction(action);
+        }
     }
     made->popup(globalPos);
     return made;
