@@ -7,9 +7,11 @@
 #include "TextAttachmentWidget.h"
 #include "WindowActions.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStatusBar>
 #include <QTextEdit>
 #include <QToolButton>
 
@@ -255,6 +257,40 @@ private slots:
         QTest::keyClicks(editor, QStringLiteral("note d"));
         QTest::keyClick(editor, Qt::Key_Backspace);
         QCOMPARE(editor->toPlainText(), QStringLiteral("note "));
+    }
+
+    void tabWalksTheWindowInScreenOrder()
+    {
+        KeyboardWindow f;
+        f->navigation()->setCollapsed(false);
+        f->selectRow(1);
+        f.settle();
+        const QList<QWidget *> sections {
+            f->navigation(), f.table(), f->detailPanel(), f->commandBar(), f->statusBar()};
+        const auto sectionOf = [&](QWidget *w) {
+            for (int i = 0; i < sections.size(); ++i) {
+                if (w == sections.at(i) || sections.at(i)->isAncestorOf(w))
+                    return i;
+            }
+            return -1;
+        };
+        // From the first page button, Tab visits every section once, in order, and comes back.
+        QWidget *start = f->navigation()->findChild<QAbstractButton *>();
+        start->setFocus(Qt::TabFocusReason);
+        QList<int> visited {0};
+        QStringList walk;
+        for (int i = 0; i < 80 && (i == 0 || QApplication::focusWidget() != start); ++i) {
+            f.press(Qt::Key_Tab);
+            QWidget *focus = QApplication::focusWidget();
+            QVERIFY(focus);
+            walk << QString::fromLatin1(focus->metaObject()->className());
+            const int section = sectionOf(focus);
+            QVERIFY2(section >= 0, qPrintable(walk.join(QLatin1Char(' '))));
+            if (section != visited.last())
+                visited << section;
+        }
+        QCOMPARE(QApplication::focusWidget(), start);
+        QCOMPARE(visited, QList<int>({0, 1, 2, 3, 4, 0}));
     }
 
     void tableKeysWalkRowsAndCells()
