@@ -92,6 +92,14 @@ private slots:
             walk(QAccessible::queryAccessibleInterface(f.window.get()), &unnamed, &reached);
             QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QLatin1Char('\n'))));
         }
+        // Resources are told apart by kind and place.
+        QStringList frames;
+        for (QWidget *frame :
+            f->detailPanel()->findChildren<QWidget *>(QStringLiteral("resourceFrame")))
+            if (frame->isVisible())
+                frames << frame->accessibleName();
+        QVERIFY2(frames.contains(QStringLiteral("文本资源 1")),
+            qPrintable(frames.join(QLatin1Char(','))));
         // The editors and branch buttons inside the table are part of the tree.
         QVERIFY(reached.contains(f.table()->nameEditor(1)));
         QVERIFY(reached.contains(f.table()->remarkEditor(2)));
