@@ -1,8 +1,8 @@
 #include "CommandStates.h"
 
-#include "CompactActionButton.h"
-#include "WindowLayout.h"
+#include "WindowActions.h"
 
+#include <QAction>
 #include <QIcon>
 
 CommandStates CommandStates::compute(const EditingSnapshot &s)
@@ -39,30 +39,34 @@ CommandStates CommandStates::compute(const EditingSnapshot &s)
     c.addResource = editable && sel;
     c.reveal = editable && sel && s.canRevealResource;
     c.removeResource = editable && sel && active;
+    c.enterBranch = clean && !s.parentRow && sel && s.selectedHasChildren;
+    c.returnToParent = s.inBranch && (clean || s.untouchedDraft);
     c.attachmentActions = sel && clean;
     c.contentEditable = editable;
     return c;
 }
 
-void CommandStates::applyTo(const CommandButtons &b) const
+void CommandStates::applyTo(const WindowActions &a) const
 {
-    b.save->setEnabled(save);
-    b.cancel->setEnabled(cancel);
-    b.add->setEnabled(add);
-    b.branch->setEnabled(branch);
-    b.up->setEnabled(up);
-    b.down->setEnabled(down);
-    b.common->setEnabled(common);
-    b.common->setIcon(QIcon(commonIcon));
-    b.common->setToolTip(commonToolTip);
-    b.remove->setEnabled(remove);
-    b.cut->setEnabled(cut);
-    b.cut->setChecked(cutChecked);
-    b.paste->setEnabled(paste);
-    b.exportItems->setEnabled(exportItems);
-    b.importItems->setEnabled(importItems);
-    for (CompactActionButton *r : {b.text, b.file, b.folder, b.link})
+    a.save->setEnabled(save);
+    a.cancel->setEnabled(cancel);
+    a.add->setEnabled(add);
+    a.branch->setEnabled(branch);
+    a.up->setEnabled(up);
+    a.down->setEnabled(down);
+    a.common->setEnabled(common);
+    a.common->setIcon(QIcon(commonIcon));
+    WindowActions::relabel(a.common, commonToolTip);
+    a.remove->setEnabled(remove);
+    a.cut->setEnabled(cut);
+    a.cut->setChecked(cutChecked);
+    a.paste->setEnabled(paste);
+    a.exportItems->setEnabled(exportItems);
+    a.importItems->setEnabled(importItems);
+    for (QAction *r : {a.text, a.file, a.folder, a.link})
         r->setEnabled(addResource);
-    b.reveal->setEnabled(reveal);
-    b.removeResource->setEnabled(removeResource);
+    a.reveal->setEnabled(reveal);
+    a.removeResource->setEnabled(removeResource);
+    a.enterBranch->setEnabled(enterBranch);
+    a.returnToParent->setEnabled(returnToParent);
 }

@@ -3,7 +3,7 @@
 #include <QString>
 #include <QtGlobal>
 
-struct CommandButtons;
+class WindowActions;
 
 // What the command buttons depend on, gathered by the window from its editing state.
 struct EditingSnapshot {
@@ -23,6 +23,9 @@ struct EditingSnapshot {
     bool canRevealResource = false;
     bool cutMarked = false; // an item is marked by "转移"
     bool cutPastable = false; // the marked item exists and lives outside this level
+    bool inBranch = false; // the level shows a branch (its parent row is row 0)
+    bool selectedHasChildren = false; // the current row's item is a branch that can be entered
+    bool untouchedDraft = false; // the current row is a draft nothing was typed into yet
 };
 
 // The enabled / checked / icon / tool-tip state of every command, derived from a snapshot alone.
@@ -45,10 +48,13 @@ struct CommandStates {
     bool addResource = false; // "文本", "文件", "目录" and "链接"
     bool reveal = false;
     bool removeResource = false;
+    bool enterBranch = false; // the current row's "»"
+    bool returnToParent = false; // the parent row's "↩"
     bool otherRowsEnabled = true;
     bool attachmentActions = false;
     bool contentEditable = false;
 
     static CommandStates compute(const EditingSnapshot &s);
-    void applyTo(const CommandButtons &buttons) const;
+    // Sets the window's actions; the command-bar buttons and the menus follow them.
+    void applyTo(const WindowActions &actions) const;
 };

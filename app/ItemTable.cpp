@@ -1,9 +1,11 @@
 #include "ItemTable.h"
 
+#include "ItemTableAccessible.h"
 #include "UiMetrics.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QStyle>
@@ -34,6 +36,28 @@ protected:
 // Rows created beyond the viewport on either side, so a short scroll finds them ready.
 constexpr int rowMargin = 8;
 
+const QStringList &columnNames()
+{
+    static const QStringList names {QStringLiteral("序号"), QStringLiteral("项目"),
+        QStringLiteral("业务内容"), QStringLiteral("备注")};
+    return names;
+}
+
+// The name assistive technology gives a row's editor, e.g. "项目，第 2 行".
+QString editorName(int row, int column)
+{
+    return columnNames().at(column) + QStringLiteral("，第 %1 行").arg(row + 1);
+}
+
+// Up or Down alone (the keypad's included): the keys that move between rows.
+int rowStep(const QKeyEvent *event)
+{
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    if (mods != Qt::NoModifier)
+        return 0;
+    return event->key() == Qt::Key_Up ? -1 : event->key() == Qt::Key_Down ? 1 : 0;
+}
+
 QString buttonStyle(const QString &colour, int fontSize)
 {
     return QStringLiteral("QToolButton { background:transparent; color:%1; border:0; "
@@ -49,6 +73,7 @@ QString buttonStyle(const QString &colour, int fontSize)
 ItemTable::ItemTable(QWidget *parent)
     : QTableWidget(parent)
 {
+    ItemTableAccessible::installFactory();
     m_fusion = QStyleFactory::create(QStringLiteral("Fusion"));
     if (m_fusion) {
         m_fusion->setParent(this);
@@ -57,8 +82,12 @@ ItemTable::ItemTable(QWidget *parent)
         verticalHeader()->setStyle(m_fusion);
     }
     setColumnCount(4);
-    setHorizontalHeaderLabels({QStringLiteral("序号"), QStringLiteral("项目"),
-        QStringLiteral("业务内容"), QStringLiteral("备注")});
+    setHorizontalHeaderLabels(columnNames());
+    setAccessibleName(QStringLiteral("项目表"));
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        emit rowMenuRequested(rowAt(pos.y()), viewport()->mapToGlobal(pos), nullptr);
+    });
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -161,6 +190,15 @@ void ItemTable::render(
         number->setFlags(number->flags() & ~Qt::ItemIsEditable);
         number->setTextAlignment(Qt::AlignCenter);
         setItem(i, 0, number);
+        // The editors cover the other cells; their texts are told to assistive technology
+        // through the cells, without painting them a second time.
+        const QString texts[3] = {r.item.here, r.item.cont, r.item.remark};
+        for (int column = 1; column <= 3; ++column) {
+            auto *cell = new QTableWidgetItem;
+            cell->setFlags(cell->flags() & ~Qt::ItemIsEditable);
+            cell->setData(Qt::AccessibleTextRole, texts[column - 1]);
+            setItem(i, column, cell);
+        }
     }
     if (m_selectedRow >= count)
         m_selectedRow = -1;
@@ -170,6 +208,24 @@ void ItemTable::render(
 ItemTable::RowKind ItemTable::rowKind(int row) const
 {
     return row >= 0 && row < m_rows.size() ? m_rows.at(row).kind : RowKind::Placeholder;
+}
+
+bool ItemTable::rowHasChildren(int row) const
+{
+    return row >= 0 && row < m_rows.size() && m_rows.at(row).hasChildren;
+}
+
+void ItemTable::focusCell(int row, int column)
+{
+    if (row < 0 || row >= m_rows.size())
+        return;
+    scrollToItem(item(row, 0));
+    materialize(row);
+    QLineEdit *editor = m_rows.at(row).editors[qBound(1, column, 3) - 1];
+    if (editor->isEnabled())
+        editor->setFocus(Qt::OtherFocusReason);
+    else
+        setFocus(Qt::OtherFocusReason);
 }
 
 bool ItemTable::isMaterialized(int row) const
@@ -226,12 +282,15 @@ void ItemTable::materializeVisibleRows()
         materialize(i);
 }
 
-QLineEdit *ItemTable::makeEditor(int row, const QString &text, QWidget *parent)
+QLineEdit *ItemTable::makeEditor(int row, int column, const QString &text, QWidget *parent)
 {
     auto *editor = new FocusLineEdit(text, parent);
     if (m_fusion)
         editor->setStyle(m_fusion);
     editor->setCursorPosition(0);
+    editor->setAccessibleName(editorName(row, column));
+    editor->setContextMenuPolicy(Qt::CustomContextMenu);
+    editor->installEventFilter(this);
     const qint64 generation = m_generation;
     editor->onFocused = [this, row, generation] {
         if (generation == m_generation)
@@ -241,6 +300,17 @@ QLineEdit *ItemTable::makeEditor(int row, const QString &text, QWidget *parent)
         if (generation == m_generation)
             emit rowTextEdited(row);
     });
+    connect(
+        editor, &QLineEdit::textChanged, this, [this, row, column, generation](const QString &t) {
+            if (generation == m_generation)
+                if (QTableWidgetItem *cell = item(row, column))
+                    cell->setData(Qt::AccessibleTextRole, t);
+        });
+    connect(editor, &QWidget::customContextMenuRequested, this,
+        [this, row, editor, generation](const QPoint &pos) {
+            if (generation == m_generation)
+                emit rowMenuRequested(row, editor->mapToGlobal(pos), editor);
+        });
     return editor;
 }
 
@@ -266,14 +336,21 @@ void ItemTable::materialize(int row)
     if (r.kind == RowKind::Parent) {
         button->setText(QString(QChar(0x21A9)));
         button->setToolTip(QStringLiteral("返回上级业务"));
+        button->setAccessibleName(QStringLiteral("返回上级业务"));
         button->setProperty("branch", QStringLiteral("return"));
     } else if (r.hasChildren) {
         button->setText(QString(QChar(0x00BB)));
         button->setToolTip(QStringLiteral("进入分支"));
+        button->setAccessibleName(QStringLiteral("进入分支"));
         button->setProperty("branch", QStringLiteral("enter"));
     } else {
         button->setProperty("branch", QStringLiteral("none"));
         button->setEnabled(false);
+        // Nothing to press: the button only keeps the names of all rows aligned.
+        QSizePolicy policy = button->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        button->setSizePolicy(policy);
+        button->hide();
     }
     const qint64 generation = m_generation;
     connect(button, &QToolButton::clicked, this, [this, row, generation] {
@@ -282,10 +359,10 @@ void ItemTable::materialize(int row)
     });
     layout->addWidget(button);
 
-    r.editors[0] = makeEditor(row, r.item.here, cell);
+    r.editors[0] = makeEditor(row, 1, r.item.here, cell);
     layout->addWidget(r.editors[0], 1);
-    r.editors[1] = makeEditor(row, r.item.cont, nullptr);
-    r.editors[2] = makeEditor(row, r.item.remark, nullptr);
+    r.editors[1] = makeEditor(row, 2, r.item.cont, nullptr);
+    r.editors[2] = makeEditor(row, 3, r.item.remark, nullptr);
     r.cell = cell;
     r.button = button;
     setCellWidget(row, 1, cell);
@@ -369,4 +446,77 @@ void ItemTable::showEvent(QShowEvent *event)
 {
     QTableWidget::showEvent(event);
     materializeVisibleRows();
+}
+
+void ItemTable::keyPressEvent(QKeyEvent *event)
+{
+    // The table's own cursor does not select a row; Up and Down go through the window, which
+    // keeps the editing lock.
+    if (const int delta = rowStep(event)) {
+        emit rowStepRequested(delta, qMax(1, currentColumn()));
+        event->accept();
+        return;
+    }
+    QTableWidget::keyPressEvent(event);
+}
+
+bool ItemTable::editorPosition(const QObject *widget, int *row, int *column) const
+{
+    for (int materialized : m_materialized) {
+        const Row &r = m_rows.at(materialized);
+        for (int i = 0; i < 3; ++i) {
+            if (r.editors[i] == widget) {
+                *row = materialized;
+                *column = i + 1;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool ItemTable::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        int row = -1;
+        int column = 0;
+        const int delta = rowStep(static_cast<QKeyEvent *>(event));
+        if (delta && editorPosition(watched, &row, &column)) {
+            emit rowStepRequested(delta, column);
+            return true;
+        }
+    }
+    return QTableWidget::eventFilter(watched, event);
+}
+
+// Tab walks name -> content -> remark within the focused row and then leaves the table; the item
+// view's own Tab would only move its current cell and leave the focus where it was.
+bool ItemTable::focusNextPrevChild(bool next)
+{
+    int row = -1;
+    int column = 0;
+    if (editorPosition(QWidget::focusWidget(), &row, &column)) {
+        for (int c = column + (next ? 1 : -1); c >= 1 && c <= 3; c += next ? 1 : -1) {
+            QLineEdit *editor = m_rows.at(row).editors[c - 1];
+            if (editor->isEnabled()) {
+                editor->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+                return true;
+            }
+        }
+    } else if (hasFocus() && next) {
+        // From the table itself into the current row's first editor (the table takes the focus
+        // first, so that moving through does not select its row anew).
+        const int current = qMax(0, currentRow());
+        if (current < m_rows.size()) {
+            materialize(current);
+            for (QLineEdit *editor : m_rows.at(current).editors) {
+                if (editor->isEnabled()) {
+                    editor->setFocus(Qt::TabFocusReason);
+                    return true;
+                }
+            }
+        }
+    }
+    // Leaving the table: the window decides where to (not the item view's cell cursor).
+    return QWidget::focusNextPrevChild(next);
 }

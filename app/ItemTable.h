@@ -30,6 +30,11 @@ public:
     qint64 generation() const { return m_generation; }
 
     RowKind rowKind(int row) const;
+    // The row's item is a branch that can be entered ("»").
+    bool rowHasChildren(int row) const;
+    // Gives the keyboard focus to the editor of column (1 name, 2 content, 3 remark) in row, or
+    // to the table when that editor is disabled; scrolls the row into view.
+    void focusCell(int row, int column);
     // The editors and the button of a row, created on demand; null outside the table.
     QLineEdit *nameEditor(int row);
     QLineEdit *contentEditor(int row);
@@ -55,11 +60,19 @@ signals:
     void rowFocused(int row);
     void rowTextEdited(int row);
     void branchClicked(int row);
+    // Up (-1) or Down (+1) was pressed in the table or in an editor of its column (1..3).
+    void rowStepRequested(int delta, int column);
+    // The context menu was asked for on row (-1: below the rows) at globalPos; editor is the
+    // line editor it was asked in, if any (its own editing entries belong in the menu too).
+    void rowMenuRequested(int row, const QPoint &globalPos, QLineEdit *editor);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
     void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     struct Row {
@@ -75,7 +88,9 @@ private:
     void materialize(int row);
     void applyRowState(int row);
     void markSelected(Row &row, bool selected);
-    QLineEdit *makeEditor(int row, const QString &text, QWidget *parent);
+    QLineEdit *makeEditor(int row, int column, const QString &text, QWidget *parent);
+    // The row and column (1..3) of one of the rows' editors; false for any other widget.
+    bool editorPosition(const QObject *widget, int *row, int *column) const;
 
     QStyle *m_fusion = nullptr;
     QList<Row> m_rows;

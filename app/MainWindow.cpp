@@ -1,8 +1,10 @@
 #include "MainWindow.h"
 
+#include "FocusOrder.h"
 #include "HostOperations.h"
 #include "InterchangeController.h"
 #include "ItemDetailPanel.h"
+#include "ItemTable.h"
 #include "NavigationPanel.h"
 #include "NavigationTreeSync.h"
 #include "OnlineServices.h"
@@ -12,14 +14,15 @@
 #include "UiMetrics.h"
 #include "VersionCheck.h"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QIcon>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -98,6 +101,23 @@ void MainWindow::closeEvent(QCloseEvent *event)
     } else {
         event->ignore();
     }
+}
+
+bool MainWindow::focusNextPrevChild(bool next)
+{
+    if (!m_workspaceReady)
+        return QMainWindow::focusNextPrevChild(next);
+    QWidget *bar = commandBar();
+    const bool barLeft = bar && bar->x() < itemTable->mapTo(bar->parentWidget(), QPoint()).x();
+    QList<QWidget *> sections {navigationPanel, itemTable, detailPanelWidget, bar, statusBar()};
+    if (barLeft)
+        sections = {navigationPanel, bar, itemTable, detailPanelWidget, statusBar()};
+    QWidget *target
+        = FocusOrder::neighbour(sections, {itemTable}, QApplication::focusWidget(), next);
+    if (!target)
+        return QMainWindow::focusNextPrevChild(next);
+    target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
 }
 
 void MainWindow::showStatusMessage(const QString &text, int milliseconds)

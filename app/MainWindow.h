@@ -15,6 +15,8 @@
 #include <memory>
 
 class CompactActionButton;
+class ContextMenus;
+class WindowActions;
 class ItemDetailPanel;
 class InterchangeController;
 class ItemTable;
@@ -65,6 +67,9 @@ public:
     SearchController *search() const { return searchController; }
     QLabel *statusLabel() const { return statusLabelWidget; }
     const CommandButtons &commandButtons() const { return buttons; }
+    // One action per command: buttons, menus and shortcuts all go through them.
+    WindowActions *windowActions() const { return actions; }
+    ContextMenus *contextMenus() const { return menus; }
     QWidget *commandBar() const { return windowLayout ? windowLayout->commandBar() : nullptr; }
     QWidget *projectListArea() const
     {
@@ -143,6 +148,18 @@ public:
     void activateRow(int row);
     void enterItem(qint64 iid);
     void returnToParent();
+    // The current row's "»" and the parent row's "↩", reached without the mouse.
+    void enterSelectedBranch();
+    void leaveBranch();
+    // Moves the table's selection one row up or down (Up/Down keys), only while the row is clean;
+    // the editor of `column` in the new row takes the focus.
+    void stepRow(int delta, int column);
+    // The sidebar tree's commands on the tree row of iid: mark it for transfer, delete it (after
+    // the usual question), move an item below it (0 = the top level).
+    void cutTreeItem(qint64 iid);
+    void deleteTreeItem(qint64 iid);
+    bool canMoveItemTo(qint64 iid, qint64 newParent) const;
+    void moveItemTo(qint64 iid, qint64 newParent);
     void navigateToQuickAccess(qint64 iid, bool fromSearchResults);
     void navigateToTreeItem(qint64 iid);
     void searchByName(const QString &text);
@@ -183,6 +200,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    // Tab follows the screen: sidebar, table, detail panel and command bar in their places.
+    bool focusNextPrevChild(bool next) override;
 
 private:
     // Export, import, the recovery draft and backups work on the editing state directly.
@@ -190,6 +209,7 @@ private:
 
     void buildUi();
     void connectSignals();
+    void connectActions();
     void moveUpOrDown(int delta);
     void jumpToItem(qint64 iid, bool fromSearchResults, const QString &message);
     void runResourceCommand(int which);
@@ -197,6 +217,8 @@ private:
     bool isParentRow(int row) const { return row == 0 && currentParentId != 0; }
     int minRow() const { return currentParentId != 0 ? 1 : 0; }
     int rowCount() const;
+    // One of the table's editors has the keyboard focus.
+    bool editorHasFocus() const;
     // Compares the panel's content signature with the loaded one; scheduled after edits.
     void confirmContentState();
     void connectNavigation();
@@ -249,6 +271,8 @@ private:
     ItemTable *itemTable = nullptr;
     ItemDetailPanel *detailPanelWidget = nullptr;
     CommandButtons buttons;
+    WindowActions *actions = nullptr;
+    ContextMenus *menus = nullptr;
     QLabel *statusLabelWidget = nullptr;
     StatusLine *statusLine = nullptr;
     QLabel *upgradeMessage = nullptr;

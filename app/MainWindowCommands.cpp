@@ -7,6 +7,9 @@
 #include "NavigationPanel.h"
 #include "NavigationTreeSync.h"
 #include "SearchController.h"
+#include "WindowActions.h"
+
+#include <QAction>
 
 #include <QLabel>
 #include <QMessageBox>
@@ -118,7 +121,7 @@ void MainWindow::deleteSelected()
 void MainWindow::cutSelected()
 {
     if (dirty || isParentRow(currentRow) || selectedItemId == 0) {
-        buttons.cut->setChecked(cutItemId != 0);
+        actions->cut->setChecked(cutItemId != 0);
         return;
     }
     cutItemId = selectedItemId;
@@ -192,6 +195,81 @@ void MainWindow::returnToParent()
         refresh(branch.iid, -1);
     }
     showStatusMessage(QStringLiteral("已返回上级业务"), 2000);
+}
+
+void MainWindow::enterSelectedBranch()
+{
+    if (!isParentRow(currentRow))
+        activateRow(currentRow);
+}
+
+void MainWindow::leaveBranch()
+{
+    if (isParentRow(0))
+        activateRow(0);
+}
+
+void MainWindow::stepRow(int delta, int column)
+{
+    if (dirty || !itemTable || (delta != -1 && delta != 1))
+        return;
+    const int target = currentRow + delta;
+    if (target < 0 || target >= rowCount())
+        return;
+    selectRow(target);
+    itemTable->focusCell(target, column);
+}
+
+void MainWindow::cutTreeItem(qint64 iid)
+{
+    if (dirty)
+        return;
+    navigateToTreeItem(iid);
+    if (selectedItemId == iid)
+        cutSelected();
+}
+
+void MainWindow::deleteTreeItem(qint64 iid)
+{
+    if (dirty)
+        return;
+    navigateToTreeItem(iid);
+    if (selectedItemId == iid)
+        deleteSelected();
+}
+
+bool MainWindow::canMoveItemTo(qint64 iid, qint64 newParent) const
+{
+    if (dirty || iid == 0 || iid == newParent || m_items.get(iid).iid == 0)
+        return false;
+    // Never below itself: walk up from the new parent (a loop in damaged data ends the walk).
+    QSet<qint64> seen;
+    for (qint64 up = newParent; up != 0 && !seen.contains(up);) {
+        seen.insert(up);
+        const DataItem ancestor = m_items.get(up);
+        if (ancestor.iid == 0 || ancestor.iid == iid)
+            return false;
+        up = ancestor.pid;
+    }
+    return true;
+}
+
+void MainWindow::moveItemTo(qint64 iid, qint64 newParent)
+{
+    if (!canMoveItemTo(iid, newParent))
+        return;
+    const qint64 oldParent = m_items.get(iid).pid;
+    QString error;
+    if (!m_service.moveToParent(iid, newParent, &error)) {
+        showError(error);
+        return;
+    }
+    treeSync->branchChanged(oldParent);
+    treeSync->branchChanged(newParent);
+    if (cutItemId == iid)
+        cutItemId = 0;
+    jumpToItem(iid, false,
+        newParent != 0 ? QStringLiteral("已移入所选分支") : QStringLiteral("已移到顶层"));
 }
 
 void MainWindow::navigateToQuickAccess(qint64 iid, bool fromSearchResults)

@@ -7,6 +7,7 @@
 #include "ItemTable.h"
 #include "NavigationPanel.h"
 #include "NavigationTreeSync.h"
+#include "WindowActions.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -38,6 +39,12 @@ bool onlyAnEmptyNote(const QList<ContentBlock> &blocks)
 }
 
 } // namespace
+
+bool MainWindow::editorHasFocus() const
+{
+    QWidget *focus = QApplication::focusWidget();
+    return focus && focus != itemTable && itemTable->isAncestorOf(focus);
+}
 
 int MainWindow::rowCount() const
 {
@@ -88,6 +95,13 @@ void MainWindow::refresh(qint64 key, int row)
     QTimer::singleShot(0, this, [this, generation, target] {
         if (generation != itemTable->generation())
             return;
+        // The user got there first (a click into a cell, a key typed into it): leave the row
+        // and the focus where they are, or the next key would go astray.
+        if (currentRow != target || editorHasFocus()) {
+            selectionPending = false;
+            updateEditingState(); // an edit made meanwhile gets its recovery draft now
+            return;
+        }
         if (target >= 0 && target < itemTable->rowCount()) {
             currentRow = target;
             itemTable->setCurrentCell(target, 0);
@@ -290,7 +304,8 @@ void MainWindow::updateEditingState()
 {
     if (!itemTable)
         return;
-    dirty = (currentRow == draftRow && draftRow >= 0) || currentValuesChanged();
+    const bool changed = currentValuesChanged();
+    dirty = (currentRow == draftRow && draftRow >= 0) || changed;
 
     EditingSnapshot snapshot;
     snapshot.currentRow = currentRow;
@@ -313,10 +328,13 @@ void MainWindow::updateEditingState()
         const DataItem cut = m_items.get(cutItemId);
         snapshot.cutPastable = cut.iid != 0 && cut.pid != currentParentId;
     }
+    snapshot.inBranch = currentParentId != 0 && !items.isEmpty();
+    snapshot.selectedHasChildren = itemTable->rowHasChildren(currentRow);
+    snapshot.untouchedDraft = draftRow >= 0 && !changed;
     const CommandStates states = CommandStates::compute(snapshot);
 
     setOtherRowsEnabled(states.otherRowsEnabled);
-    states.applyTo(buttons);
+    states.applyTo(*actions);
     detailPanelWidget->setAttachmentActionsEnabled(states.attachmentActions);
     detailPanelWidget->setContentEditable(states.contentEditable);
 
@@ -444,7 +462,8 @@ void MainWindow::cancelCurrent()
     const qint64 generation = itemTable->generation();
     const int row = currentRow;
     QTimer::singleShot(0, this, [this, generation, row] {
-        if (generation != itemTable->generation() || row >= itemTable->rowCount())
+        if (generation != itemTable->generation() || row >= itemTable->rowCount()
+            || editorHasFocus())
             return;
         itemTable->setCurrentCell(row, 1);
         itemTable->setFocus(Qt::OtherFocusReason);

@@ -3,6 +3,7 @@
 #include "MainWindow.h"
 
 #include "CompactActionButton.h"
+#include "ContextMenus.h"
 #include "ItemDetailPanel.h"
 #include "ItemTable.h"
 #include "NavigationPanel.h"
@@ -10,6 +11,9 @@
 #include "OnlineServices.h"
 #include "StatusLine.h"
 #include "VersionCheck.h"
+#include "WindowActions.h"
+
+#include <QAction>
 
 #include <QNetworkAccessManager>
 #include <QTimer>
@@ -26,6 +30,8 @@ void MainWindow::buildUi()
     itemTable = windowLayout->table();
     detailPanelWidget = windowLayout->detailPanel();
     buttons = windowLayout->commandButtons();
+    actions = new WindowActions(this);
+    actions->attachButtons(buttons);
     statusLabelWidget = windowLayout->statusLabel();
     statusLine = new StatusLine(statusLabelWidget, this);
     upgradeMessage = windowLayout->upgradeMessage();
@@ -37,6 +43,7 @@ void MainWindow::buildUi()
     network = new QNetworkAccessManager(this);
     onlineServices = new OnlineServices(network, navigationPanel, this);
     connectSignals();
+    menus = new ContextMenus(this, actions);
 }
 
 void MainWindow::placeCommandBar(bool right)
@@ -82,25 +89,37 @@ void MainWindow::connectSignals()
     connect(itemTable, &ItemTable::rowFocused, this, &MainWindow::selectRow);
     connect(itemTable, &ItemTable::rowTextEdited, this, &MainWindow::rowTextChanged);
     connect(itemTable, &ItemTable::branchClicked, this, &MainWindow::activateRow);
+    connect(itemTable, &ItemTable::rowStepRequested, this,
+        [this](int delta, int column) { stepRow(delta, column); });
     connectNavigation();
 
-    connect(buttons.add, &QToolButton::clicked, this, &MainWindow::addItem);
-    connect(buttons.branch, &QToolButton::clicked, this, &MainWindow::addChild);
-    connect(buttons.up, &QToolButton::clicked, this, [this] { moveUpOrDown(-1); });
-    connect(buttons.down, &QToolButton::clicked, this, [this] { moveUpOrDown(1); });
-    connect(buttons.common, &QToolButton::clicked, this, &MainWindow::toggleFavorite);
-    connect(buttons.remove, &QToolButton::clicked, this, &MainWindow::deleteSelected);
-    connect(buttons.cancel, &QToolButton::clicked, this, &MainWindow::cancelCurrent);
-    connect(buttons.save, &QToolButton::clicked, this, &MainWindow::saveCurrent);
-    connect(buttons.cut, &QToolButton::clicked, this, &MainWindow::cutSelected);
-    connect(buttons.paste, &QToolButton::clicked, this, &MainWindow::pasteCutItem);
-    connect(buttons.exportItems, &QToolButton::clicked, this, &MainWindow::exportItems);
-    connect(buttons.importItems, &QToolButton::clicked, this, &MainWindow::importItems);
-    const QList<CompactActionButton *> resourceButtons = {buttons.text, buttons.file,
-        buttons.folder, buttons.link, buttons.reveal, buttons.removeResource};
-    for (int i = 0; i < resourceButtons.size(); ++i)
-        connect(resourceButtons.at(i), &QToolButton::clicked, this,
-            [this, i] { runResourceCommand(i); });
+    connectActions();
+}
+
+void MainWindow::connectActions()
+{
+    const WindowActions &a = *actions;
+    connect(a.add, &QAction::triggered, this, &MainWindow::addItem);
+    connect(a.branch, &QAction::triggered, this, &MainWindow::addChild);
+    connect(a.up, &QAction::triggered, this, [this] { moveUpOrDown(-1); });
+    connect(a.down, &QAction::triggered, this, [this] { moveUpOrDown(1); });
+    connect(a.common, &QAction::triggered, this, &MainWindow::toggleFavorite);
+    connect(a.remove, &QAction::triggered, this, &MainWindow::deleteSelected);
+    connect(a.cancel, &QAction::triggered, this, &MainWindow::cancelCurrent);
+    connect(a.save, &QAction::triggered, this, &MainWindow::saveCurrent);
+    connect(a.cut, &QAction::triggered, this, &MainWindow::cutSelected);
+    connect(a.paste, &QAction::triggered, this, &MainWindow::pasteCutItem);
+    connect(a.exportItems, &QAction::triggered, this, &MainWindow::exportItems);
+    connect(a.importItems, &QAction::triggered, this, &MainWindow::importItems);
+    const QList<QAction *> resourceActions
+        = {a.text, a.file, a.folder, a.link, a.reveal, a.removeResource};
+    for (int i = 0; i < resourceActions.size(); ++i)
+        connect(
+            resourceActions.at(i), &QAction::triggered, this, [this, i] { runResourceCommand(i); });
+    connect(a.enterBranch, &QAction::triggered, this, &MainWindow::enterSelectedBranch);
+    connect(a.returnToParent, &QAction::triggered, this, &MainWindow::leaveBranch);
+    connect(a.search, &QAction::triggered, navigationPanel,
+        [this] { navigationPanel->openPage(NavigationPanel::Search); });
 }
 
 void MainWindow::connectNavigation()
@@ -109,6 +128,9 @@ void MainWindow::connectNavigation()
     connect(
         panel, &NavigationPanel::quickAccessActivated, this, &MainWindow::navigateToQuickAccess);
     connect(panel, &NavigationPanel::treeItemActivated, this, &MainWindow::navigateToTreeItem);
+    connect(panel, &NavigationPanel::treeMoveRequested, this, &MainWindow::moveItemTo);
+    panel->setTreeMoveCheck(
+        [this](qint64 iid, qint64 newParent) { return canMoveItemTo(iid, newParent); });
     connect(panel, &NavigationPanel::searchSubmitted, this, &MainWindow::searchByName);
     connect(panel, &NavigationPanel::authCompleted, this, &MainWindow::authCompleted);
     VersionChecker *checker = onlineServices->versionChecker();

@@ -49,6 +49,7 @@ QToolButton *statusButton(QWidget *parent, const QString &icon, const QString &t
     button->setIconSize(QSize(px(16), px(16)));
     button->setIcon(QIcon(icon));
     button->setToolTip(tip);
+    button->setAccessibleName(tip);
     return button;
 }
 

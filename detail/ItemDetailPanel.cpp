@@ -20,6 +20,15 @@
 #include <algorithm>
 
 namespace {
+QString resourceKind(const QWidget *content)
+{
+    if (qobject_cast<const TextAttachmentWidget *>(content))
+        return QStringLiteral("文本");
+    if (auto *file = qobject_cast<const FileAttachmentWidget *>(content))
+        return file->isFolder() ? QStringLiteral("文件夹") : QStringLiteral("文件");
+    return QStringLiteral("链接");
+}
+
 constexpr int listColumnNumber = 0;
 constexpr int listColumnName = 1;
 // How long a new resource is kept in view while deferred layouts settle its height.
@@ -73,6 +82,9 @@ void ItemDetailPanel::buildResourceList()
 {
     resourceList = new QTableWidget(0, 2, splitter);
     resourceList->setHorizontalHeaderLabels({QStringLiteral("序号"), QStringLiteral("资源")});
+    resourceList->setAccessibleName(QStringLiteral("资源列表"));
+    // Tab leaves the list for the next control; the arrows move inside it.
+    resourceList->setTabKeyNavigation(false);
     resourceList->horizontalHeader()->hide();
     resourceList->verticalHeader()->hide();
     resourceList->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -142,8 +154,13 @@ void ItemDetailPanel::rebuildResourceList()
         if (auto *frame = qobject_cast<ResourceFrame *>(contentLayout->itemAt(i)->widget()))
             frames.append(frame);
     }
-    for (ResourceFrame *frame : std::as_const(frames))
+    for (int i = 0; i < frames.size(); ++i) {
+        ResourceFrame *frame = frames.at(i);
         frame->setSelected(frame->content == selectedWidget);
+        // Assistive technology tells the frames apart by kind and place: "文本资源 1".
+        frame->setAccessibleName(
+            resourceKind(frame->content) + QStringLiteral("资源 %1").arg(i + 1));
+    }
     // The cache entry of the item on screen follows its additions and removals, so it never
     // names a frame that is gone.
     if (currentWorkspaceId != 0 && !frames.isEmpty()) {

@@ -75,6 +75,7 @@ TextAttachmentWidget::TextAttachmentWidget(QWidget *parent)
     editor = new RichTextEditor(container);
     editor->setFocusPolicy(Qt::ClickFocus);
     editor->setPlaceholderText(QStringLiteral("在这里输入文字"));
+    editor->setAccessibleName(QStringLiteral("文本内容"));
     editor->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     editor->setStyleSheet(

@@ -1,6 +1,7 @@
 #include "NavigationPanel.h"
 
 #include "CompactActionButton.h"
+#include "ItemTreeWidget.h"
 #include "UiMetrics.h"
 
 #include <QApplication>
@@ -14,6 +15,7 @@
 #include <QMouseEvent>
 #include <QNetworkAccessManager>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QTimer>
@@ -28,6 +30,7 @@ const QString collapsedKey = QStringLiteral("navigation/collapsed");
 const QString treeVisibleKey = QStringLiteral("navigation/treeVisible");
 constexpr int sourceRole = Qt::UserRole + 1;
 constexpr int searchSource = 3;
+constexpr int pageButtonCount = 5;
 
 CompactActionButton *makeIconButton(
     QWidget *parent, const QString &iconPath, const QString &text, const QString &toolTip)
@@ -91,27 +94,29 @@ NavigationPanel::NavigationPanel(QWidget *parent)
     searchButton = button(":/icons/sidebar-search.svg", QStringLiteral("搜索"));
     accountButton = button(":/icons/sidebar-login.svg", QStringLiteral("登录"));
     settingsButton = button(":/icons/sidebar-settings.svg", QStringLiteral("设置"));
-    buttonRowLayout->addWidget(commonButton);
-    buttonRowLayout->addWidget(accountButton);
-    buttonRowLayout->addWidget(settingsButton);
-    recentButton->hide();
-    searchButton->hide();
+    for (CompactActionButton *pageButton :
+        {commonButton, recentButton, searchButton, accountButton, settingsButton})
+        buttonRowLayout->addWidget(pageButton);
     mainLayout->addWidget(buttonRow);
 
     pageStack = new QStackedWidget(this);
     pageStack->setFixedHeight(px(248));
     pageStack->addWidget(makeListPage(commonList, pageStack));
     pageStack->addWidget(makeListPage(recentList, pageStack));
+    commonList->setAccessibleName(QStringLiteral("常用业务"));
+    recentList->setAccessibleName(QStringLiteral("最近业务"));
     auto *searchPage = new QWidget(pageStack);
     auto *searchLayout = new QVBoxLayout(searchPage);
     searchLayout->setContentsMargins(0, 0, 0, 0);
     searchLayout->setSpacing(px(6));
     searchEdit = new QLineEdit(searchPage);
     searchEdit->setPlaceholderText(QStringLiteral("搜索名称"));
+    searchEdit->setAccessibleName(QStringLiteral("搜索名称"));
     searchEdit->setStyleSheet(QStringLiteral("QLineEdit { font-size:%1px; }").arg(px(14)));
     searchResultList = new QListWidget(searchPage);
     searchResultList->setStyleSheet(QStringLiteral("QListWidget { font-size:%1px; }").arg(px(14)));
     searchResultList->setSelectionMode(QAbstractItemView::SingleSelection);
+    searchResultList->setAccessibleName(QStringLiteral("搜索结果"));
     searchLayout->addWidget(searchEdit);
     searchLayout->addWidget(searchResultList, 1);
     pageStack->addWidget(searchPage);
@@ -119,7 +124,9 @@ NavigationPanel::NavigationPanel(QWidget *parent)
     pageStack->addWidget(buildAccountPage());
     pageStack->addWidget(buildSettingsPage());
 
-    tree = new QTreeWidget(this);
+    tree = new ItemTreeWidget(this);
+    tree->setAccessibleName(QStringLiteral("业务树"));
+    tree->setContextMenuPolicy(Qt::CustomContextMenu);
     tree->setHeaderHidden(true);
     tree->setSelectionMode(QAbstractItemView::SingleSelection);
     tree->setStyleSheet(QStringLiteral("QTreeWidget { font-size:%1px; }").arg(px(14)));
@@ -136,17 +143,24 @@ NavigationPanel::NavigationPanel(QWidget *parent)
         emit treeItemActivated(item->data(0, Qt::UserRole).toLongLong());
     });
     connect(tree, &QTreeWidget::itemExpanded, this, &NavigationPanel::populateChildrenOf);
-    connect(commonButton, &QToolButton::clicked, this, [this] { showPageExpanding(Common); });
-    connect(recentButton, &QToolButton::clicked, this, [this] { showPageExpanding(Recent); });
-    connect(settingsButton, &QToolButton::clicked, this, [this] { showPageExpanding(Settings); });
-    connect(searchButton, &QToolButton::clicked, this, [this] {
-        showPageExpanding(Search);
-        searchEdit->setFocus(Qt::OtherFocusReason);
+    connect(tree, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        if (QTreeWidgetItem *row = tree->itemAt(pos))
+            emit treeMenuRequested(
+                row->data(0, Qt::UserRole).toLongLong(), tree->viewport()->mapToGlobal(pos));
     });
-    connect(accountButton, &QToolButton::clicked, this, [this] {
-        showPageExpanding(Account);
-        emit loginRequested();
-    });
+    connect(tree, &ItemTreeWidget::moveRequested, this, &NavigationPanel::treeMoveRequested);
+    // A page button opens its page however it is pressed: a click, the keyboard, or the "Toggle"
+    // that assistive technology offers for a checkable button (which flips the check without a
+    // click). setPage's own check changes are not presses.
+    const QList<QPair<CompactActionButton *, Page>> pageButtons {{commonButton, Common},
+        {recentButton, Recent}, {searchButton, Search}, {accountButton, Account},
+        {settingsButton, Settings}};
+    for (const auto &[pageButton, page] : pageButtons) {
+        connect(pageButton, &QToolButton::toggled, this, [this, page = page] {
+            if (!settingPage)
+                openPage(page);
+        });
+    }
     connect(searchEdit, &QLineEdit::returnPressed, this,
         [this] { emit searchSubmitted(searchEdit->text()); });
     focusConnection = connect(qApp, &QApplication::focusChanged, this, [this] {
@@ -176,12 +190,29 @@ NavigationPanel::~NavigationPanel()
     qApp->removeEventFilter(this);
 }
 
+QTreeWidget *NavigationPanel::treeWidget() const
+{
+    return tree;
+}
+
+qint64 NavigationPanel::currentTreeItem() const
+{
+    const QTreeWidgetItem *row = tree->currentItem();
+    return row ? row->data(0, Qt::UserRole).toLongLong() : 0;
+}
+
+void NavigationPanel::setTreeMoveCheck(std::function<bool(qint64, qint64)> check)
+{
+    tree->setMoveCheck(std::move(check));
+}
+
 void NavigationPanel::setCollapsed(bool c)
 {
     collapsed = c;
     setFixedWidth(px(c ? 44 : 216));
     buttonRowLayout->setDirection(c ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
-    buttonRow->setFixedHeight(px(c ? 130 : 42));
+    buttonRow->setFixedHeight(
+        c ? pageButtonCount * px(42) + (pageButtonCount - 1) * px(1) : px(42));
     pageStack->setVisible(!c);
     QSettings().setValue(collapsedKey, c);
     updatePageAndTreeLayout();
@@ -209,8 +240,19 @@ void NavigationPanel::showPageExpanding(Page page)
     setPage(page);
 }
 
+void NavigationPanel::openPage(Page page)
+{
+    showPageExpanding(page);
+    if (page == Search) {
+        searchEdit->setFocus(Qt::OtherFocusReason);
+    } else if (page == Account) {
+        emit loginRequested();
+    }
+}
+
 void NavigationPanel::setPage(Page page)
 {
+    const QScopedValueRollback<bool> guard(settingPage, true);
     pageStack->setCurrentIndex(page);
     commonButton->setChecked(page == Common);
     recentButton->setChecked(page == Recent);

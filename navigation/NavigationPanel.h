@@ -10,6 +10,7 @@
 #include <functional>
 
 class CompactActionButton;
+class ItemTreeWidget;
 class QCheckBox;
 class QFrame;
 class QHBoxLayout;
@@ -54,6 +55,13 @@ public:
     // Rebuilds the whole tree from a flat list ordered by pid, sortid, iid; ends any lazy source.
     void setTreeItems(const QList<DataItem> &items);
     void setSelectedTree(qint64 iid);
+    // The item tree (its context menu, keys and drops are the window's business).
+    QTreeWidget *treeWidget() const;
+    // The iid of the tree's current row, 0 when none.
+    qint64 currentTreeItem() const;
+    // Whether dragging item iid below newParent (0 = top level) would be accepted; without a
+    // check every drop is refused.
+    void setTreeMoveCheck(std::function<bool(qint64 iid, qint64 newParent)> check);
     bool isCollapsed() const { return collapsed; }
     void setCollapsed(bool collapsed);
 
@@ -83,6 +91,10 @@ public:
     // Emits authCompleted on behalf of the login, registration and feedback requests.
     void reportAuthCompleted(bool success, const QString &message);
 
+    // What a press of the page's button does: expand if needed, show the page, then focus the
+    // search box (Search) or announce loginRequested (Account).
+    void openPage(Page page);
+
 public slots:
     void toggleCollapsed();
     void setTreeVisible(bool visible);
@@ -90,6 +102,10 @@ public slots:
 signals:
     void quickAccessActivated(qint64 iid, bool fromSearchResults);
     void treeItemActivated(qint64 iid);
+    // The context menu was asked for on the tree row of iid, at globalPos.
+    void treeMenuRequested(qint64 iid, const QPoint &globalPos);
+    // A tree row was dropped: move iid below newParent (0 = top level); already checked.
+    void treeMoveRequested(qint64 iid, qint64 newParent);
     void searchSubmitted(const QString &text);
     void collapsedChanged(bool collapsed);
     void commandBarRightChanged(bool right);
@@ -110,6 +126,7 @@ protected:
 private:
     void setPage(Page page);
     void showPageExpanding(Page page);
+
     void updatePageAndTreeLayout();
     void fillPageList(QListWidget *list, const QList<DataItem> &items, int source);
     void appendContentHits();
@@ -132,7 +149,7 @@ private:
     QListWidget *searchResultList = nullptr;
     QLineEdit *searchEdit = nullptr;
     QStackedWidget *pageStack = nullptr;
-    QTreeWidget *tree = nullptr;
+    ItemTreeWidget *tree = nullptr;
     CompactActionButton *commonButton = nullptr;
     CompactActionButton *recentButton = nullptr;
     CompactActionButton *accountButton = nullptr;
@@ -148,6 +165,7 @@ private:
     bool collapsed = false;
     bool treeVisible = true;
     bool temporaryExpanded = false;
+    bool settingPage = false;
 
     QWidget *loginPage = nullptr;
     QWidget *registrationPage = nullptr;

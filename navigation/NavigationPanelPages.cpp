@@ -162,6 +162,7 @@ QWidget *NavigationPanel::buildSettingsPage()
     layout->addWidget(feedbackTitle);
     feedbackEdit = new QTextEdit(page);
     feedbackEdit->setPlaceholderText(QStringLiteral("写下你的意见或遇到的问题"));
+    feedbackEdit->setAccessibleName(QStringLiteral("意见反馈"));
     feedbackEdit->setFixedHeight(px(120));
     feedbackEdit->setStyleSheet(
         QStringLiteral("QTextEdit { border:1px solid #b8c0cc; background:#ffffff; "

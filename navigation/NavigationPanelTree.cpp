@@ -4,6 +4,8 @@
 
 #include "NavigationPanel.h"
 
+#include "ItemTreeWidget.h"
+
 #include <QSet>
 
 #include <QSignalBlocker>

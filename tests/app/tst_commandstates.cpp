@@ -75,6 +75,26 @@ private slots:
                 "rows", "attachments", "content"}));
     }
 
+    void branchKeysFollowTheBranchButtons()
+    {
+        EditingSnapshot s = middleRow();
+        QVERIFY(!CommandStates::compute(s).enterBranch); // no children: no "»"
+        s.selectedHasChildren = true;
+        QVERIFY(CommandStates::compute(s).enterBranch);
+        s.dirty = true;
+        QVERIFY(!CommandStates::compute(s).enterBranch);
+
+        s = middleRow();
+        QVERIFY(!CommandStates::compute(s).returnToParent); // the top level
+        s.inBranch = true;
+        QVERIFY(CommandStates::compute(s).returnToParent);
+        s.currentRow = s.draftRow = 1; // an untouched draft is simply dropped on the way up
+        s.dirty = s.untouchedDraft = true;
+        QVERIFY(CommandStates::compute(s).returnToParent);
+        s.untouchedDraft = false; // typed into: the edit keeps the level
+        QVERIFY(!CommandStates::compute(s).returnToParent);
+    }
+
     void favouriteAndCutMarkShowOnTheirButtons()
     {
         EditingSnapshot s = middleRow();

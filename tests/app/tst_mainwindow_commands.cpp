@@ -117,7 +117,7 @@ private slots:
         f->selectRow(1);
         QTest::mouseClick(f->commandButtons().common, Qt::LeftButton);
         QCOMPARE(label(f), QStringLiteral("已设为常用业务"));
-        QCOMPARE(f->commandButtons().common->toolTip(), QStringLiteral("取消常用"));
+        QCOMPARE(f->commandButtons().common->toolTip(), QStringLiteral("取消常用 (Ctrl+D)"));
         QCOMPARE(sidebarList(f.window.get(), 0)->count(), 1);
 
         // "No" keeps the item; "Yes" deletes it.

@@ -2,6 +2,7 @@
 #include "NavigationTestSupport.h"
 #include "TestSupport.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,6 +11,8 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTextEdit>
+
+#include <algorithm>
 
 using namespace navtest;
 
@@ -63,6 +66,7 @@ private slots:
     void firstStartAndCollapsing();
     void temporaryExpansion();
     void treeVisibilityAndPages();
+    void pageButtonsShowAndOpenTheirPages();
     void settingsOptions();
     void listsFillActivateAndMark();
     void accountAndFeedbackHooks();
@@ -162,6 +166,58 @@ void NavigationPanelTest::treeVisibilityAndPages()
 
     NavigationPanel reread; // read back at construction, and shown on the option
     QVERIFY(!child<QCheckBox>(&reread, QStringLiteral("显示条目树"))->isChecked());
+}
+
+void NavigationPanelTest::pageButtonsShowAndOpenTheirPages()
+{
+    Window w;
+    NavigationPanel &panel = *w.panel;
+    const char *order[] = {"常用", "最近", "搜索", "登录", "设置"};
+    const auto positions = [&](bool vertical) {
+        QList<int> at;
+        for (const char *text : order) {
+            CompactActionButton *b = button(panel, text);
+            if (!b || !b->isVisible())
+                return QList<int>();
+            at << (vertical ? b->mapTo(&panel, QPoint()).y() : b->mapTo(&panel, QPoint()).x());
+        }
+        return at;
+    };
+    settle();
+    QList<int> collapsed = positions(true); // a column of five, in this order
+    QCOMPARE(collapsed.size(), 5);
+    QVERIFY(std::is_sorted(collapsed.cbegin(), collapsed.cend()));
+    QVERIFY(collapsed.last() + 42 <= panel.height());
+
+    // 搜索 opens (and expands) the search page and puts the focus into the search box.
+    QTest::mouseClick(button(panel, "搜索"), Qt::LeftButton);
+    QVERIFY(!panel.isCollapsed());
+    QCOMPARE(stackOf(panel)->currentIndex(), int(NavigationPanel::Search));
+    QTRY_COMPARE(
+        QApplication::focusWidget(), stackOf(panel)->currentWidget()->findChild<QLineEdit *>());
+    settle();
+    QList<int> expanded = positions(false);
+    QCOMPARE(expanded.size(), 5);
+    QVERIFY(std::is_sorted(expanded.cbegin(), expanded.cend()));
+
+    // Assistive technology offers "Toggle" for a checkable button: it opens the page too, and
+    // toggling the button of the page on show keeps it shown and checked.
+    QSignalSpy loginRequested(&panel, &NavigationPanel::loginRequested);
+    for (const auto &[text, page] :
+        {std::pair {"最近", NavigationPanel::Recent}, std::pair {"登录", NavigationPanel::Account},
+            std::pair {"登录", NavigationPanel::Account},
+            std::pair {"常用", NavigationPanel::Common}}) {
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(button(panel, text));
+        QVERIFY(iface && iface->actionInterface());
+        QCOMPARE(iface->text(QAccessible::Name), QString::fromUtf8(text));
+        iface->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QCOMPARE(stackOf(panel)->currentIndex(), int(page));
+        QVERIFY(button(panel, text)->isChecked());
+        QCOMPARE(std::count_if(std::begin(order), std::end(order),
+                     [&](const char *t) { return button(panel, t)->isChecked(); }),
+            1);
+    }
+    QCOMPARE(loginRequested.size(), 2);
 }
 
 void NavigationPanelTest::settingsOptions()

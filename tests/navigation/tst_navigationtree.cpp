@@ -1,8 +1,11 @@
+#include "DragDropSupport.h"
+#include "ItemTreeWidget.h"
 #include "NavigationTestSupport.h"
 #include "TestSupport.h"
 
 #include <QSet>
 #include <QSignalSpy>
+#include <QTreeWidgetItemIterator>
 
 #include <algorithm>
 
@@ -100,6 +103,7 @@ private slots:
     void fullRebuildFromFlatList();
     void lazyTreeMatchesFullRebuild();
     void lazyTreeOpensPathOnSelection();
+    void dropsAskTheCheckAndReportTheMove();
 };
 
 void NavigationTreeTest::fullRebuildFromFlatList()
@@ -225,4 +229,56 @@ void NavigationTreeTest::lazyTreeOpensPathOnSelection()
 }
 
 VELTO_TEST_MAIN(NavigationTreeTest)
+void NavigationTreeTest::dropsAskTheCheckAndReportTheMove()
+{
+    NavigationPanel panel;
+    panel.setCollapsed(false);
+    panel.resize(216, 600);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    panel.setTreeItems({item(1, 0, QStringLiteral("甲")), item(2, 1, QStringLiteral("乙")),
+        item(3, 0, QStringLiteral("丙"))});
+    QTreeWidget *tree = treeOf(panel);
+    tree->expandAll();
+    QSignalSpy moves(&panel, &NavigationPanel::treeMoveRequested);
+    QList<QPair<qint64, qint64>> asked;
+    bool allow = true;
+    panel.setTreeMoveCheck([&](qint64 iid, qint64 newParent) {
+        asked << qMakePair(iid, newParent);
+        return allow;
+    });
+    const auto rowCentre = [&](int index) {
+        QTreeWidgetItemIterator it(tree);
+        for (int i = 0; i < index; ++i)
+            ++it;
+        return tree->visualItemRect(*it).center();
+    };
+    QMimeData dragged;
+    dragged.setData(ItemTreeWidget::mimeType(), "2");
+
+    // Onto a row: that row is the new parent; onto empty space: the top level.
+    velto::test::DropOutcome onRow
+        = velto::test::dragAndDrop(tree->viewport(), dragged, rowCentre(2));
+    QVERIFY(onRow.moveAccepted && onRow.dropped);
+    QCOMPARE(moves.size(), 1);
+    QCOMPARE(moves.at(0).at(0).toLongLong(), 2);
+    QCOMPARE(moves.at(0).at(1).toLongLong(), 3);
+    velto::test::DropOutcome onSpace = velto::test::dragAndDrop(
+        tree->viewport(), dragged, QPoint(20, tree->viewport()->height() - 5));
+    QVERIFY(onSpace.dropped);
+    QCOMPARE(moves.last().at(1).toLongLong(), 0);
+    QVERIFY(asked.contains(qMakePair(qint64(2), qint64(0))));
+    QCOMPARE(treeOf(panel)->topLevelItemCount(), 2); // the panel moves no row by itself
+
+    // A refused move shows no indicator and drops nothing; foreign data is refused unasked.
+    allow = false;
+    QVERIFY(!velto::test::dragAndDrop(tree->viewport(), dragged, rowCentre(2)).moveAccepted);
+    asked.clear();
+    QMimeData text;
+    text.setText(QStringLiteral("2"));
+    QVERIFY(!velto::test::dragAndDrop(tree->viewport(), text, rowCentre(2)).moveAccepted);
+    QVERIFY(asked.isEmpty());
+    QCOMPARE(moves.size(), 2);
+}
+
 #include "tst_navigationtree.moc"
