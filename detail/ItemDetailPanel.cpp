@@ -220,7 +220,12 @@ void ItemDetailPanel::onCurrentCellChanged(int row)
         return;
     QWidget *content = resourceContent(row);
     selectResource(content);
-    scrollToResource(content);
+    // Frames built around it as it comes into view take their own heights and may move it: it is
+    // kept in view while they settle, as a new resource is.
+    if (pendingResources.isEmpty())
+        scrollToResource(content);
+    else
+        revealNewResource(content);
 }
 
 void ItemDetailPanel::onCellClicked(int row, int column)

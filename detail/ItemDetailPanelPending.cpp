@@ -170,6 +170,7 @@ void ItemDetailPanel::scheduleFramesInView()
 void ItemDetailPanel::buildFramesInView()
 {
     framesInViewQueued = false;
+    bool built = false;
     const int viewHeight = scrollArea->viewport()->height();
     for (int round = 0; round < 8 && !pendingResources.isEmpty(); ++round) {
         QList<int> heights;
@@ -195,10 +196,13 @@ void ItemDetailPanel::buildFramesInView()
             y += heights.at(i);
         }
         if (inView.isEmpty())
-            return;
+            break;
         for (ResourceFrame *frame : std::as_const(inView))
             buildFrame(frame);
+        built = true;
     }
+    if (built && revealTarget)
+        followReveal(); // what was built may have moved the resource being revealed
 }
 
 const ContentBlock &ItemDetailPanel::pendingSnapshot(const ResourceFrame *frame) const
