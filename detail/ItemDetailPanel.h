@@ -87,7 +87,7 @@ public:
     QList<ResourceFrame *> resourceFrames() const { return frames; }
     // The widget of the resource at a position of the list, built when it is not yet.
     QWidget *resourceContent(int index);
-    int builtResourceCount() const { return int(frames.size() - pendingResources.size()); }
+    int builtResourceCount() const;
     QWidget *selectedResource() const { return selectedWidget; }
     QTableWidget *resourceTable() const { return resourceList; }
     QScrollArea *resourceScrollArea() const { return scrollArea; }
@@ -124,9 +124,10 @@ private:
     };
 
     void buildResourceList();
-    TextAttachmentWidget *newTextWidget();
-    FileAttachmentWidget *newFileWidget(const Attachment &attachment, bool folder);
-    UrlAttachmentWidget *newUrlWidget(const Attachment &attachment);
+    // A resource widget with its connections and drop filter, as a child of parent.
+    TextAttachmentWidget *newTextWidget(QWidget *parent);
+    FileAttachmentWidget *newFileWidget(QWidget *parent, const Attachment &attachment, bool folder);
+    UrlAttachmentWidget *newUrlWidget(QWidget *parent, const Attachment &attachment);
     TextAttachmentWidget *insertTextAttachment(int layoutIndex);
     FileAttachmentWidget *insertFileWidget(
         const Attachment &attachment, bool folder, int index, const QString &title);
@@ -196,6 +197,7 @@ private:
     QHash<qint64, QList<ResourceFrame *>> workspaceCache;
     mutable QHash<const ResourceFrame *, PendingResource> pendingResources;
     bool framesInViewQueued = false;
+    bool buildingBatch = false;
     // A hidden note that gives the HTML a note's widget makes of a pending note's block.
     mutable QPointer<TextAttachmentWidget> noteTemplate;
 

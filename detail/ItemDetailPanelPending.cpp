@@ -50,7 +50,7 @@ QString fieldText(const QString &text)
 // Frames are built this far above and below the view, so a short scroll finds them ready.
 int buildMargin()
 {
-    return UiMetrics::px(240);
+    return UiMetrics::px(100);
 }
 
 // The frame's border, above and below its resource.
@@ -110,32 +110,35 @@ QWidget *ItemDetailPanel::buildFrame(ResourceFrame *frame)
     // As loading does: no detailChanged while the widget takes its content.
     const QSignalBlocker blocker(this);
     const ContentBlock &block = pending.block;
+    // The frame takes its style before it has children, and the widget is made inside it: a
+    // widget moved under a styled frame would be polished again.
+    frame->setMinimumHeight(0);
+    frame->setMaximumHeight(QWIDGETSIZE_MAX);
+    QSizePolicy policy = frame->sizePolicy();
+    policy.setRetainSizeWhenHidden(false);
+    frame->setSizePolicy(policy);
+    frame->setSelected(false);
     QWidget *content = nullptr;
     if (block.type == ContentBlock::WebLink) {
         Attachment attachment;
         attachment.type = AttachmentType::Url;
         attachment.location = block.value;
-        UrlAttachmentWidget *link = newUrlWidget(attachment);
+        UrlAttachmentWidget *link = newUrlWidget(frame, attachment);
         link->setSummary(block.summary);
         content = link;
     } else if (block.type == ContentBlock::LocalPath) {
         Attachment attachment;
         attachment.type = AttachmentType::File;
         attachment.location = block.value;
-        FileAttachmentWidget *file = newFileWidget(attachment, pending.folder);
+        FileAttachmentWidget *file = newFileWidget(frame, attachment, pending.folder);
         if (!pending.folder && isImageSuffix(block.value))
             file->setImagePreviewEnabled(true);
         content = file;
     } else {
-        TextAttachmentWidget *text = newTextWidget();
+        TextAttachmentWidget *text = newTextWidget(frame);
         text->setHtml(block.value);
         content = text;
     }
-    frame->setMinimumHeight(0);
-    frame->setMaximumHeight(QWIDGETSIZE_MAX);
-    QSizePolicy policy = frame->sizePolicy();
-    policy.setRetainSizeWhenHidden(false);
-    frame->setSizePolicy(policy);
     frame->setContent(content);
     if (!contentEditable) {
         if (auto *resource = qobject_cast<ResourceWindow *>(content))
@@ -145,9 +148,16 @@ QWidget *ItemDetailPanel::buildFrame(ResourceFrame *frame)
         content->setEnabled(false);
     if (contentLayout->indexOf(frame) >= 0) {
         frame->show();
-        rebuildWidgetCollections();
+        if (!buildingBatch)
+            rebuildWidgetCollections();
     }
     return content;
+}
+
+int ItemDetailPanel::builtResourceCount() const
+{
+    return int(std::count_if(
+        frames.cbegin(), frames.cend(), [](const ResourceFrame *frame) { return frame->content; }));
 }
 
 QWidget *ItemDetailPanel::resourceContent(int index)
@@ -197,8 +207,15 @@ void ItemDetailPanel::buildFramesInView()
         }
         if (inView.isEmpty())
             break;
+        // Showing a frame lays out the whole list again: the layout waits until all are built.
+        buildingBatch = true;
+        contentLayout->setEnabled(false);
         for (ResourceFrame *frame : std::as_const(inView))
             buildFrame(frame);
+        contentLayout->setEnabled(true);
+        buildingBatch = false;
+        rebuildWidgetCollections();
+        contentLayout->activate();
         built = true;
     }
     if (built && revealTarget)

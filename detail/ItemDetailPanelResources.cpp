@@ -94,18 +94,19 @@ int ItemDetailPanel::insertionIndex() const
     return contentLayout->count() - 1; // just above the stretch
 }
 
-TextAttachmentWidget *ItemDetailPanel::newTextWidget()
+TextAttachmentWidget *ItemDetailPanel::newTextWidget(QWidget *parent)
 {
-    auto *text = new TextAttachmentWidget(contentWidget);
+    auto *text = new TextAttachmentWidget(parent);
     installDropFilter(text);
     connect(text, &TextAttachmentWidget::contentChanged, this, &ItemDetailPanel::detailChanged);
     connect(text, &TextAttachmentWidget::focused, this, [this, text] { selectResource(text); });
     return text;
 }
 
-FileAttachmentWidget *ItemDetailPanel::newFileWidget(const Attachment &attachment, bool folder)
+FileAttachmentWidget *ItemDetailPanel::newFileWidget(
+    QWidget *parent, const Attachment &attachment, bool folder)
 {
-    auto *file = new FileAttachmentWidget(attachment, contentWidget, folder);
+    auto *file = new FileAttachmentWidget(attachment, parent, folder);
     installDropFilter(file);
     connect(file, &FileAttachmentWidget::removeRequested, this,
         [this, file] { removeContentWidget(file); });
@@ -114,9 +115,9 @@ FileAttachmentWidget *ItemDetailPanel::newFileWidget(const Attachment &attachmen
     return file;
 }
 
-UrlAttachmentWidget *ItemDetailPanel::newUrlWidget(const Attachment &attachment)
+UrlAttachmentWidget *ItemDetailPanel::newUrlWidget(QWidget *parent, const Attachment &attachment)
 {
-    auto *link = new UrlAttachmentWidget(attachment, contentWidget);
+    auto *link = new UrlAttachmentWidget(attachment, parent);
     installDropFilter(link);
     connect(link, &UrlAttachmentWidget::removeRequested, this,
         [this, link] { removeContentWidget(link); });
@@ -128,7 +129,7 @@ UrlAttachmentWidget *ItemDetailPanel::newUrlWidget(const Attachment &attachment)
 
 TextAttachmentWidget *ItemDetailPanel::insertTextAttachment(int layoutIndex)
 {
-    TextAttachmentWidget *text = newTextWidget();
+    TextAttachmentWidget *text = newTextWidget(contentWidget);
     insertFrame(text, layoutIndex, QString());
     // Keeps the notes in on-screen order: count the notes above the new one.
     qsizetype position = 0;
@@ -144,7 +145,7 @@ TextAttachmentWidget *ItemDetailPanel::insertTextAttachment(int layoutIndex)
 FileAttachmentWidget *ItemDetailPanel::insertFileWidget(
     const Attachment &attachment, bool folder, int index, const QString &title)
 {
-    FileAttachmentWidget *file = newFileWidget(attachment, folder);
+    FileAttachmentWidget *file = newFileWidget(contentWidget, attachment, folder);
     insertFrame(file, index, title);
     attachmentWidgets.append(file);
     return file;
@@ -153,7 +154,7 @@ FileAttachmentWidget *ItemDetailPanel::insertFileWidget(
 UrlAttachmentWidget *ItemDetailPanel::insertUrlWidget(
     const Attachment &attachment, int index, const QString &summary)
 {
-    UrlAttachmentWidget *link = newUrlWidget(attachment);
+    UrlAttachmentWidget *link = newUrlWidget(contentWidget, attachment);
     link->setSummary(summary);
     insertFrame(link, index, summary);
     attachmentWidgets.append(link);

@@ -26,13 +26,13 @@ ResourceFrame::ResourceFrame(QWidget *parent)
 
 void ResourceFrame::setContent(QWidget *widget)
 {
+    if (!styled)
+        setSelected(selected);
     content = widget;
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(content);
-    if (!styled)
-        setSelected(selected);
 }
 
 void ResourceFrame::setSelected(bool isSelected)
