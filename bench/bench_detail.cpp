@@ -12,6 +12,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -94,18 +96,53 @@ struct Window {
 void benchLoading()
 {
     Window w;
+    for (const int count : {200, 1000}) {
+        const QList<ContentBlock> blocks = manyBlocks(count);
+        const auto name = [count](const char *what) {
+            return QStringLiteral("%1, %2 blocks").arg(QLatin1String(what)).arg(count).toUtf8();
+        };
+        measure(name("setContentBlocks (call only)").constData(), 7, settle,
+            [&] { w.panel->setContentBlocks(blocks); });
+        measure(name("setContentBlocks, until shown and laid out").constData(), 7, settle, [&] {
+            w.panel->setContentBlocks(blocks);
+            settle();
+        });
+        // What selecting an item does: its workspace, the signature taken as the clean state, and
+        // the events until it is on screen.
+        qint64 id = 100;
+        measure(
+            name("selecting a new item: activateWorkspace, signature, shown").constData(), 7,
+            [&] {
+                w.panel->clearWorkspace(id);
+                ++id;
+                settle();
+            },
+            [&] {
+                w.panel->activateWorkspace(id, blocks);
+                w.panel->contentSignature();
+                settle();
+            });
+        std::printf("  resources built after selecting: %d of %d\n", w.panel->builtResourceCount(),
+            int(w.panel->resourceFrames().size()));
+    }
     const QList<ContentBlock> blocks = manyBlocks(200);
-    measure("setContentBlocks, 200 blocks (call only)", 7, settle,
-        [&] { w.panel->setContentBlocks(blocks); });
-    measure("setContentBlocks, 200 blocks, until shown and laid out", 7, settle, [&] {
-        w.panel->setContentBlocks(blocks);
-        settle();
-    });
     measure("activateWorkspace, switching between two cached items", 15, nullptr, [&] {
         static qint64 id = 1;
         w.panel->activateWorkspace(id, blocks);
         id = id == 1 ? 2 : 1;
     });
+
+    // Scrolling through a thousand resources a page at a time: each step until painted.
+    w.panel->setContentBlocks(manyBlocks(1000));
+    settle();
+    QScrollBar *bar = w.panel->resourceScrollArea()->verticalScrollBar();
+    const int pages = bar->maximum() / qMax(1, bar->pageStep()) + 1;
+    measure("scrolling a page down through 1000 blocks (per step)", pages, nullptr, [&] {
+        bar->setValue(bar->value() + bar->pageStep());
+        settle();
+    });
+    std::printf(
+        "  resources built after scrolling to the end: %d\n", w.panel->builtResourceCount());
 }
 
 void benchSignature()

@@ -35,6 +35,18 @@ constexpr int listColumnName = 1;
 constexpr qint64 revealSettleMs = 1500;
 } // namespace
 
+QString ItemDetailPanel::frameKind(const ResourceFrame *frame) const
+{
+    if (frame->content)
+        return resourceKind(frame->content);
+    const PendingResource &pending = pendingResources[frame];
+    if (pending.block.type == ContentBlock::Text)
+        return QStringLiteral("文本");
+    if (pending.block.type == ContentBlock::WebLink)
+        return QStringLiteral("链接");
+    return pending.folder ? QStringLiteral("文件夹") : QStringLiteral("文件");
+}
+
 ItemDetailPanel::ItemDetailPanel(QWidget *parent)
     : QWidget(parent)
 {
@@ -62,6 +74,10 @@ ItemDetailPanel::ItemDetailPanel(QWidget *parent)
     QScrollBar *vertical = scrollArea->verticalScrollBar();
     connect(vertical, &QScrollBar::rangeChanged, this, &ItemDetailPanel::followReveal);
     connect(vertical, &QScrollBar::actionTriggered, this, [this] { revealTarget = nullptr; });
+    // Resources are built as they come into view: at once when scrolled to, so that they are
+    // there for the frame that shows them; after a change of the range, once it has settled.
+    connect(vertical, &QScrollBar::valueChanged, this, &ItemDetailPanel::buildFramesInView);
+    connect(vertical, &QScrollBar::rangeChanged, this, &ItemDetailPanel::scheduleFramesInView);
 
     splitter->addWidget(resourceList);
     splitter->addWidget(scrollArea);
@@ -156,10 +172,10 @@ void ItemDetailPanel::rebuildResourceList()
     }
     for (int i = 0; i < frames.size(); ++i) {
         ResourceFrame *frame = frames.at(i);
-        frame->setSelected(frame->content == selectedWidget);
+        if (frame->content)
+            frame->setSelected(frame->content == selectedWidget);
         // Assistive technology tells the frames apart by kind and place: "文本资源 1".
-        frame->setAccessibleName(
-            resourceKind(frame->content) + QStringLiteral("资源 %1").arg(i + 1));
+        frame->setAccessibleName(frameKind(frame) + QStringLiteral("资源 %1").arg(i + 1));
     }
     // The cache entry of the item on screen follows its additions and removals, so it never
     // names a frame that is gone.
@@ -188,15 +204,19 @@ void ItemDetailPanel::rebuildResourceList()
             name = new QTableWidgetItem;
             resourceList->setItem(row, listColumnName, name);
         }
-        name->setText(
-            frame->title.trimmed().isEmpty() ? resourceSummary(frame->content) : frame->title);
+        if (!frame->title.trimmed().isEmpty())
+            name->setText(frame->title);
+        else
+            name->setText(frame->content ? resourceSummary(frame->content) : pendingSummary(frame));
         if (frame->content == selectedWidget)
             selectedRow = row;
     }
     if (selectedRow >= 0) {
         resourceList->setCurrentCell(selectedRow, listColumnName);
-        for (ResourceFrame *frame : std::as_const(frames))
-            frame->setSelected(frame->content == selectedWidget);
+        for (ResourceFrame *frame : std::as_const(frames)) {
+            if (frame->content)
+                frame->setSelected(frame->content == selectedWidget);
+        }
     }
     updatingResourceList = false;
     resourceList->blockSignals(wasBlocked);
@@ -225,9 +245,14 @@ void ItemDetailPanel::onCurrentCellChanged(int row)
         return;
     if (row < 0 || row >= frames.size())
         return;
-    QWidget *content = frames.at(row)->content;
+    QWidget *content = resourceContent(row);
     selectResource(content);
-    scrollToResource(content);
+    // Frames built around it as it comes into view take their own heights and may move it: it is
+    // kept in view while they settle, as a new resource is.
+    if (pendingResources.isEmpty())
+        scrollToResource(content);
+    else
+        revealNewResource(content);
 }
 
 void ItemDetailPanel::onCellClicked(int row, int column)
@@ -235,7 +260,7 @@ void ItemDetailPanel::onCellClicked(int row, int column)
     if (updatingResourceList || row < 0)
         return;
     if (row < frames.size() && contentEditable)
-        selectResource(frames.at(row)->content);
+        selectResource(resourceContent(row));
     if (column == listColumnName && contentEditable && row < resourceList->rowCount()) {
         if (QTableWidgetItem *item = resourceList->item(row, listColumnName))
             resourceList->editItem(item); // a single click renames
@@ -337,8 +362,12 @@ void ItemDetailPanel::setResourceSelectionActive(bool active)
 
 void ItemDetailPanel::discardFrame(ResourceFrame *frame)
 {
-    signatureFragments.remove(frame->content);
-    frame->content->disconnect(this);
+    pendingResources.remove(frame);
+    signatureFragments.remove(frame);
+    if (frame->content) {
+        signatureFragments.remove(frame->content);
+        frame->content->disconnect(this);
+    }
     QWidget *focus = QApplication::focusWidget();
     if (focus && frame->isAncestorOf(focus))
         focus->clearFocus();
@@ -362,7 +391,7 @@ void ItemDetailPanel::removeContentWidget(QWidget *content)
         // The resource that moved into the removed position, else the one above it.
         for (int i = std::min(index, contentLayout->count() - 1); i >= 0; --i) {
             if (auto *next = qobject_cast<ResourceFrame *>(contentLayout->itemAt(i)->widget())) {
-                selectedWidget = next->content;
+                selectedWidget = buildFrame(next);
                 break;
             }
         }
@@ -450,6 +479,11 @@ void ItemDetailPanel::setAttachmentActionsEnabled(bool enabled)
 {
     for (QWidget *widget : std::as_const(attachmentWidgets))
         widget->setEnabled(enabled);
+    for (const ResourceFrame *frame : std::as_const(frames)) {
+        const auto pending = pendingResources.find(frame);
+        if (pending != pendingResources.end())
+            pending->enabled = enabled;
+    }
 }
 
 void ItemDetailPanel::setResourceListVisible(bool visible)
@@ -525,16 +559,18 @@ void ItemDetailPanel::restoreCachedWorkspace(const QList<ResourceFrame *> &list)
 {
     for (ResourceFrame *frame : list) {
         contentLayout->insertWidget(contentLayout->count() - 1, frame);
-        frame->show();
+        if (frame->content)
+            frame->show(); // a placeholder stays hidden
     }
     rebuildWidgetCollections();
     for (ResourceFrame *frame : list) {
         if (auto *resource = qobject_cast<ResourceWindow *>(frame->content))
             resource->setEditingEnabled(contentEditable);
     }
-    selectedWidget = list.isEmpty() ? nullptr : list.first()->content;
+    selectedWidget = list.isEmpty() ? nullptr : buildFrame(list.first());
     selectionActive = !list.isEmpty();
     rebuildResourceList();
+    buildFramesInView();
 }
 
 void ItemDetailPanel::activateWorkspace(qint64 itemId, const QList<ContentBlock> &blocks)

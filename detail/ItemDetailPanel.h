@@ -9,6 +9,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
+
 class FileAttachmentWidget;
 class QMimeData;
 class QScrollArea;
@@ -23,6 +25,10 @@ class UrlAttachmentWidget;
 // The workspace of the selected item: its resources (notes, files, folders, links) as a stack of
 // selectable frames, with a numbered resource list beside it. Each item visited keeps its own
 // frames in a cache, so switching between items keeps unsaved text, cursor and undo history.
+// A loaded resource's widget is built only when its frame comes into (or near) the view, or when
+// someone asks for it; until then the frame is an empty placeholder of about its height and the
+// resource is kept as its block, which the content signature and the saved blocks read as the
+// widget would give it.
 // The panel never touches storage: it shows the blocks it is given and reports through
 // detailChanged().
 class ItemDetailPanel : public QWidget {
@@ -77,7 +83,11 @@ public:
 
     // What is on screen.
     qint64 currentWorkspace() const { return currentWorkspaceId; }
+    // Every resource's frame; a frame not built yet has no content widget.
     QList<ResourceFrame *> resourceFrames() const { return frames; }
+    // The widget of the resource at a position of the list, built when it is not yet.
+    QWidget *resourceContent(int index);
+    int builtResourceCount() const;
     QWidget *selectedResource() const { return selectedWidget; }
     QTableWidget *resourceTable() const { return resourceList; }
     QScrollArea *resourceScrollArea() const { return scrollArea; }
@@ -96,6 +106,16 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // A resource kept as data until its frame is built: the block it was loaded from, whether a
+    // file block names a folder, and (once asked for) the block its widget would give.
+    struct PendingResource {
+        ContentBlock block;
+        bool folder = false;
+        bool enabled = true; // setAttachmentActionsEnabled since it was loaded
+        bool snapshotReady = false;
+        ContentBlock snapshot;
+    };
+
     struct SignatureFragment {
         int type = 0;
         QString value;
@@ -104,6 +124,10 @@ private:
     };
 
     void buildResourceList();
+    // A resource widget with its connections and drop filter, as a child of parent.
+    TextAttachmentWidget *newTextWidget(QWidget *parent);
+    FileAttachmentWidget *newFileWidget(QWidget *parent, const Attachment &attachment, bool folder);
+    UrlAttachmentWidget *newUrlWidget(QWidget *parent, const Attachment &attachment);
     TextAttachmentWidget *insertTextAttachment(int layoutIndex);
     FileAttachmentWidget *insertFileWidget(
         const Attachment &attachment, bool folder, int index, const QString &title);
@@ -111,6 +135,20 @@ private:
         const Attachment &attachment, int index, const QString &title);
     ResourceFrame *insertFrame(QWidget *content, int layoutIndex, const QString &title);
     ResourceFrame *frameForContent(QWidget *content) const;
+
+    // Resources kept as data (ItemDetailPanelPending.cpp).
+    ResourceFrame *insertPendingFrame(const ContentBlock &block, int layoutIndex);
+    bool isPending(const ResourceFrame *frame) const { return pendingResources.contains(frame); }
+    QWidget *buildFrame(ResourceFrame *frame);
+    void buildFramesInView();
+    void scheduleFramesInView();
+    // The block a pending resource's widget would give (without the title rule).
+    const ContentBlock &pendingSnapshot(const ResourceFrame *frame) const;
+    QString pendingSummary(const ResourceFrame *frame) const;
+    // "文本", "文件", "文件夹" or "链接", for a built or a pending frame.
+    QString frameKind(const ResourceFrame *frame) const;
+    QString noteHtmlAsLoaded(const QString &html) const;
+    std::function<const ContentBlock *(const ResourceFrame *)> pendingBlocks() const;
     int layoutIndexOf(QWidget *content) const;
     int insertionIndex() const;
     bool isShown(QWidget *content) const;
@@ -159,6 +197,11 @@ private:
     QElapsedTimer revealClock;
     bool revealQueued = false;
     QHash<qint64, QList<ResourceFrame *>> workspaceCache;
+    mutable QHash<const ResourceFrame *, PendingResource> pendingResources;
+    bool framesInViewQueued = false;
+    bool buildingBatch = false;
+    // A hidden note that gives the HTML a note's widget makes of a pending note's block.
+    mutable QPointer<TextAttachmentWidget> noteTemplate;
 
     // Escaped JSON of each resource's block, reused while the block is unchanged: a long note
     // would otherwise be escaped again on every keystroke anywhere in the window.

@@ -7,28 +7,14 @@
 #include "TextAttachmentWidget.h"
 #include "UrlAttachmentWidget.h"
 
-#include <QFileInfo>
 #include <QLayout>
 #include <QSignalBlocker>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
+#include <functional>
+
 namespace {
-
-const QString folderMarker = QStringLiteral("folder");
-
-bool isImageSuffix(const QString &path)
-{
-    static const QStringList suffixes = {
-        QStringLiteral("png"),
-        QStringLiteral("jpg"),
-        QStringLiteral("jpeg"),
-        QStringLiteral("bmp"),
-        QStringLiteral("gif"),
-        QStringLiteral("webp"),
-        QStringLiteral("svg"),
-    };
-    return suffixes.contains(QFileInfo(path).suffix().toLower());
-}
 
 char16_t hexDigit(unsigned value)
 {
@@ -118,8 +104,10 @@ struct PlacedBlock {
     ContentBlock block;
 };
 
-// The blocks of the resources in the content layout, in on-screen order.
-QList<PlacedBlock> placedBlocks(const QVBoxLayout *layout)
+// The blocks of the resources in the content layout, in on-screen order; a frame not built yet
+// gives the block its widget would give.
+QList<PlacedBlock> placedBlocks(const QVBoxLayout *layout,
+    const std::function<const ContentBlock *(const ResourceFrame *)> &pending)
 {
     QList<PlacedBlock> result;
     for (int i = 0; i < layout->count(); ++i) {
@@ -127,11 +115,16 @@ QList<PlacedBlock> placedBlocks(const QVBoxLayout *layout)
         if (!item)
             continue;
         auto *frame = qobject_cast<ResourceFrame *>(item);
+        ContentBlock block;
         QWidget *content = frame ? frame->content : item;
-        auto *resource = qobject_cast<ResourceWindow *>(content);
-        if (!resource)
+        if (const ContentBlock *kept = frame && !content ? pending(frame) : nullptr) {
+            block = *kept;
+            content = frame;
+        } else if (auto *resource = qobject_cast<ResourceWindow *>(content)) {
+            block = resource->snapshot();
+        } else {
             continue;
-        ContentBlock block = resource->snapshot();
+        }
         if (frame && !frame->title.trimmed().isEmpty())
             block.summary = frame->title.trimmed();
         if (block.type >= ContentBlock::Text && block.type <= ContentBlock::WebLink
@@ -144,6 +137,13 @@ QList<PlacedBlock> placedBlocks(const QVBoxLayout *layout)
 
 } // namespace
 
+std::function<const ContentBlock *(const ResourceFrame *)> ItemDetailPanel::pendingBlocks() const
+{
+    return [this](const ResourceFrame *frame) -> const ContentBlock * {
+        return isPending(frame) ? &pendingSnapshot(frame) : nullptr;
+    };
+}
+
 QString ItemDetailPanel::editorBreak()
 {
     return QStringLiteral("\n<!-- velto-editor-break -->\n");
@@ -152,7 +152,7 @@ QString ItemDetailPanel::editorBreak()
 QList<ContentBlock> ItemDetailPanel::contentBlocks() const
 {
     QList<ContentBlock> blocks;
-    const QList<PlacedBlock> placed = placedBlocks(contentLayout);
+    const QList<PlacedBlock> placed = placedBlocks(contentLayout, pendingBlocks());
     blocks.reserve(placed.size());
     for (const PlacedBlock &entry : placed)
         blocks.append(entry.block);
@@ -161,7 +161,7 @@ QList<ContentBlock> ItemDetailPanel::contentBlocks() const
 
 QString ItemDetailPanel::contentSignature() const
 {
-    const QList<PlacedBlock> placed = placedBlocks(contentLayout);
+    const QList<PlacedBlock> placed = placedBlocks(contentLayout, pendingBlocks());
     QHash<const QWidget *, SignatureFragment> fresh;
     QStringList parts;
     parts.reserve(placed.size());
@@ -203,56 +203,39 @@ void ItemDetailPanel::setContentBlocks(const QList<ContentBlock> &blocks)
     workspaceCache.remove(currentWorkspaceId);
     clearContent();
 
+    // Every resource starts as its block in a placeholder frame; the last one, which is selected,
+    // and the ones in view are built.
+    ResourceFrame *last = nullptr;
     for (const ContentBlock &block : blocks) {
-        const int end = contentLayout->count() - 1; // just above the stretch
-        switch (block.type) {
-        case ContentBlock::WebLink: {
-            Attachment attachment;
-            attachment.type = AttachmentType::Url;
-            attachment.location = block.value;
-            selectedWidget = insertUrlWidget(attachment, end, block.summary);
-            break;
-        }
-        case ContentBlock::LocalPath: {
-            Attachment attachment;
-            attachment.type = AttachmentType::File;
-            attachment.location = block.value;
-            bool folder = false;
-            if (block.summary == folderMarker)
-                folder = true;
-            else if (block.summary.isEmpty())
-                folder = QFileInfo(block.value).isDir();
-            const QString title = block.summary == folderMarker ? QString() : block.summary;
-            FileAttachmentWidget *file = insertFileWidget(attachment, folder, end, title);
-            if (!folder && isImageSuffix(block.value))
-                file->setImagePreviewEnabled(true);
-            selectedWidget = file;
-            break;
-        }
-        case ContentBlock::Text: {
-            TextAttachmentWidget *text = insertTextAttachment(end);
-            text->setHtml(block.value);
-            if (ResourceFrame *frame = frameForContent(text))
-                frame->title = block.summary;
-            selectedWidget = text;
-            break;
-        }
-        default:
-            break;
-        }
+        if (block.type == ContentBlock::Text || block.type == ContentBlock::LocalPath
+            || block.type == ContentBlock::WebLink)
+            last = insertPendingFrame(block, contentLayout->count() - 1);
     }
+    if (last)
+        selectedWidget = buildFrame(last);
     if (blocks.isEmpty())
         addTextAttachment();
     selectionActive = false; // loading highlights the last resource but picks nothing
     rebuildResourceList();
+    buildFramesInView();
 }
 
 QString ItemDetailPanel::detail() const
 {
     QStringList notes;
-    for (const TextAttachmentWidget *text : textWidgets) {
-        if (!text->plainText().trimmed().isEmpty())
-            notes.append(text->html());
+    for (const ResourceFrame *frame : frames) {
+        if (isPending(frame)) {
+            const PendingResource &pending = pendingResources[frame];
+            if (pending.block.type != ContentBlock::Text)
+                continue;
+            QTextDocument document;
+            document.setHtml(pending.block.value);
+            if (!document.toPlainText().trimmed().isEmpty())
+                notes.append(pendingSnapshot(frame).value);
+        } else if (const auto *text = qobject_cast<TextAttachmentWidget *>(frame->content)) {
+            if (!text->plainText().trimmed().isEmpty())
+                notes.append(text->html());
+        }
     }
     return notes.join(editorBreak());
 }

@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QMimeData>
 #include <QMimeDatabase>
+#include <QScrollArea>
 #include <QTextDocument>
 #include <QTimer>
 #include <QUrl>
@@ -93,10 +94,42 @@ int ItemDetailPanel::insertionIndex() const
     return contentLayout->count() - 1; // just above the stretch
 }
 
+TextAttachmentWidget *ItemDetailPanel::newTextWidget(QWidget *parent)
+{
+    auto *text = new TextAttachmentWidget(parent);
+    installDropFilter(text);
+    connect(text, &TextAttachmentWidget::contentChanged, this, &ItemDetailPanel::detailChanged);
+    connect(text, &TextAttachmentWidget::focused, this, [this, text] { selectResource(text); });
+    return text;
+}
+
+FileAttachmentWidget *ItemDetailPanel::newFileWidget(
+    QWidget *parent, const Attachment &attachment, bool folder)
+{
+    auto *file = new FileAttachmentWidget(attachment, parent, folder);
+    installDropFilter(file);
+    connect(file, &FileAttachmentWidget::removeRequested, this,
+        [this, file] { removeContentWidget(file); });
+    connect(file, &FileAttachmentWidget::activated, this, [this, file] { selectResource(file); });
+    connect(file, &FileAttachmentWidget::locationChanged, this, &ItemDetailPanel::detailChanged);
+    return file;
+}
+
+UrlAttachmentWidget *ItemDetailPanel::newUrlWidget(QWidget *parent, const Attachment &attachment)
+{
+    auto *link = new UrlAttachmentWidget(attachment, parent);
+    installDropFilter(link);
+    connect(link, &UrlAttachmentWidget::removeRequested, this,
+        [this, link] { removeContentWidget(link); });
+    connect(link, &UrlAttachmentWidget::activated, this, [this, link] { selectResource(link); });
+    connect(link, &UrlAttachmentWidget::locationChanged, this, &ItemDetailPanel::detailChanged);
+    connect(link, &UrlAttachmentWidget::summaryChanged, this, &ItemDetailPanel::detailChanged);
+    return link;
+}
+
 TextAttachmentWidget *ItemDetailPanel::insertTextAttachment(int layoutIndex)
 {
-    auto *text = new TextAttachmentWidget(contentWidget);
-    installDropFilter(text);
+    TextAttachmentWidget *text = newTextWidget(contentWidget);
     insertFrame(text, layoutIndex, QString());
     // Keeps the notes in on-screen order: count the notes above the new one.
     qsizetype position = 0;
@@ -106,38 +139,25 @@ TextAttachmentWidget *ItemDetailPanel::insertTextAttachment(int layoutIndex)
             ++position;
     }
     textWidgets.insert(position, text);
-    connect(text, &TextAttachmentWidget::contentChanged, this, &ItemDetailPanel::detailChanged);
-    connect(text, &TextAttachmentWidget::focused, this, [this, text] { selectResource(text); });
     return text;
 }
 
 FileAttachmentWidget *ItemDetailPanel::insertFileWidget(
     const Attachment &attachment, bool folder, int index, const QString &title)
 {
-    auto *file = new FileAttachmentWidget(attachment, contentWidget, folder);
-    installDropFilter(file);
+    FileAttachmentWidget *file = newFileWidget(contentWidget, attachment, folder);
     insertFrame(file, index, title);
     attachmentWidgets.append(file);
-    connect(file, &FileAttachmentWidget::removeRequested, this,
-        [this, file] { removeContentWidget(file); });
-    connect(file, &FileAttachmentWidget::activated, this, [this, file] { selectResource(file); });
-    connect(file, &FileAttachmentWidget::locationChanged, this, &ItemDetailPanel::detailChanged);
     return file;
 }
 
 UrlAttachmentWidget *ItemDetailPanel::insertUrlWidget(
     const Attachment &attachment, int index, const QString &summary)
 {
-    auto *link = new UrlAttachmentWidget(attachment, contentWidget);
-    installDropFilter(link);
+    UrlAttachmentWidget *link = newUrlWidget(contentWidget, attachment);
     link->setSummary(summary);
     insertFrame(link, index, summary);
     attachmentWidgets.append(link);
-    connect(link, &UrlAttachmentWidget::removeRequested, this,
-        [this, link] { removeContentWidget(link); });
-    connect(link, &UrlAttachmentWidget::activated, this, [this, link] { selectResource(link); });
-    connect(link, &UrlAttachmentWidget::locationChanged, this, &ItemDetailPanel::detailChanged);
-    connect(link, &UrlAttachmentWidget::summaryChanged, this, &ItemDetailPanel::detailChanged);
     return link;
 }
 
@@ -311,6 +331,10 @@ bool ItemDetailPanel::eventFilter(QObject *watched, QEvent *event)
     }
     case QEvent::Wheel:
         revealTarget = nullptr; // the user scrolls now
+        break;
+    case QEvent::Resize:
+        if (watched == scrollArea->viewport())
+            scheduleFramesInView(); // a taller view shows more resources
         break;
     case QEvent::Drop: {
         auto *drop = static_cast<QDropEvent *>(event);

@@ -8,8 +8,13 @@ const char selectedProperty[] = "resourceSelected";
 } // namespace
 
 ResourceFrame::ResourceFrame(QWidget *content, QWidget *parent)
+    : ResourceFrame(parent)
+{
+    setContent(content);
+}
+
+ResourceFrame::ResourceFrame(QWidget *parent)
     : QFrame(parent)
-    , content(content)
 {
     setObjectName(QStringLiteral("resourceFrame"));
     setFrameShape(QFrame::NoFrame);
@@ -17,11 +22,17 @@ ResourceFrame::ResourceFrame(QWidget *content, QWidget *parent)
     setLineWidth(0);
     setMidLineWidth(0);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
+}
+
+void ResourceFrame::setContent(QWidget *widget)
+{
+    if (!styled)
+        setSelected(selected);
+    content = widget;
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(content);
-    setSelected(false);
 }
 
 void ResourceFrame::setSelected(bool isSelected)

@@ -9,6 +9,12 @@ class ResourceFrame : public QFrame {
 
 public:
     ResourceFrame(QWidget *content, QWidget *parent);
+    // A frame whose resource widget is built later (setContent): until then it holds no widget,
+    // no layout and no style, and costs next to nothing.
+    explicit ResourceFrame(QWidget *parent);
+
+    // Puts the resource widget in; the frame owns it from then on.
+    void setContent(QWidget *widget);
 
     // Highlights the frame as the selected resource.
     void setSelected(bool selected);

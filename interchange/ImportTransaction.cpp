@@ -12,17 +12,16 @@
 
 #include <QFile>
 #include <QHash>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTemporaryFile>
 #include <QVariant>
 
 #include <algorithm>
 #include <cmath>
 #include <functional>
 #include <queue>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -38,12 +37,6 @@ qint64 fileId(const QJsonValue &value)
     }
     return value.toVariant().toLongLong();
 }
-
-struct Entry {
-    qint64 id = 0;
-    qint64 parentId = 0;
-    bool done = false;
-};
 
 // A visit of an entry: in which pass and at which position of the file.
 using Visit = std::pair<qint64, qsizetype>;
@@ -85,43 +78,72 @@ bool ImportTransaction::load(const QString &path, QString *error)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return sqlsupport::fail(error, file.errorString());
-    if (file.size() > maxFileSize)
-        return sqlsupport::fail(error, interchange::fileTooLargeMessage());
-    QByteArray bytes;
     if (!file.isSequential()) {
-        // A regular file in one read, straight into its buffer.
-        bytes.resize(file.size());
-        const qint64 read = file.read(bytes.data(), bytes.size());
-        bytes.resize(qMax<qint64>(read, 0));
-    } else {
-        // A pipe or a device that reports no size is read in pieces and still stops at the limit.
-        while (true) {
-            const QByteArray piece = file.read(16 << 20);
-            if (piece.isEmpty())
-                break;
-            bytes.append(piece);
-            if (bytes.size() > maxFileSize)
-                return sqlsupport::fail(error, interchange::fileTooLargeMessage());
-        }
+        file.close();
+        return loadFrom(exportfile::Source::file(path), error);
     }
-    if (file.error() != QFileDevice::NoError)
-        return sqlsupport::fail(error, file.errorString());
-    return loadBytes(bytes, error);
+    // A pipe or a device without a size is copied once to a temporary file.
+    auto spool = std::make_shared<QTemporaryFile>();
+    if (!spool->open())
+        return sqlsupport::fail(error, spool->errorString());
+    QByteArray piece(int(qMin<qint64>(exportfile::readSize(), 16 << 20)), Qt::Uninitialized);
+    while (true) {
+        const qint64 read = file.read(piece.data(), piece.size());
+        if (read < 0)
+            return sqlsupport::fail(error, file.errorString());
+        if (read == 0)
+            break;
+        if (spool->write(piece.constData(), read) != read)
+            return sqlsupport::fail(error, spool->errorString());
+    }
+    if (!spool->flush())
+        return sqlsupport::fail(error, spool->errorString());
+    m_spool = spool;
+    return loadFrom(exportfile::Source::file(spool->fileName()), error);
 }
 
 bool ImportTransaction::loadBytes(const QByteArray &bytes, QString *error)
 {
-    m_items = {};
-    m_sourceBytes = bytes.size();
-    bool parsed = false;
-    const QJsonObject root = exportfile::parse(bytes, &parsed);
-    const QJsonValue format = root.value(QLatin1String("format"));
-    const QJsonValue items = root.value(QLatin1String("items"));
-    if (!parsed || !format.isString()
-        || format.toString() != QLatin1String(interchange::exportFormatTag()) || !items.isArray()
-        || items.toArray().isEmpty())
+    m_spool.reset();
+    return loadFrom(exportfile::Source::memory(bytes), error);
+}
+
+bool ImportTransaction::loadFrom(const exportfile::Source &source, QString *error)
+{
+    m_entries = {};
+    m_source = source;
+    const std::unique_ptr<QIODevice> device = source.open(error);
+    if (!device)
+        return false;
+    m_sourceBytes = device->size();
+    exportfile::Handlers handlers;
+    handlers.itemsBegin = [this] { m_entries = {}; };
+    handlers.element = [this](const QJsonValue &element, qint64 offset, qint64 length) {
+        FileEntry entry;
+        entry.offset = offset;
+        entry.length = length;
+        entry.isObject = element.isObject();
+        if (entry.isObject) {
+            const QJsonObject object = element.toObject();
+            entry.id = fileId(object.value(QLatin1String("id")));
+            entry.parentId = fileId(object.value(QLatin1String("parentId")));
+        }
+        m_entries.push_back(entry);
+        return true;
+    };
+    const exportfile::Outcome read = exportfile::read(device.get(), handlers);
+    if (auto *file = qobject_cast<QFile *>(device.get()); file && file->error() != QFile::NoError) {
+        m_entries = {};
+        return sqlsupport::fail(error, file->errorString());
+    }
+    const QJsonValue format = read.root.value(QLatin1String("format"));
+    if (!read.ok || !format.isString()
+        || format.toString() != QLatin1String(interchange::exportFormatTag()) || !read.itemsStreamed
+        || m_entries.empty()) {
+        m_entries = {};
         return sqlsupport::fail(error, interchange::notAnExportMessage());
-    m_items = items.toArray();
+    }
+    m_entries.shrink_to_fit();
     return true;
 }
 
@@ -131,10 +153,10 @@ bool ImportTransaction::run(QString *error, const interchange::Progress &progres
     m_selected = 0;
     m_cancelled = false;
     m_indexLeft = false;
-    if (m_items.isEmpty())
+    if (m_entries.empty())
         return sqlsupport::fail(error, interchange::notAnExportMessage());
-    for (const QJsonValue &value : qAsConst(m_items)) {
-        if (!value.isObject())
+    for (const FileEntry &entry : m_entries) {
+        if (!entry.isObject)
             return sqlsupport::fail(error, interchange::invalidEntryMessage());
     }
 
@@ -179,8 +201,10 @@ bool ImportTransaction::run(QString *error, const interchange::Progress &progres
 ImportTransaction::Plan ImportTransaction::plan() const
 {
     Plan plan;
-    const qsizetype count = m_items.size();
-    std::vector<Entry> entries(static_cast<size_t>(count));
+    const qsizetype count = qsizetype(m_entries.size());
+    // Per position: written yet, and the new iid when it is.
+    std::vector<bool> done(size_t(count), false);
+    std::vector<qint64> newIids(size_t(count), 0);
     // (parent id, position) and (id, position) pairs, sorted: the entries waiting for a given id
     // are one contiguous run, found by binary search, without an allocation per entry.
     std::vector<std::pair<qint64, qsizetype>> byParent;
@@ -188,19 +212,8 @@ ImportTransaction::Plan ImportTransaction::plan() const
     byParent.reserve(size_t(count));
     byId.reserve(size_t(count));
     std::priority_queue<Visit, std::vector<Visit>, std::greater<Visit>> visits;
-    // The ids are read on two threads, half the entries each.
-    const auto readIds = [&](qsizetype from, qsizetype to) {
-        for (qsizetype i = from; i < to; ++i) {
-            const QJsonObject object = m_items.at(i).toObject();
-            entries[size_t(i)].id = fileId(object.value(QLatin1String("id")));
-            entries[size_t(i)].parentId = fileId(object.value(QLatin1String("parentId")));
-        }
-    };
-    std::thread firstHalf(readIds, 0, count / 2);
-    readIds(count / 2, count);
-    firstHalf.join();
     for (qsizetype i = 0; i < count; ++i) {
-        const Entry &entry = entries[size_t(i)];
+        const FileEntry &entry = m_entries[size_t(i)];
         if (entry.id < 1 || entry.parentId == 0)
             visits.push({1, i});
         else
@@ -210,40 +223,55 @@ ImportTransaction::Plan ImportTransaction::plan() const
     }
     std::sort(byParent.begin(), byParent.end());
     std::sort(byId.begin(), byId.end());
+    const auto run = [](const std::vector<std::pair<qint64, qsizetype>> &index, qint64 id) {
+        const auto from
+            = std::lower_bound(index.begin(), index.end(), std::make_pair(id, qsizetype(0)));
+        auto to = from;
+        while (to != index.end() && to->first == id)
+            ++to;
+        return std::make_pair(from, to);
+    };
+    // The new iid of the entry written with this file id; 0 when none is written yet.
+    const auto written = [&](qint64 id) -> qint64 {
+        const auto [from, to] = run(byId, id);
+        for (auto it = from; it != to; ++it) {
+            if (done[size_t(it->second)])
+                return newIids[size_t(it->second)];
+        }
+        return 0;
+    };
 
-    QHash<qint64, qint64> newIids; // file id -> new iid
     qint64 nextIid = m_nextIid;
     const auto wake = [&](const std::vector<std::pair<qint64, qsizetype>> &index, qint64 id,
                           qint64 pass, qsizetype position) {
-        auto it = std::lower_bound(index.begin(), index.end(), std::make_pair(id, qsizetype(0)));
-        for (; it != index.end() && it->first == id; ++it) {
+        const auto [from, to] = run(index, id);
+        for (auto it = from; it != to; ++it) {
             const qsizetype other = it->second;
-            if (!entries[size_t(other)].done)
+            if (!done[size_t(other)])
                 visits.push({other > position ? pass : pass + 1, other});
         }
     };
     while (!visits.empty()) {
         const auto [pass, position] = visits.top();
         visits.pop();
-        Entry &entry = entries[size_t(position)];
-        if (entry.done)
+        if (done[size_t(position)])
             continue;
-        if (entry.id < 1 || newIids.contains(entry.id)) {
+        const FileEntry &entry = m_entries[size_t(position)];
+        if (entry.id < 1 || written(entry.id) != 0) {
             plan.refusal = interchange::invalidIdMessage();
             return plan;
         }
         qint64 parent = 0;
         if (entry.parentId != 0) {
-            const auto found = newIids.constFind(entry.parentId);
-            if (found == newIids.constEnd())
+            parent = written(entry.parentId);
+            if (parent == 0)
                 continue;
-            parent = found.value();
         }
         const qint64 iid = nextIid++;
         plan.positions.push_back(position);
         plan.parents.push_back(parent);
-        newIids.insert(entry.id, iid);
-        entry.done = true;
+        newIids[size_t(position)] = iid;
+        done[size_t(position)] = true;
         wake(byParent, entry.id, pass, position);
         wake(byId, entry.id, pass, position);
     }
@@ -256,8 +284,21 @@ ImportTransaction::Plan ImportTransaction::plan() const
 // a write refuses first is what the person is told.
 bool ImportTransaction::insertEntries(QString *error, const interchange::Progress &progress)
 {
-    const qsizetype count = m_items.size();
+    const qsizetype count = qsizetype(m_entries.size());
     Plan planned = plan();
+    // The entries are read back from the file on the preparing thread, one window at a time.
+    std::unique_ptr<QIODevice> device = m_source.open(error);
+    if (!device)
+        return false;
+    auto reader = std::make_shared<exportfile::ElementReader>(std::move(device));
+    const auto entryAt = [this, reader](qsizetype position, QJsonObject *object) {
+        const FileEntry &entry = m_entries[size_t(position)];
+        QJsonValue element;
+        if (!reader->at(entry.offset, entry.length, &element) || !element.isObject())
+            return false;
+        *object = element.toObject();
+        return true;
+    };
 
     const QSqlDatabase db = m_database->connection();
     ImportRows rows;
@@ -280,7 +321,7 @@ bool ImportTransaction::insertEntries(QString *error, const interchange::Progres
 
     QHash<qint64, qint64> sortIds; // new parent iid -> next free sortid
     const std::vector<qint64> parents = std::move(planned.parents);
-    PreparedItems prepared(m_items, std::move(planned.positions), rows.indexing);
+    PreparedItems prepared(entryAt, std::move(planned.positions), rows.indexing);
     for (const qint64 parent : parents) {
         auto slot = sortIds.find(parent);
         if (slot == sortIds.end()) {
@@ -293,7 +334,11 @@ bool ImportTransaction::insertEntries(QString *error, const interchange::Progres
         }
         const qint64 sortid = slot.value()++;
         const qint64 iid = m_nextIid++;
-        if (!insertItem(rows, prepared.take(), iid, parent, sortid, error))
+        const PreparedItem item = prepared.take();
+        // The file changed since it was loaded.
+        if (!item.readable)
+            return sqlsupport::fail(error, interchange::notAnExportMessage());
+        if (!insertItem(rows, item, iid, parent, sortid, error))
             return false;
         ++m_imported;
         if (parent == 0)

@@ -1,27 +1,27 @@
 #pragma once
 
+#include "ExportFileReader.h"
 #include "InterchangeTexts.h"
 #include "SqliteStatement.h"
 
 #include <QByteArray>
-#include <QJsonArray>
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 class Database;
-class QJsonObject;
+class QTemporaryFile;
 struct PreparedItem;
 
 // Appends the items of a "velto-export-v1" file to the database in one transaction: either every
 // entry is written or nothing is. Use: load (the file checks), ask the person with entryCount(),
-// then run.
+// then run. The file is never held whole: loading reads it once, keeping each entry's place, ids
+// and kind, and the run reads the entries back one at a time in the order they are written.
 class ImportTransaction {
 public:
     explicit ImportTransaction(Database *database);
 
-    // Files larger than this are refused before anything is read.
-    static constexpr qint64 maxFileSize = qint64(1) << 30;
     // Up to this size of file the imported items' rows of the full-text index are written in the
     // import's own transaction. Writing them costs more than the rest of the import together, so
     // larger files leave them to the background build of the index, which the same transaction
@@ -29,12 +29,13 @@ public:
     static constexpr qint64 inlineIndexLimit = qint64(4) << 20;
 
     // Reads and checks the file (JSON, format tag, non-empty "items"). On failure returns false
-    // with the text to show: the file's error text, notAnExportMessage() or fileTooLargeMessage().
+    // with the text to show: the file's error text or notAnExportMessage(). A pipe is first
+    // copied to a temporary file, since the run reads the entries back by their place.
     bool load(const QString &path, QString *error);
     bool loadBytes(const QByteArray &bytes, QString *error);
 
     // Entries in the loaded file's "items".
-    qint64 entryCount() const { return m_items.size(); }
+    qint64 entryCount() const { return qint64(m_entries.size()); }
 
     // Writes the loaded entries. On failure (or cancellation) everything is rolled back and false
     // returned with the text to show.
@@ -71,13 +72,25 @@ private:
         QString refusal;
     };
     Plan plan() const;
+    bool loadFrom(const exportfile::Source &source, QString *error);
     bool insertItem(ImportRows &rows, const PreparedItem &item, qint64 iid, qint64 pid,
         qint64 sortid, QString *error);
     bool prepareIndex(BatchedInsert &insert);
     bool leaveIndexToBuild(QString *error);
 
+    // What loading keeps of each entry of the file's items.
+    struct FileEntry {
+        qint64 offset = 0;
+        qint64 length = 0;
+        qint64 id = 0;
+        qint64 parentId = 0;
+        bool isObject = false;
+    };
+
     Database *m_database;
-    QJsonArray m_items;
+    exportfile::Source m_source;
+    std::shared_ptr<QTemporaryFile> m_spool; // a pipe's bytes
+    std::vector<FileEntry> m_entries;
     qint64 m_nextIid = 0;
     qint64 m_imported = 0;
     qint64 m_selected = 0;

@@ -54,11 +54,6 @@ inline QString invalidHierarchyMessage()
     return QStringLiteral("导入文件的层级关系无效。");
 }
 
-inline QString fileTooLargeMessage()
-{
-    return QStringLiteral("导入文件超过 1 GiB，无法导入。");
-}
-
 // The window's dialogs.
 inline QString exportDialogTitle()
 {

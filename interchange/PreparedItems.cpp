@@ -4,7 +4,7 @@
 #include "SearchIndexWriter.h"
 #include "SqlText.h"
 
-#include <QJsonObject>
+#include <QJsonArray>
 #include <QString>
 
 namespace {
@@ -20,9 +20,8 @@ QByteArray utf8(const QString &text)
 
 } // namespace
 
-PreparedItems::PreparedItems(
-    const QJsonArray &entries, std::vector<qsizetype> order, bool withIndexText)
-    : m_entries(entries)
+PreparedItems::PreparedItems(EntryAt entryAt, std::vector<qsizetype> order, bool withIndexText)
+    : m_entryAt(std::move(entryAt))
     , m_order(std::move(order))
     , m_withIndexText(withIndexText)
     , m_thread([this] { produce(); })
@@ -85,8 +84,15 @@ void PreparedItems::produce()
         std::vector<PreparedItem> chunk;
         const size_t end = std::min(m_order.size(), start + chunkSize);
         chunk.reserve(end - start);
-        for (size_t i = start; i < end; ++i)
-            chunk.push_back(prepare(m_entries.at(m_order[i]).toObject(), m_withIndexText));
+        for (size_t i = start; i < end; ++i) {
+            QJsonObject entry;
+            if (m_entryAt(m_order[i], &entry)) {
+                chunk.push_back(prepare(entry, m_withIndexText));
+            } else {
+                chunk.emplace_back();
+                chunk.back().readable = false;
+            }
+        }
         std::unique_lock<std::mutex> lock(m_mutex);
         m_changed.wait(lock, [this] { return m_stop || m_ready.size() < chunksAhead; });
         m_ready.push_back(std::move(chunk));

@@ -1,11 +1,12 @@
 #pragma once
 
 #include <QByteArray>
-#include <QJsonArray>
+#include <QJsonObject>
 
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -26,6 +27,7 @@ struct PreparedItem {
     bool favorite = false;
     std::vector<Block> blocks;
     QByteArray indexText;
+    bool readable = true; // false when the entry could not be read back from the file
 };
 
 // Prepares the entries of an import on a second thread, in the order they are written, a few
@@ -33,8 +35,11 @@ struct PreparedItem {
 // index text then overlap with SQLite's work instead of adding to it.
 class PreparedItems {
 public:
-    // entries: the file's entries; order: the positions in the order they are written.
-    PreparedItems(const QJsonArray &entries, std::vector<qsizetype> order, bool withIndexText);
+    // Reads the entry at a position of the file; called on the preparing thread only.
+    using EntryAt = std::function<bool(qsizetype position, QJsonObject *entry)>;
+
+    // order: the positions in the order they are written.
+    PreparedItems(EntryAt entryAt, std::vector<qsizetype> order, bool withIndexText);
     ~PreparedItems();
     PreparedItems(const PreparedItems &) = delete;
     PreparedItems &operator=(const PreparedItems &) = delete;
@@ -49,7 +54,7 @@ private:
     static constexpr size_t chunkSize = 256;
     static constexpr size_t chunksAhead = 8;
 
-    const QJsonArray m_entries;
+    EntryAt m_entryAt;
     const std::vector<qsizetype> m_order;
     const bool m_withIndexText;
     std::mutex m_mutex;

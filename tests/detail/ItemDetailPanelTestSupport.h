@@ -71,7 +71,8 @@ struct PanelWindow {
 
     bool ready() { return QTest::qWaitForWindowActive(&window); }
 
-    QWidget *content(int index) const { return panel->resourceFrames().at(index)->content; }
+    // The widget of a resource, built when it is not yet.
+    QWidget *content(int index) const { return panel->resourceContent(index); }
     int count() const { return int(panel->resourceFrames().size()); }
 
     TextAttachmentWidget *text(int index) const

@@ -3,8 +3,8 @@
 #include <QJsonDocument>
 #include <QTest>
 
-// The two-thread parse gives what one QJsonDocument parse of the whole file gives, for files it
-// cuts and for the ones it must leave whole.
+// The streamed reading gives what one QJsonDocument parse of the whole file gives, whatever the
+// size of the reads it makes.
 class ExportFileReaderTest : public QObject {
     Q_OBJECT
 private slots:
@@ -30,15 +30,36 @@ private slots:
             "{\"items\":[" + a + "," + deep(1020) + "," + deep(1021) + "]}", // near the limit
             "{\"items\":[" + a + "," + deep(1022) + "," + deep(1023) + "]}",
             "[" + a + "," + b + "]", // not an object
+            "{}",
+            "\xEF\xBB\xBF {\"items\":[" + a + "]}", // a byte-order mark
+            " \xEF\xBB\xBF{\"items\":[" + a + "]}", // not at the start
+            "{\"items\":[ ]}",
+            "{\"items\":[" + a + "],\"\\u0069tems\":5}", // a later member of the name wins
+            "{\"items\":5,\"items\":[" + b + "]}",
+            "{\"items\":[1,.5,\"s\",null,true,[]],\"x\":{\"items\":[2]}}",
+            "{\"items\":[\"a\\\\\"],\"b\":1}", // an escaped backslash ends a string
+            "{\"items\":[1 2]}",
+            "{\"items\":[1,]}",
+            "{\"items\":[{]}",
+            "{\"items\":[" + a + "]}\n\t \r\n",
+            "{\"items\":[" + a + "]}\f",
+            "{\"items\":[" + a + "]",
+            "{\"items\":[" + a,
+            "{\"items\":[\"unterminated",
+            "{\"a\":1,}",
+            "",
         };
-        for (const QByteArray &bytes : cases) {
-            QJsonParseError error;
-            const QJsonDocument whole = QJsonDocument::fromJson(bytes, &error);
-            const bool wholeOk = error.error == QJsonParseError::NoError && whole.isObject();
-            bool ok = !wholeOk;
-            const QJsonObject parsed = exportfile::parse(bytes, &ok, 0);
-            QVERIFY2(ok == wholeOk, bytes.constData());
-            QCOMPARE(parsed, whole.object());
+        for (const qint64 readSize : {qint64(1), qint64(3), qint64(64), qint64(4) << 20}) {
+            exportfile::setReadSize(readSize);
+            for (const QByteArray &bytes : cases) {
+                QJsonParseError error;
+                const QJsonDocument whole = QJsonDocument::fromJson(bytes, &error);
+                const bool wholeOk = error.error == QJsonParseError::NoError && whole.isObject();
+                bool ok = !wholeOk;
+                const QJsonObject parsed = exportfile::parse(bytes, &ok);
+                QVERIFY2(ok == wholeOk, bytes.constData());
+                QCOMPARE(parsed, whole.object());
+            }
         }
     }
 };
