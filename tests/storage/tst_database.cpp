@@ -65,7 +65,7 @@ private slots:
             QStringList({"app_state", "attachments", "content_blocks", "data_items",
                 "idx_attachments_item_sortid", "idx_content_blocks_item_sortid",
                 "idx_data_items_favorite", "idx_data_items_pid_sortid",
-                "idx_recent_items_accessed_at", "recent_items"}));
+                "idx_recent_items_accessed_at", "orphan_items", "recent_items"}));
         QCOMPARE(s.scalar(QStringLiteral("SELECT COUNT(*) FROM app_state WHERE value = '1' AND key "
                                          "IN ('workspace_layout_reset_v1', "
                                          "'initial_scenarios_seeded')")),
