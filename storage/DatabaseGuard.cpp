@@ -30,6 +30,8 @@ void checkpoint(const QString &file)
     if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READWRITE, nullptr)
         == SQLITE_OK) {
         sqlite3_busy_timeout(db, 1000);
+        // A first read opens the log; before it the connection does not know it is in WAL.
+        sqlite3_exec(db, "PRAGMA schema_version", nullptr, nullptr, nullptr);
         sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
     }
     sqlite3_close(db);
