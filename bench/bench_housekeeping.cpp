@@ -56,7 +56,7 @@ QString noteText(QRandomGenerator &random)
         "钥匙 证件 设备 密码 备份 网站 链接 说明 今天 明天 本周 下周 完成 开始 检查 更新 整理 "
         "归档 采购 付款 回复 提醒 注意 重要 紧急 普通 家庭 工作 学习 健康 旅行 读书 plan note "
         "review draft budget invoice meeting")
-                                        .split(QLatin1Char(' '));
+                                         .split(QLatin1Char(' '));
     QString text;
     while (text.size() < 200) {
         text += words.at(int(random.bounded(words.size())));
@@ -90,6 +90,7 @@ int generate(qint64 n, const QString &dir)
     if (!exec(db, "DELETE FROM data_items") || !exec(db, "DELETE FROM content_blocks")
         || !exec(db, "BEGIN"))
         return 1;
+
     sqlite3_stmt *item = nullptr;
     sqlite3_stmt *block = nullptr;
     sqlite3_prepare_v2(db,
@@ -135,8 +136,8 @@ int generate(qint64 n, const QString &dir)
         Database::databaseFilePath(database.rootPath), QStringLiteral("generate-index"),
         [&](qint64 done, qint64 total) {
             if (done % 100000 < 256)
-                std::printf("  indexed %lld of %lld, %.0f s\n", done, total,
-                    timer.elapsed() / 1000.0);
+                std::printf(
+                    "  indexed %lld of %lld, %.0f s\n", done, total, timer.elapsed() / 1000.0);
             std::fflush(stdout);
         },
         nullptr, &error);
@@ -174,8 +175,9 @@ void startup(const QString &dir)
     std::unique_ptr<MainWindow> window;
     for (const bool due : {false, true}) {
         QList<double> checks;
-        measure(qPrintable(QStringLiteral("start-up to a shown, painted window, %1%2")
-                               .arg(label, due ? QStringLiteral(", check due") : QString())),
+        measure(
+            qPrintable(QStringLiteral("start-up to a shown, painted window, %1%2")
+                           .arg(label, due ? QStringLiteral(", check due") : QString())),
             5,
             [&] {
                 window.reset();
@@ -198,8 +200,8 @@ void startup(const QString &dir)
             std::printf("  then the background check of every page ended %.0f ms later\n",
                 timer.nsecsElapsed() / 1e6);
         }
-        measure(qPrintable(QStringLiteral("first click in the table after start-up, %1").arg(label)),
-            5,
+        measure(
+            qPrintable(QStringLiteral("first click in the table after start-up, %1").arg(label)), 5,
             [&] {
                 window.reset();
                 QCoreApplication::processEvents();
@@ -239,7 +241,8 @@ struct Waits {
             return;
         }
         const double longest = *std::max_element(times.cbegin(), times.cend());
-        const auto over = std::count_if(times.cbegin(), times.cend(), [](double t) { return t > 50; });
+        const auto over
+            = std::count_if(times.cbegin(), times.cend(), [](double t) { return t > 50; });
         std::printf("%-58s %d saves: median %.1f ms, longest %.1f ms, %d over 50 ms, %d failed%s\n",
             what, int(times.size()), median(times), longest, int(over), failures,
             firstError.isEmpty() ? "" : qPrintable(QStringLiteral(" (") + firstError + ')'));
@@ -363,16 +366,19 @@ void topLevel(const QString &dir)
     window->navigation()->setCollapsed(false);
     paintWindow(window.get());
     int row = 0;
-    measure(qPrintable(QStringLiteral("click on a top-level row, sidebar open, %1").arg(label)), 15,
+    measure(
+        qPrintable(QStringLiteral("click on a top-level row, sidebar open, %1").arg(label)), 15,
         [&] { row = (row + 1) % 10; },
         [&] {
             window->selectRow(row);
             paintWindow(window.get());
         });
-    measure(qPrintable(QStringLiteral("save at the top level, sidebar open, %1").arg(label)), 15,
+    measure(
+        qPrintable(QStringLiteral("save at the top level, sidebar open, %1").arg(label)), 15,
         [&] {
             window->selectRow(2);
-            window->table()->nameEditor(2)->setText(QStringLiteral("项目 ") + QString::number(rand()));
+            window->table()->nameEditor(2)->setText(
+                QStringLiteral("项目 ") + QString::number(rand()));
             window->rowTextChanged(2);
         },
         [&] {
@@ -381,8 +387,8 @@ void topLevel(const QString &dir)
         });
     measure(qPrintable(QStringLiteral("DataItemRepository::orphans(), %1").arg(label)), 15, nullptr,
         [&] { window->repository().orphans(); });
-    measure(qPrintable(QStringLiteral("the comparison of every item it replaces, %1").arg(label)), 5,
-        nullptr, [&] {
+    measure(qPrintable(QStringLiteral("the comparison of every item it replaces, %1").arg(label)),
+        5, nullptr, [&] {
             QSqlQuery query(WindowFixture::db());
             query.setForwardOnly(true);
             query.exec(QStringLiteral("SELECT iid FROM data_items WHERE pid <> 0 AND (pid = iid OR "
@@ -405,8 +411,9 @@ int main(int argc, char **argv)
     if (mode == QLatin1String("generate") && args.size() == 4)
         return generate(args.at(2).toLongLong(), args.at(3));
     if (args.size() != 3) {
-        std::fprintf(stderr, "usage: bench_housekeeping generate N DIR | startup DIR | saves DIR | "
-                             "toplevel DIR\n");
+        std::fprintf(stderr,
+            "usage: bench_housekeeping generate N DIR | startup DIR | saves DIR | "
+            "toplevel DIR\n");
         return 2;
     }
     const QString dir = QDir(args.at(2)).absolutePath();
