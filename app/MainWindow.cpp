@@ -49,7 +49,8 @@ MainWindow::MainWindow(QWidget *parent)
     m_database.setCheckInBackground(true);
     QString error;
     if (!m_database.open(&error)) {
-        QMessageBox::critical(this, QStringLiteral("Velto"), error, QMessageBox::Ok);
+        QMessageBox::critical(this, QStringLiteral("Velto"),
+            storageErrorText(QStringLiteral("无法打开数据库"), error), QMessageBox::Ok);
         return;
     }
     buildUi();
@@ -80,7 +81,10 @@ MainWindow::~MainWindow()
         if (interchangeController && interchangeController->backup())
             interchangeController->backup()->wait();
         guard->finish();
-        m_database.closeConnection();
+        // A file not found sound keeps its connection (which will never fold the log into it)
+        // rather than risk a plain one opened again later.
+        if (guard->state() == DatabaseGuard::State::Sound)
+            m_database.closeConnection();
     }
     // The panel outlives this object's members: it must not read the tree through them any more.
     if (navigationPanel)

@@ -71,9 +71,10 @@ private slots:
     {
         StorageFixture fx;
         QVERIFY2(fx.open(), qPrintable(fx.error));
-        fx.sql(QStringLiteral("WITH RECURSIVE n(k) AS (SELECT 100 UNION ALL SELECT k + 1 FROM n "
-                              "WHERE k < 3100) INSERT INTO data_items(iid, pid, sortid, here, cont) "
-                              "SELECT k, 0, k, 'filler ' || k, hex(randomblob(500)) FROM n"));
+        fx.sql(
+            QStringLiteral("WITH RECURSIVE n(k) AS (SELECT 100 UNION ALL SELECT k + 1 FROM n "
+                           "WHERE k < 3100) INSERT INTO data_items(iid, pid, sortid, here, cont) "
+                           "SELECT k, 0, k, 'filler ' || k, hex(randomblob(500)) FROM n"));
         const QString file = Database::databaseFilePath(fx.database.rootPath);
         {
             // The lock a running backup holds, taken by hand so the save surely meets it.
