@@ -21,11 +21,17 @@ QList<qint64> runAndKill(const QString &mode, const QString &root, qint64 first)
     helper.start(QStringLiteral(VELTO_KILLHELPER), {mode, root, QString::number(first)});
     if (!helper.waitForStarted())
         return {};
+    // The kill lands at a random moment once the helper is writing (a loaded machine may take
+    // longer than the whole random span just to start it).
+    QByteArray output;
+    while (!output.contains('\n') && helper.waitForReadyRead(30000))
+        output += helper.readAllStandardOutput();
     QThread::msleep(20 + QRandomGenerator::global()->bounded(230));
     helper.kill();
     helper.waitForFinished();
+    output += helper.readAllStandardOutput();
     QList<qint64> acknowledged;
-    for (const QByteArray &line : helper.readAllStandardOutput().split('\n')) {
+    for (const QByteArray &line : output.split('\n')) {
         if (!line.isEmpty())
             acknowledged << line.toLongLong();
     }
