@@ -385,6 +385,26 @@ void topLevel(const QString &dir)
             window->saveCurrent();
             paintWindow(window.get());
         });
+    {
+        DataItem item = window->levelItems().at(2);
+        const QList<ContentBlock> blocks = window->service().contentBlocks(item.iid);
+        measure("  of which storage (save + replaceContentBlocks)", 15, nullptr, [&] {
+            item.remark = QString::number(rand());
+            window->service().save(item, nullptr);
+            window->service().replaceContentBlocks(item.iid, blocks, nullptr);
+        });
+        measure(
+            "  of which the same without its two syncs (synchronous = OFF)", 15,
+            [&] {
+                QSqlQuery(WindowFixture::db()).exec(QStringLiteral("PRAGMA synchronous = OFF"));
+            },
+            [&] {
+                item.remark = QString::number(rand());
+                window->service().save(item, nullptr);
+                window->service().replaceContentBlocks(item.iid, blocks, nullptr);
+            });
+        QSqlQuery(WindowFixture::db()).exec(QStringLiteral("PRAGMA synchronous = FULL"));
+    }
     measure(qPrintable(QStringLiteral("DataItemRepository::orphans(), %1").arg(label)), 15, nullptr,
         [&] { window->repository().orphans(); });
     measure(qPrintable(QStringLiteral("the comparison of every item it replaces, %1").arg(label)),
