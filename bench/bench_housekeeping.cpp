@@ -20,6 +20,7 @@
 #include "SearchIndexBuilder.h"
 #include "SqlSupport.h"
 #include "TestSupport.h"
+#include "WritePriority.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -232,6 +233,7 @@ void startup(const QString &dir)
 
 struct Waits {
     QList<double> times;
+    QList<double> lockWaits; // of which waiting for another connection's lock
     int failures = 0;
     QString firstError;
     void print(const char *what) const
@@ -246,6 +248,8 @@ struct Waits {
         std::printf("%-58s %d saves: median %.1f ms, longest %.1f ms, %d over 50 ms, %d failed%s\n",
             what, int(times.size()), median(times), longest, int(over), failures,
             firstError.isEmpty() ? "" : qPrintable(QStringLiteral(" (") + firstError + ')'));
+        std::printf("%-58s   waiting for a lock: median %.1f ms, longest %.1f ms\n", "",
+            median(lockWaits), *std::max_element(lockWaits.cbegin(), lockWaits.cend()));
     }
 };
 
@@ -285,10 +289,13 @@ void saves(const QString &dir)
         note.value = noteText(random);
         QElapsedTimer timer;
         timer.start();
+        const qint64 lockWaitsBefore = foregroundLockWaits();
         QString failure;
         const bool ok = service.save(item, &failure)
             && service.replaceContentBlocks(item.iid, {note}, &failure);
         waits.times.append(timer.nsecsElapsed() / 1e6);
+        waits.lockWaits.append(
+            double(foregroundLockWaits() - lockWaitsBefore) * foregroundPollMilliseconds);
         if (!ok && waits.failures++ == 0)
             waits.firstError = failure;
     };
@@ -336,6 +343,7 @@ void saves(const QString &dir)
             if (!waits)
                 continue;
             waits->times += one.times;
+            waits->lockWaits += one.lockWaits;
             waits->failures += one.failures;
             if (waits->firstError.isEmpty())
                 waits->firstError = one.firstError;
