@@ -6,9 +6,11 @@
 //   bench_housekeeping startup DIR      window shown and usable; with and without the check due
 //   bench_housekeeping saves DIR        saves every 100 ms while check, backup and build run
 //   bench_housekeeping toplevel DIR     clicks and saves at the top level, the orphans query
+//   bench_housekeeping all DIR          the three above
+//   bench_housekeeping                  all three on 100k items generated for the run
 //
 // Release build, QT_QPA_PLATFORM=offscreen. DIR is kept between runs (a 1M-item database takes
-// long to generate); "saves" leaves it as it found it.
+// long to generate); "saves" edits random items and leaves the index complete again.
 
 #include "BenchTiming.h"
 #include "DatabaseBackup.h"
@@ -29,6 +31,7 @@
 #include <QLineEdit>
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <sqlite3.h>
@@ -438,24 +441,31 @@ int main(int argc, char **argv)
     const QString mode = args.value(1);
     if (mode == QLatin1String("generate") && args.size() == 4)
         return generate(args.at(2).toLongLong(), args.at(3));
-    if (args.size() != 3) {
+    QTemporaryDir scratch;
+    QString dir;
+    if (args.size() == 1) {
+        // scripts/bench: everything on 100k items generated for this run.
+        dir = scratch.path();
+        if (generate(100000, dir) != 0)
+            return 1;
+    } else if (args.size() == 3) {
+        dir = QDir(args.at(2)).absolutePath();
+    } else {
         std::fprintf(stderr,
-            "usage: bench_housekeeping generate N DIR | startup DIR | saves DIR | "
-            "toplevel DIR\n");
+            "usage: bench_housekeeping [generate N DIR | startup DIR | saves DIR | toplevel DIR "
+            "| all DIR]\n");
         return 2;
     }
-    const QString dir = QDir(args.at(2)).absolutePath();
     if (!QFile::exists(Database::databaseFilePath(dir))) {
         std::fprintf(stderr, "no database under %s: run generate first\n", qPrintable(dir));
         return 2;
     }
-    if (mode == QLatin1String("startup"))
+    const bool all = args.size() == 1 || mode == QLatin1String("all");
+    if (all || mode == QLatin1String("startup"))
         startup(dir);
-    else if (mode == QLatin1String("saves"))
-        saves(dir);
-    else if (mode == QLatin1String("toplevel"))
+    if (all || mode == QLatin1String("toplevel"))
         topLevel(dir);
-    else
-        return 2;
+    if (all || mode == QLatin1String("saves"))
+        saves(dir);
     return 0;
 }
