@@ -3,6 +3,7 @@
 #include "NavigationTreeSync.h"
 
 #include "DatabaseBackup.h"
+#include "DatabaseGuard.h"
 #include "ExportDocument.h"
 #include "ImportTransaction.h"
 #include "ItemDetailPanel.h"
@@ -43,9 +44,21 @@ bool InterchangeController::eventFilter(QObject *watched, QEvent *event)
     // The daily backup starts a little after the window first appears, off the GUI thread.
     if (watched == m_window && event->type() == QEvent::Show && m_backup && !m_backupScheduled) {
         m_backupScheduled = true;
-        QTimer::singleShot(backupDelayMs, m_backup, &DatabaseBackup::startDaily);
+        QTimer::singleShot(backupDelayMs, this, &InterchangeController::startDailyBackup);
     }
     return QObject::eventFilter(watched, event);
+}
+
+void InterchangeController::startDailyBackup()
+{
+    // Only a file that passed its check is copied: a copy of a damaged one would push the good
+    // backups out of the seven kept.
+    DatabaseGuard *guard = m_window->databaseGuard();
+    if (!guard || guard->state() == DatabaseGuard::State::Sound)
+        m_backup->startDaily();
+    else if (guard->state() == DatabaseGuard::State::Checking)
+        connect(guard, &DatabaseGuard::sound, m_backup, &DatabaseBackup::startDaily,
+            Qt::SingleShotConnection);
 }
 
 interchange::Progress InterchangeController::progressFor(const QString &label)
@@ -97,7 +110,7 @@ void InterchangeController::exportItems()
     if (result.cancelled)
         m_window->showStatusMessage(interchange::cancelledMessage(), 3000);
     else if (!result.ok)
-        m_window->showError(result.error);
+        m_window->showStorageError(QStringLiteral("导出失败"), result.error);
     else
         m_window->showStatusMessage(interchange::exportedMessage(result.count), 3000);
 }
@@ -113,7 +126,7 @@ void InterchangeController::importItems()
     ImportTransaction import(&m_window->m_database);
     QString error;
     if (!import.load(path, &error)) {
-        m_window->showError(error);
+        m_window->showStorageError(QStringLiteral("导入失败"), error);
         return;
     }
     if (QMessageBox::question(m_window, interchange::importQuestionTitle(),
@@ -130,7 +143,7 @@ void InterchangeController::importItems()
         return;
     }
     if (!ok) {
-        m_window->showError(error);
+        m_window->showStorageError(QStringLiteral("导入失败"), error);
         return;
     }
     // The import wrote behind the window's commands: the sidebar's tree is read again, and

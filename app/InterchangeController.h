@@ -46,6 +46,7 @@ protected:
 private:
     interchange::Progress progressFor(const QString &label);
     void endProgress();
+    void startDailyBackup();
     void applyRestoredDraft(qint64 itemId, const QString &name, const QString &content,
         const QString &remark, const QList<ContentBlock> &blocks);
 

@@ -1,6 +1,8 @@
 #include "MainWindow.h"
 
 #include "FocusOrder.h"
+#include "DatabaseBackup.h"
+#include "DatabaseGuard.h"
 #include "HostOperations.h"
 #include "InterchangeController.h"
 #include "ItemDetailPanel.h"
@@ -10,6 +12,7 @@
 #include "OnlineServices.h"
 #include "SearchController.h"
 #include "StatusLine.h"
+#include "StorageErrorText.h"
 #include "TelemetryClient.h"
 #include "UiMetrics.h"
 #include "VersionCheck.h"
@@ -45,26 +48,47 @@ MainWindow::MainWindow(QWidget *parent)
     if (!rootOverride.isEmpty())
         m_database.setRootOverride(rootOverride);
 
+    // Every page of the file is read on another thread while the window is already up.
+    m_database.setCheckInBackground(true);
     QString error;
     if (!m_database.open(&error)) {
-        QMessageBox::critical(this, QStringLiteral("Velto"), error, QMessageBox::Ok);
+        QMessageBox::critical(this, QStringLiteral("Velto"),
+            storageErrorText(QStringLiteral("无法打开数据库"), error), QMessageBox::Ok);
         return;
     }
     buildUi();
     searchController = new SearchController(&m_database, statusBar(), this);
 
     interchangeController = new InterchangeController(this);
+    guard = new DatabaseGuard(&m_database, this);
+    // The index of an older or damaged file is built off the GUI thread, once the file is known
+    // to be sound (the daily backup waits for that too).
+    connect(guard, &DatabaseGuard::sound, searchController, &SearchController::startIndexBuild);
+    connect(guard, &DatabaseGuard::damaged, this, &MainWindow::showDatabaseDamage);
     m_workspaceReady = true;
     refresh(0, -1);
     registerDevice();
     QTimer::singleShot(300, this, &MainWindow::checkVersion);
     QTimer::singleShot(0, this, &MainWindow::restoreRecoveryDraft);
-    // After the window is shown: the index of an older or damaged file is built off the GUI thread.
-    QTimer::singleShot(0, searchController, &SearchController::startIndexBuild);
+    // After the window is shown.
+    QTimer::singleShot(0, guard, &DatabaseGuard::start);
 }
 
 MainWindow::~MainWindow()
 {
+    if (guard) {
+        // The connections of the background work end first; then the main connection closes,
+        // which moves the log into a sound file and removes it.
+        delete searchController;
+        searchController = nullptr;
+        if (interchangeController && interchangeController->backup())
+            interchangeController->backup()->wait();
+        guard->finish();
+        // A file not found sound keeps its connection (which will never fold the log into it)
+        // rather than risk a plain one opened again later.
+        if (guard->state() == DatabaseGuard::State::Sound)
+            m_database.closeConnection();
+    }
     // The panel outlives this object's members: it must not read the tree through them any more.
     if (navigationPanel)
         navigationPanel->setTreeItems({});
@@ -132,6 +156,24 @@ void MainWindow::showError(const QString &text)
         statusLine->showError(text);
     else
         QMessageBox::warning(this, QStringLiteral("Velto"), text, QMessageBox::Ok);
+}
+
+void MainWindow::showStorageError(const QString &action, const QString &error)
+{
+    showError(storageErrorText(action, error));
+}
+
+void MainWindow::showDatabaseDamage(const QString &message)
+{
+    const QString notice = QStringLiteral("数据库文件已损坏，Velto 已切换为只读，修改不会再被保存");
+    if (statusLabelWidget)
+        statusLabelWidget->setText(notice);
+    showError(QStringLiteral("检查数据库文件时发现损坏。为免损坏扩大，Velto 已切换为只读："
+                             "可以查看和导出，但不能再保存修改。本次启动以来保存的修改留在"
+                             "数据库旁的 velto.db-wal 文件中，没有写入已损坏的文件。\n\n"
+                             "请关闭 Velto，按说明从 data/backups 中的备份恢复（连同 velto.db-wal "
+                             "和 velto.db-shm 一起移开）。\n\n")
+        + message);
 }
 
 void MainWindow::authCompleted(bool success, const QString &message)

@@ -17,6 +17,7 @@
 class CompactActionButton;
 class ContextMenus;
 class WindowActions;
+class DatabaseGuard;
 class ItemDetailPanel;
 class InterchangeController;
 class ItemTable;
@@ -101,6 +102,9 @@ public:
     }
     QNetworkAccessManager *networkManager() const { return network; }
     InterchangeController *interchange() const { return interchangeController; }
+    // Checks the database file in the background and moves its log into it (null without a
+    // workspace).
+    DatabaseGuard *databaseGuard() const { return guard; }
 
     // Editing state.
     qint64 currentParent() const { return currentParentId; }
@@ -135,6 +139,8 @@ public:
     void cancelCurrent();
     void showStatusMessage(const QString &text, int milliseconds);
     void showError(const QString &text);
+    // A failed storage operation: action ("保存失败") with the database's text explained.
+    void showStorageError(const QString &action, const QString &error);
 
     // Item commands and level navigation.
     void addItem();
@@ -225,6 +231,8 @@ private:
     // The version check's answers.
     void showUpgradeNotice(const QString &message, const QUrl &downloadUrl);
     void forceUpgrade(const QString &message, const QUrl &downloadUrl);
+    // The background check found the file damaged: the window now only reads.
+    void showDatabaseDamage(const QString &message);
 
     // Storage, constructed in this order on the one connection.
     Database m_database;
@@ -279,4 +287,5 @@ private:
     QToolButton *upgradeButton = nullptr;
     QNetworkAccessManager *network = nullptr;
     InterchangeController *interchangeController = nullptr;
+    DatabaseGuard *guard = nullptr;
 };

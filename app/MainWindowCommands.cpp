@@ -52,7 +52,7 @@ void MainWindow::moveSelected(int delta)
         return;
     QString error;
     if (!m_service.move(selectedItemId, delta, &error)) {
-        showError(error);
+        showStorageError(QStringLiteral("移动失败"), error);
         return;
     }
     treeSync->branchChanged(currentItem.pid);
@@ -79,7 +79,7 @@ void MainWindow::toggleFavorite()
         return;
     QString error;
     if (!m_service.setFavorite(selectedItemId, !currentItem.favorite, &error)) {
-        showError(error);
+        showStorageError(QStringLiteral("设置常用失败"), error);
         return;
     }
     currentItem.favorite = !currentItem.favorite;
@@ -109,7 +109,7 @@ void MainWindow::deleteSelected()
     const qint64 pid = currentItem.pid;
     QString error;
     if (!m_service.erase(iid, &error)) {
-        showError(error);
+        showStorageError(QStringLiteral("删除失败"), error);
         return;
     }
     treeSync->branchChanged(pid);
@@ -136,7 +136,7 @@ void MainWindow::pasteCutItem()
     const qint64 oldParent = m_items.get(cutItemId).pid;
     QString error;
     if (!m_service.moveToParent(cutItemId, currentParentId, &error)) {
-        showError(error);
+        showStorageError(QStringLiteral("移入失败"), error);
         return;
     }
     treeSync->branchChanged(oldParent);
@@ -354,7 +354,7 @@ void MainWindow::addAttachmentRecord(
         return;
     QString error;
     if (!m_service.addAttachment(selectedItemId, type, location, &error)) {
-        showError(error);
+        showStorageError(QStringLiteral("添加资源失败"), error);
         return;
     }
     refreshAttachments();
@@ -367,7 +367,7 @@ void MainWindow::removeAttachment(qint64 attachmentId)
         return;
     QString error;
     if (!m_service.removeAttachment(attachmentId, &error)) {
-        showError(error);
+        showStorageError(QStringLiteral("移除资源失败"), error);
         return;
     }
     refreshAttachments();

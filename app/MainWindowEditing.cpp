@@ -373,11 +373,11 @@ void MainWindow::saveCurrent()
     if (created) {
         iid = m_service.create(e, &error);
         if (iid == 0) {
-            showError(error);
+            showStorageError(QStringLiteral("保存失败"), error);
             return;
         }
     } else if (!m_service.save(e, &error)) {
-        showError(error);
+        showStorageError(QStringLiteral("保存失败"), error);
         return;
     }
 
@@ -393,7 +393,7 @@ void MainWindow::saveCurrent()
         // No item may remain without its resources.
         if (created)
             m_service.erase(iid, nullptr);
-        showError(error);
+        showStorageError(QStringLiteral("保存失败"), error);
         return;
     }
 

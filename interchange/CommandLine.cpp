@@ -6,6 +6,7 @@
 #include "ExportDocument.h"
 #include "ImportTransaction.h"
 #include "SearchCommand.h"
+#include "StorageErrorText.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -45,7 +46,7 @@ int exportTo(Database &database, const QString &path)
 {
     const ExportDocument::Result result = ExportDocument::write(&database, path);
     if (!result.ok)
-        return failWith(result.error);
+        return failWith(storageErrorText(QStringLiteral("导出失败"), result.error));
     print(stdout, interchange::exportedMessage(result.count));
     return 0;
 }
@@ -55,7 +56,7 @@ int importFrom(Database &database, const QString &path)
     ImportTransaction import(&database);
     QString error;
     if (!import.load(path, &error) || !import.run(&error))
-        return failWith(error);
+        return failWith(storageErrorText(QStringLiteral("导入失败"), error));
     print(stdout, interchange::importedMessage(import.importedCount()));
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "DataItemRepository.h"
 
 #include "Database.h"
+#include "OrphanIndex.h"
 #include "SqlSupport.h"
 #include "SqlText.h"
 
@@ -96,11 +97,24 @@ QList<DataItem> DataItemRepository::allItems() const
 
 QList<DataItem> DataItemRepository::orphans() const
 {
+    // The triggers keep orphan_items exact, so the top level costs a look-up per orphan (CROSS JOIN
+    // keeps SQLite from walking every item in display order instead). A file
+    // without the table (read-only, or written by an older layout) is compared item by item.
     QSqlQuery query(m_database->connection());
     query.setForwardOnly(true);
-    if (!query.prepare(QStringLiteral("SELECT " ITEM_COLUMNS " FROM data_items WHERE pid <> 0 AND "
-                                      "(pid = iid OR pid NOT IN (SELECT iid FROM data_items)) "
-                                      "ORDER BY pid, sortid, iid")))
+    if (query.prepare(QStringLiteral(
+            "SELECT d.iid, d.pid, d.sortid, d.here, d.cont, d.remark, d.favorite, d.\"desc\" "
+            "FROM orphan_items o CROSS JOIN data_items d ON d.iid = o.iid ORDER BY d.pid, "
+            "d.sortid, "
+            "d.iid"))
+        && query.exec()) {
+        QList<DataItem> items;
+        while (query.next())
+            items.append(readItem(query));
+        return items;
+    }
+    if (!query.prepare(QStringLiteral("SELECT " ITEM_COLUMNS " FROM data_items WHERE iid IN (")
+            + OrphanIndex::scanSql() + QStringLiteral(") ORDER BY pid, sortid, iid")))
         return {};
     return readList(query);
 }

@@ -1,5 +1,7 @@
 #include "Database.h"
 
+#include "DatabaseCheck.h"
+#include "OrphanIndex.h"
 #include "SearchIndex.h"
 #include "SearchMatch.h"
 #include "SqlSupport.h"
@@ -11,6 +13,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+
+#include <sqlite3.h>
 
 using sqlsupport::fail;
 using sqlsupport::run;
@@ -74,22 +78,6 @@ const SampleItem sampleTree[] = {
     {7, 0, 3, "日常记录", "今天需要记住的事"},
     {8, 7, 1, "今日记录", "按右侧文本按钮开始记录"},
 };
-
-// Reads the whole file before anything is written to it: a file that is not SQLite, or a damaged
-// one, must be refused untouched instead of being "repaired" by the schema statements.
-bool checkIntegrity(QSqlDatabase db, QString *error)
-{
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!run(query, QStringLiteral("PRAGMA quick_check"), error))
-        return false;
-    if (!query.next())
-        return fail(error, query.lastError().text());
-    const QString verdict = query.value(0).toString();
-    if (verdict == QLatin1String("ok"))
-        return true;
-    return fail(error, QStringLiteral("数据库文件已损坏：") + verdict);
-}
 
 bool markerPresent(QSqlDatabase db, const QString &key, bool *present, QString *error)
 {
@@ -167,20 +155,27 @@ bool Database::open(QString *error)
     root.mkpath(QStringLiteral("attachments"));
 
     const QString file = databaseFilePath(rootPath);
+    m_fullCheckPending = false;
+    // A file that is not SQLite, or is cut short, is refused before SQLite reads it.
+    if (!DatabaseCheck::checkHeader(file, error))
+        return false;
+    const QFileInfo info(file);
+    const bool existed = info.exists() && info.size() > 0;
     if (QSqlDatabase::contains(connectionName))
         QSqlDatabase::removeDatabase(connectionName);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
     db.setDatabaseName(file);
     // A file the user made read-only stays untouched, whoever runs the program.
-    const QFileInfo info(file);
-    if (info.exists() && !(info.permissions() & QFileDevice::WriteOwner))
+    m_readOnly = info.exists() && !(info.permissions() & QFileDevice::WriteOwner);
+    if (m_readOnly)
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
     if (!db.open())
         return fail(error, db.lastError().text());
     preferForegroundConnection(db);
     registerSearchFunctions(db);
-
-    if (!checkIntegrity(db, error))
+    if (!DatabaseCheck::checkSchema(db, error))
+        return false;
+    if (!chooseJournal(existed, error))
         return false;
 
     QSqlQuery query(db);
@@ -198,9 +193,69 @@ bool Database::open(QString *error)
                 error)
             && resetWorkspaceOnce(error) && seedIfNeeded(error)))
         return false;
-    // The full-text index is a cache: whatever state it is in never keeps the data from opening.
+    // Caches: whatever state they are in never keeps the data from opening.
+    if (!m_readOnly)
+        OrphanIndex::prepare(db, nullptr);
     SearchIndex::prepare(connection());
     return true;
+}
+
+// New files are written ahead in a log (WAL): readers (the backup, the check of every page, the
+// index build's reads) never hold up a save, and a save never holds them up. An older file in the
+// rollback journal is read through once, as every start used to do, before it is converted; a
+// file in WAL has every page read on another thread when that is due (see CheckSchedule).
+bool Database::chooseJournal(bool existed, QString *error)
+{
+    const QString file = databaseFilePath(rootPath);
+    QSqlDatabase db = connection();
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!run(query, QStringLiteral("PRAGMA journal_mode"), error) || !query.next())
+        return fail(error, query.lastError().text());
+    const bool inWal
+        = query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
+    query.finish();
+    CheckSchedule schedule(file);
+    const bool due = existed && (!inWal || schedule.isDue());
+    if (due && (!inWal || !m_checkInBackground)) {
+        // Nothing has been written yet: the whole file is read on this thread first.
+        if (!checkAllPagesHere(error))
+            return false;
+        if (!m_readOnly)
+            schedule.recordPass();
+    } else if (due) {
+        m_fullCheckPending = true;
+    }
+    if (!existed && !m_readOnly)
+        schedule.recordPass(); // nothing to check in a new file
+    if (!inWal && !m_readOnly) {
+        // Fails quietly (the file stays in its journal) when another program has it open.
+        if (run(query, QStringLiteral("PRAGMA journal_mode = WAL"), nullptr))
+            query.finish();
+    }
+    // After a big import the log is cut back to this size once its pages are in the file.
+    run(query, QStringLiteral("PRAGMA journal_size_limit = 67108864"), nullptr);
+    if (m_checkInBackground) {
+        // Pages reach the file only through checkpoints the caller runs once the file is known
+        // to be sound (DatabaseGuard): until then every write stays in the log.
+        if (sqlite3 *handle = sqlsupport::sqliteHandle(db))
+            sqlite3_wal_autocheckpoint(handle, 0);
+    }
+    return true;
+}
+
+bool Database::checkAllPagesHere(QString *error)
+{
+    QSqlQuery query(connection());
+    query.setForwardOnly(true);
+    QString verdict;
+    if (!query.exec(QStringLiteral("PRAGMA quick_check")) || !query.next())
+        verdict = query.lastError().text();
+    else
+        verdict = query.value(0).toString();
+    if (verdict == QLatin1String("ok"))
+        return true;
+    return fail(error, DatabaseCheck::damagedMessage(databaseFilePath(rootPath), verdict));
 }
 
 bool Database::createSchema(QString *error)
@@ -317,6 +372,12 @@ bool Database::seedIfNeeded(QString *error)
 QSqlDatabase Database::connection() const
 {
     return QSqlDatabase::database(connectionName, true);
+}
+
+void Database::closeConnection()
+{
+    if (QSqlDatabase::contains(connectionName))
+        QSqlDatabase::database(connectionName, false).close();
 }
 
 void Database::close()

@@ -15,13 +15,31 @@ public:
 
     // Picks the root, opens (or creates) data/velto.db, brings the schema up to date and seeds a
     // new file. On failure returns false and stores the failing layer's text in *error.
+    // A file that is not SQLite or is shorter than its header says is refused before SQLite reads
+    // it; a damaged schema is refused too. Every page is read before the first write when the
+    // file still uses the rollback journal (it is then converted to WAL) and, unless the check
+    // runs in the background, when the check is due (CheckSchedule).
     bool open(QString *error);
+
+    // The window reads every page on another thread (DatabaseGuard) instead of before opening:
+    // open() then only notes whether that check is due, and the main connection writes nothing
+    // into the file itself (no automatic checkpoint) until the guard has found it sound.
+    void setCheckInBackground(bool background) { m_checkInBackground = background; }
+    bool checksInBackground() const { return m_checkInBackground; }
+    // After open(): the check of every page is due and has not run yet.
+    bool fullCheckPending() const { return m_fullCheckPending; }
+    // After open(): the file has no write permission and was opened read-only.
+    bool isReadOnly() const { return m_readOnly; }
 
     // The registered connection, opened if needed.
     QSqlDatabase connection() const;
 
     // Closes and unregisters the connection. The program never calls it; tests and tools do.
     void close();
+    // Closes the SQLite connection but keeps its name registered (connection() opens it again,
+    // plainly). The window calls it at its end, so that the log is written into the file and
+    // removed with the last connection.
+    void closeConnection();
 
     QString rootPath;
     QString connectionName;
@@ -40,10 +58,15 @@ public:
 
 private:
     bool chooseRoot(QString *error);
+    bool chooseJournal(bool existed, QString *error);
+    bool checkAllPagesHere(QString *error);
     bool createSchema(QString *error);
     bool migrateColumns(QString *error);
     bool resetWorkspaceOnce(QString *error);
     bool seedIfNeeded(QString *error);
 
     QString m_rootOverride;
+    bool m_checkInBackground = false;
+    bool m_fullCheckPending = false;
+    bool m_readOnly = false;
 };

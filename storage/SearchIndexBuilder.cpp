@@ -229,6 +229,11 @@ SearchIndexBuilder::Outcome SearchIndexBuilder::run(const QString &databaseFile,
             // text lives on in the merged segment: overwriting them with zeros (Debian's default)
             // would only double what merges write.
             QSqlQuery(db).exec(QStringLiteral("PRAGMA secure_delete = FAST"));
+            // With the log (WAL), a commit that does not wait for the disk keeps the lock a save
+            // may be waiting for far shorter. Nothing is risked: the log stays in order, so the
+            // next save's own sync makes the batches before it durable too, and a batch lost to
+            // a power cut takes its place in the build with it (the build resumes before it).
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
             SearchIndex::prepare(db);
             outcome = Outcome::Failed;
             if (SearchIndex::isComplete(db)) {

@@ -9,11 +9,12 @@
 
 namespace {
 
-constexpr int pollMilliseconds = 2;
+constexpr int pollMilliseconds = foregroundPollMilliseconds;
 constexpr int waitLimitMilliseconds = 10000;
 constexpr qint64 recentMilliseconds = 20;
 
 std::atomic<qint64> lastWait {-1000000};
+std::atomic<qint64> waits {0};
 
 qint64 nowMs()
 {
@@ -25,6 +26,7 @@ qint64 nowMs()
 int waitForLock(void *, int attempts)
 {
     lastWait = nowMs();
+    ++waits;
     if (attempts * pollMilliseconds >= waitLimitMilliseconds)
         return 0;
     sqlite3_sleep(pollMilliseconds);
@@ -42,4 +44,9 @@ bool preferForegroundConnection(QSqlDatabase db)
 bool foregroundIsWaiting()
 {
     return nowMs() - lastWait.load() < recentMilliseconds;
+}
+
+qint64 foregroundLockWaits()
+{
+    return waits.load();
 }

@@ -12,3 +12,8 @@ bool preferForegroundConnection(QSqlDatabase db);
 
 // True while a preferred connection has been waiting for a lock within the last few milliseconds.
 bool foregroundIsWaiting();
+
+// How often a preferred connection has found the lock taken so far (each time it sleeps 2 ms
+// before trying again): benchmarks tell a save's wait for a lock from its own work with it.
+qint64 foregroundLockWaits();
+constexpr int foregroundPollMilliseconds = 2;

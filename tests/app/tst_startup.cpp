@@ -1,9 +1,15 @@
+#include "DatabaseCheck.h"
+#include "DatabaseDamage.h"
+#include "DatabaseGuard.h"
+#include "ItemTable.h"
 #include "MainWindow.h"
+#include "MainWindowTestSupport.h"
 #include "TestSupport.h"
 #include "UiMetrics.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -41,6 +47,54 @@ private slots:
             QVERIFY(!window.isVisible());
         }
         qunsetenv("VELTO_STORAGE_ROOT");
+    }
+
+    // The window is up before every page has been read; damage found then is told to the user,
+    // every later save is refused in Chinese with the database's words, and the file itself
+    // never changes.
+    void damageFoundAfterStartTurnsTheWindowReadOnly()
+    {
+        using namespace velto::test;
+        QTemporaryDir root;
+        const QString file = root.filePath(QStringLiteral("data/velto.db"));
+        qputenv("VELTO_STORAGE_ROOT", QFile::encodeName(root.path()));
+        {
+            MainWindow first; // creates the file and ends cleanly
+            QVERIFY(first.isWorkspaceReady());
+        }
+        QVERIFY(plantHiddenDamage(file));
+        QVERIFY(QFile::remove(CheckSchedule(file).checkedPath())); // the check is due
+        const QByteArray before = fileHash(file);
+        {
+            SeenBox told;
+            answerNextMessageBox(QString(), QMessageBox::Ok, &told);
+            MainWindow window;
+            QVERIFY(window.isWorkspaceReady()); // the cheap checks cannot see the damage
+            window.show();
+            QTRY_COMPARE_WITH_TIMEOUT(told.count, 1, 30000);
+            QCOMPARE(told.title, QStringLiteral("Velto"));
+            QVERIFY2(told.text.contains(QStringLiteral("已切换为只读"))
+                    && told.text.contains(QStringLiteral("已损坏")),
+                qPrintable(told.text));
+            QCOMPARE(window.databaseGuard()->state(), DatabaseGuard::State::Damaged);
+            QVERIFY(window.statusLabel()->text().contains(QStringLiteral("只读")));
+
+            QTRY_VERIFY(window.currentRowIndex() >= 0);
+            const int row = window.currentRowIndex();
+            window.table()->nameEditor(row)->setText(QStringLiteral("不会保存"));
+            window.rowTextChanged(row);
+            SeenBox refused;
+            answerNextMessageBox(QString(), QMessageBox::Ok, &refused);
+            window.saveCurrent();
+            QTRY_COMPARE(refused.count, 1);
+            QVERIFY2(refused.text.startsWith(QStringLiteral("保存失败：数据库处于只读状态 ("))
+                    && refused.text.contains(QStringLiteral("readonly")),
+                qPrintable(refused.text));
+            QVERIFY(window.isDirty()); // the edit stays open
+        }
+        qunsetenv("VELTO_STORAGE_ROOT");
+        QCOMPARE(fileHash(file), before);
+        QVERIFY(CheckSchedule(file).isDue()); // checked again at the next start
     }
 
     void unopenableDatabaseShowsOneCriticalBox()

@@ -65,6 +65,64 @@ private slots:
         QVERIFY(!backup.isRunning());
     }
 
+    // A backup reads one snapshot from start to end; saves go on meanwhile, neither waiting for
+    // it nor failing, and the copy holds the snapshot.
+    void savesGoOnWhileABackupReads()
+    {
+        StorageFixture fx;
+        QVERIFY2(fx.open(), qPrintable(fx.error));
+        fx.sql(
+            QStringLiteral("WITH RECURSIVE n(k) AS (SELECT 100 UNION ALL SELECT k + 1 FROM n "
+                           "WHERE k < 3100) INSERT INTO data_items(iid, pid, sortid, here, cont) "
+                           "SELECT k, 0, k, 'filler ' || k, hex(randomblob(500)) FROM n"));
+        const QString file = Database::databaseFilePath(fx.database.rootPath);
+        {
+            // The lock a running backup holds, taken by hand so the save surely meets it.
+            QSqlDatabase reader
+                = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("reader"));
+            reader.setDatabaseName(file);
+            reader.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+            QVERIFY(reader.open());
+            QSqlQuery snapshot(reader);
+            QVERIFY(snapshot.exec(QStringLiteral("BEGIN")));
+            QVERIFY(snapshot.exec(QStringLiteral("SELECT COUNT(*) FROM data_items")));
+            QVERIFY(snapshot.next());
+            const int before = snapshot.value(0).toInt();
+            QVERIFY(fx.add(QStringLiteral("saved during a read")) != 0);
+            QVERIFY(snapshot.exec(QStringLiteral("SELECT COUNT(*) FROM data_items")));
+            QVERIFY(snapshot.next());
+            QCOMPARE(snapshot.value(0).toInt(), before); // the reader keeps its snapshot
+            QVERIFY(snapshot.exec(QStringLiteral("COMMIT")));
+            reader.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+
+        // The real daily backup: every save made while it runs succeeds.
+        DatabaseBackup backup(fx.database.rootPath);
+        QSignalSpy finished(&backup, &DatabaseBackup::finished);
+        backup.startDaily();
+        int saved = 0;
+        while (backup.isRunning() && finished.isEmpty()) {
+            QVERIFY(fx.add(QStringLiteral("saved during the backup %1").arg(saved)) != 0);
+            ++saved;
+            QCoreApplication::processEvents();
+        }
+        QVERIFY(!finished.isEmpty() || finished.wait(30000));
+        QSqlDatabase copy
+            = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copy"));
+        copy.setDatabaseName(finished.first().first().toString());
+        QVERIFY(copy.open());
+        QSqlQuery query(copy);
+        QVERIFY(query.exec(QStringLiteral("PRAGMA integrity_check")) && query.next());
+        QCOMPARE(query.value(0).toString(), QStringLiteral("ok"));
+        QVERIFY(query.exec(QStringLiteral("SELECT COUNT(*) FROM data_items")) && query.next());
+        QVERIFY(query.value(0).toInt() >= 3001 + 8 + 1);
+        query.finish();
+        copy.close();
+        copy = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("copy"));
+    }
+
     void failureIsReportedNotThrown()
     {
         QTemporaryDir root; // no database in it

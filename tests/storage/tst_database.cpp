@@ -1,22 +1,26 @@
+#include "DatabaseCheck.h"
+#include "DatabaseDamage.h"
 #include "StorageFixture.h"
 #include "TestSupport.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QStandardPaths>
+#include <QSysInfo>
+
+using namespace velto::test;
 
 namespace {
 
-QByteArray fileHash(const QString &path)
+QString journalMode(StorageFixture &s)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+    QSqlQuery query = s.sql(QStringLiteral("PRAGMA journal_mode"));
+    return query.next() ? query.value(0).toString() : QString();
 }
 
 // Builds a database file by hand, outside Database, to stand for files written by older layouts.
@@ -65,7 +69,7 @@ private slots:
             QStringList({"app_state", "attachments", "content_blocks", "data_items",
                 "idx_attachments_item_sortid", "idx_content_blocks_item_sortid",
                 "idx_data_items_favorite", "idx_data_items_pid_sortid",
-                "idx_recent_items_accessed_at", "recent_items"}));
+                "idx_recent_items_accessed_at", "orphan_items", "recent_items"}));
         QCOMPARE(s.scalar(QStringLiteral("SELECT COUNT(*) FROM app_state WHERE value = '1' AND key "
                                          "IN ('workspace_layout_reset_v1', "
                                          "'initial_scenarios_seeded')")),
@@ -254,6 +258,107 @@ private slots:
             s.database.close();
             QCOMPARE(fileHash(path), before);
         }
+    }
+
+    // Older files (rollback journal) are read through before their first write, then converted
+    // to WAL; hidden damage in one is refused untouched.
+    void olderJournalFileIsCheckedThenConverted()
+    {
+        QTemporaryDir dir;
+        const QString file = Database::databaseFilePath(dir.path());
+        craft(dir.path(),
+            {oldItemsTable,
+                QStringLiteral("INSERT INTO data_items(iid, pid, sortid, here, cont) VALUES "
+                               "(10, 0, 1, 'old', 'kept')")});
+        QTemporaryDir damagedDir;
+        const QString damagedFile = Database::databaseFilePath(damagedDir.path());
+        QDir().mkpath(damagedDir.filePath(QStringLiteral("data")));
+        QVERIFY(QFile::copy(file, damagedFile));
+        QVERIFY(plantHiddenDamage(damagedFile));
+        {
+            StorageFixture s(dir.path());
+            s.database.setCheckInBackground(true); // an old file is checked before writing anyway
+            QVERIFY2(s.open(), qPrintable(s.error));
+            QVERIFY(!s.database.fullCheckPending());
+            QCOMPARE(journalMode(s), QStringLiteral("wal"));
+            QCOMPARE(s.names(s.items.allItems()), QStringList({"old"}));
+            QVERIFY(CheckSchedule(file).lastPass().isValid());
+        }
+        const QByteArray before = fileHash(damagedFile);
+        StorageFixture s(damagedDir.path());
+        s.database.setCheckInBackground(true);
+        QVERIFY(!s.open());
+        QVERIFY2(s.error.contains(QStringLiteral("已损坏")), qPrintable(s.error));
+        s.database.close();
+        QCOMPARE(fileHash(damagedFile), before);
+    }
+
+    // A file in WAL is read through at opening only when that is due, and in the background
+    // when asked; hidden damage is then found before opening ends.
+    void walFileIsCheckedWhenDue()
+    {
+        QTemporaryDir dir;
+        const QString file = Database::databaseFilePath(dir.path());
+        {
+            StorageFixture s(dir.path());
+            QVERIFY2(s.open(), qPrintable(s.error));
+            QCOMPARE(journalMode(s), QStringLiteral("wal"));
+        }
+        QVERIFY(plantHiddenDamage(file));
+        {
+            StorageFixture s(dir.path()); // a new file counts as checked: not due
+            QVERIFY2(s.open(), qPrintable(s.error));
+            QVERIFY(!s.database.fullCheckPending());
+        }
+        QVERIFY(QFile::remove(CheckSchedule(file).checkedPath()));
+        {
+            StorageFixture s(dir.path());
+            s.database.setCheckInBackground(true);
+            QVERIFY2(s.open(), qPrintable(s.error));
+            QVERIFY(s.database.fullCheckPending());
+        }
+        const QByteArray before = fileHash(file);
+        StorageFixture s(dir.path());
+        QVERIFY(!s.open());
+        QVERIFY2(s.error.contains(QStringLiteral("已损坏")), qPrintable(s.error));
+        s.database.close();
+        QCOMPARE(fileHash(file), before);
+    }
+
+    void checkIsDueAfterAnUncleanEndOrAWeek()
+    {
+        QTemporaryDir dir;
+        CheckSchedule schedule(dir.filePath(QStringLiteral("x.db")));
+        const QDateTime now = QDateTime::currentDateTime();
+        QVERIFY(schedule.isDue(now)); // never checked
+        schedule.recordPass(now);
+        QVERIFY(!schedule.isDue(now.addDays(6)));
+        QVERIFY(schedule.isDue(now.addDays(7)));
+        QVERIFY(schedule.isDue(now.addDays(-2))); // the clock went back
+
+        schedule.beginSession(); // this process: alive
+        QVERIFY(!schedule.previousSessionUnclean() && !schedule.isDue(now));
+        schedule.endSession();
+        QVERIFY(!QFile::exists(schedule.sessionPath()));
+
+        // A mark left by a process that has ended; one from another machine is taken as live.
+        QProcess gone;
+        gone.start(QStringLiteral("true"), {});
+        QVERIFY(gone.waitForStarted());
+        const qint64 pid = gone.processId();
+        QVERIFY(gone.waitForFinished());
+        const auto mark = [&](const QByteArray &host) {
+            QFile out(schedule.sessionPath());
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(QByteArray::number(pid) + '\n' + host + '\n');
+        };
+        mark(QSysInfo::machineHostName().toUtf8());
+        QVERIFY(schedule.previousSessionUnclean() && schedule.isDue(now));
+        mark("elsewhere.invalid");
+        QVERIFY(!schedule.previousSessionUnclean() && !schedule.isDue(now));
+        mark(QSysInfo::machineHostName().toUtf8());
+        schedule.recordPass(now); // the check that followed passed: the stale mark goes
+        QVERIFY(!QFile::exists(schedule.sessionPath()));
     }
 
     void readOnlyFileIsNeverChanged()

@@ -138,13 +138,56 @@ private slots:
                              "(5, 9, 2, 'lost b', 'x'), (6, 9, 1, 'lost a', 'x'), "
                              "(7, 7, 1, 'own parent', 'x'), (8, -3, 1, 'negative', 'x'), "
                              "(3, 4, 1, 'lost c', 'x')"));
+        QCOMPARE(orphanIids(s), QList<qint64>({8, 3, 7, 6, 5})); // by pid, sortid, iid
+        s.sql(QStringLiteral("INSERT INTO data_items(iid, pid, sortid, here, cont) VALUES "
+                             "(9, 0, 2, 'found', 'f')"));
+        QCOMPARE(orphanIids(s), QList<qint64>({8, 3, 7})); // 6 and 5 have their parent again
+
+        // Every kind of write keeps the kept set equal to a comparison of every item.
+        const QStringList writes = {
+            "DELETE FROM data_items WHERE iid = 9", // 5 and 6 lose their parent again
+            "UPDATE data_items SET pid = 1 WHERE iid = 7", // no longer its own parent
+            "UPDATE data_items SET pid = 2 WHERE iid = 2", // now its own parent
+            "UPDATE data_items SET iid = 4 WHERE iid = 1", // 3 finds a parent, 7 loses one
+            "UPDATE data_items SET iid = 1, pid = 0 WHERE iid = 4",
+            "UPDATE data_items SET sortid = 5, here = 'renamed'", // no identity changes
+            "INSERT INTO data_items(iid, pid, sortid, here, cont) VALUES (20, 21, 1, 'x', 'x'), "
+            "(21, 20, 1, 'y', 'y')", // a cycle is not an orphan
+            "DELETE FROM data_items WHERE iid = 21",
+        };
+        for (const QString &write : writes) {
+            s.sql(write);
+            QCOMPARE(orphanIids(s), scanned(s));
+        }
+        const QList<qint64> last = orphanIids(s);
+        QCOMPARE(last, QList<qint64>({8, 2, 3, 5, 6, 20}));
+
+        // A file that lost the table (an older layout) gets it back, filled, at opening.
+        s.sql(QStringLiteral("DROP TABLE orphan_items"));
+        QCOMPARE(orphanIids(s), last); // compared item by item meanwhile
+        StorageFixture again(s.dir.path());
+        QVERIFY2(again.open(), qPrintable(again.error));
+        QCOMPARE(orphanIids(again), last);
+    }
+
+private:
+    static QList<qint64> orphanIids(StorageFixture &s)
+    {
         QList<qint64> iids;
         for (const DataItem &item : s.items.orphans())
             iids << item.iid;
-        QCOMPARE(iids, QList<qint64>({8, 3, 7, 6, 5})); // by pid, sortid, iid
-        s.sql(QStringLiteral("INSERT INTO data_items(iid, pid, sortid, here, cont) VALUES "
-                             "(9, 0, 2, 'found', 'f')"));
-        QCOMPARE(s.items.orphans().size(), 3); // 6 and 5 have their parent again
+        return iids;
+    }
+
+    static QList<qint64> scanned(StorageFixture &s)
+    {
+        QList<qint64> iids;
+        QSqlQuery query = s.sql(QStringLiteral("SELECT iid FROM data_items WHERE pid <> 0 AND (pid "
+                                               "= iid OR pid NOT IN (SELECT iid FROM data_items)) "
+                                               "ORDER BY pid, sortid, iid"));
+        while (query.next())
+            iids << query.value(0).toLongLong();
+        return iids;
     }
 };
 
