@@ -207,7 +207,8 @@ void ItemDetailPanel::buildFramesInView()
         }
         if (inView.isEmpty())
             break;
-        // Showing a frame lays out the whole list again: the layout waits until all are built.
+        // Showing a frame lays out the whole list again: the layout waits until all are built, and
+        // then runs once, on its posted request.
         buildingBatch = true;
         contentLayout->setEnabled(false);
         for (ResourceFrame *frame : std::as_const(inView))
@@ -215,7 +216,6 @@ void ItemDetailPanel::buildFramesInView()
         contentLayout->setEnabled(true);
         buildingBatch = false;
         rebuildWidgetCollections();
-        contentLayout->activate();
         built = true;
     }
     if (built && revealTarget)
