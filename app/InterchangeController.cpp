@@ -53,6 +53,8 @@ interchange::Progress InterchangeController::progressFor(const QString &label)
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
     return [this, clock, label](qint64 done, qint64 total) {
+        if (m_window->isStopping())
+            return false; // a stop request cancels the work (an import is rolled back)
         if (!m_progress) {
             if (clock->elapsed() < progressDelayMs)
                 return true;
@@ -68,7 +70,7 @@ interchange::Progress InterchangeController::progressFor(const QString &label)
         m_progress->setValue(total > 0 ? int(qMin<qint64>(1000, done * 1000 / total)) : 0);
         // The dialog is modal: only it takes input meanwhile, so its Cancel can be clicked.
         QCoreApplication::processEvents();
-        return m_progress && !m_progress->wasCanceled();
+        return m_progress && !m_progress->wasCanceled() && !m_window->isStopping();
     };
 }
 
@@ -183,6 +185,8 @@ void InterchangeController::restoreRecoveryDraft()
     if (QMessageBox::question(w, interchange::restoreQuestionTitle(),
             interchange::restoreQuestion(), QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
         != QMessageBox::Yes) {
+        if (w->isStopping())
+            return; // dismissed by a stop request: the draft is offered again next time
         RecoveryDraftStore::setDismissedSignature(store.foundSignature());
         w->clearRecoveryDraft();
         return;

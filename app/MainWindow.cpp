@@ -74,6 +74,11 @@ void MainWindow::closeEvent(QCloseEvent *event)
         return;
     }
     sendTelemetry(QStringLiteral("app_close"), QJsonObject());
+    if (stopping) {
+        // An unsaved edit went to the recovery draft; a draft still on offer stays for next time.
+        event->accept();
+        return;
+    }
     if (!m_workspaceReady || !dirty) {
         clearRecoveryDraft();
         event->accept();
@@ -86,6 +91,10 @@ void MainWindow::closeEvent(QCloseEvent *event)
     QPushButton *discard = box.addButton(QStringLiteral("放弃"), QMessageBox::DestructiveRole);
     box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
     box.exec();
+    if (stopping) {
+        event->accept(); // the box was dismissed by a stop request, not by "取消"
+        return;
+    }
     if (box.clickedButton() == save) {
         saveCurrent();
         if (dirty)
@@ -97,6 +106,17 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->accept();
     } else {
         event->ignore();
+    }
+}
+
+void MainWindow::beginStop()
+{
+    if (stopping)
+        return;
+    stopping = true;
+    if (m_workspaceReady && dirty) {
+        recoveryScheduled = false;
+        saveRecoveryDraft();
     }
 }
 
@@ -212,7 +232,7 @@ void MainWindow::forceUpgrade(const QString &message, const QUrl &downloadUrl)
     box.setText(message);
     QPushButton *go = box.addButton(VersionVerdict::requiredButton(), QMessageBox::AcceptRole);
     box.exec();
-    if (box.clickedButton() == go && !downloadUrl.isEmpty())
+    if (!stopping && box.clickedButton() == go && !downloadUrl.isEmpty())
         HostOperations::current().openUrl(downloadUrl);
     // The run ends, but an unsaved edit must survive it: the recovery draft is written now, and
     // the ordinary close asks whether to save it. Whatever the answer, the program then quits;
