@@ -15,6 +15,9 @@ int qMain(int argc, char **argv)
     if (isCommandLineInvocation(argc, argv))
         return runCommandLine(argc, argv);
     QApplication app(argc, argv);
+    // Qt has taken its own options (-platform, -style …) out; the window takes none of its own.
+    if (const int code = refuseWindowArguments(QCoreApplication::arguments()))
+        return code;
     QApplication::setApplicationName(QStringLiteral("Velto"));
     QApplication::setOrganizationName(QStringLiteral("Velto"));
     // Lets the desktop match the window with the installed menu entry and its icon.

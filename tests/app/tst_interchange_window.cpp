@@ -11,11 +11,13 @@
 #include "TestSupport.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QTreeWidget>
 
 using namespace velto::test;
@@ -246,6 +248,23 @@ private slots:
         f->importItems();
         f->exportItems();
         QVERIFY(!qobject_cast<QFileDialog *>(QApplication::activeModalWidget()));
+    }
+
+    // The dialog's choice follows the command line's rule: a pipe at the target is left alone.
+    void exportRefusesWhatIsNotARegularFile()
+    {
+        WindowFixture f;
+        QVERIFY(insertItems(level(2)));
+        f.reload();
+        const QString fifo = f.root.filePath(QStringLiteral("pipe.velto.json"));
+        QCOMPARE(QProcess::execute(QStringLiteral("mkfifo"), {fifo}), 0);
+        SeenBox seen;
+        const auto dialog = answerNextFileDialog(fifo);
+        const auto replace = answerNextMessageBox(QString(), QMessageBox::Yes); // "replace it?"
+        const auto warning = answerNextMessageBox(QString(), QMessageBox::Ok, &seen);
+        f->exportItems();
+        QCOMPARE(seen.text, QStringLiteral("目标已存在且不是普通文件，未写入：") + fifo);
+        QVERIFY(QFileInfo::exists(fifo) && !QFileInfo(fifo).isFile());
     }
 
     // A file over the inline limit leaves its items' index rows to the build the window starts.

@@ -86,7 +86,9 @@ private slots:
         environment.insert(QStringLiteral("VELTO_STORAGE_ROOT"), root.path());
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         program.setProcessEnvironment(environment);
-        program.start(QStringLiteral(VELTO_EXECUTABLE), {});
+        // Qt's own options are Qt's: the window starts with them.
+        program.start(
+            QStringLiteral(VELTO_EXECUTABLE), {QStringLiteral("-style"), QStringLiteral("Fusion")});
         QVERIFY(program.waitForStarted());
         const QString file = root.filePath(QStringLiteral("data/velto.db"));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(file), 20000);
