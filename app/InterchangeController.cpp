@@ -157,9 +157,9 @@ void InterchangeController::saveRecoveryDraft()
     RecoveryDraft draft;
     draft.itemId = w->currentItem.iid;
     draft.parentId = draft.itemId == 0 ? w->currentParentId : w->currentItem.pid;
-    draft.name = table->nameEditor(w->currentRow)->text();
-    draft.content = table->contentEditor(w->currentRow)->text();
-    draft.remark = table->remarkEditor(w->currentRow)->text();
+    draft.name = ItemTable::fieldText(table->nameEditor(w->currentRow));
+    draft.content = ItemTable::fieldText(table->contentEditor(w->currentRow));
+    draft.remark = ItemTable::fieldText(table->remarkEditor(w->currentRow));
     draft.blocks = w->detailPanelWidget->contentBlocks();
     // Failures are silent: the previous draft stays.
     RecoveryDraftStore(w->m_database.rootPath).write(draft);
@@ -222,9 +222,9 @@ void InterchangeController::applyRestoredDraft(qint64 itemId, const QString &nam
     if (row < 0 || row >= w->itemTable->rowCount() || w->isParentRow(row))
         return;
     w->rendering = true;
-    w->itemTable->nameEditor(row)->setText(name);
-    w->itemTable->contentEditor(row)->setText(content);
-    w->itemTable->remarkEditor(row)->setText(remark);
+    ItemTable::setFieldText(w->itemTable->nameEditor(row), name);
+    ItemTable::setFieldText(w->itemTable->contentEditor(row), content);
+    ItemTable::setFieldText(w->itemTable->remarkEditor(row), remark);
     w->detailPanelWidget->setContentBlocks(blocks);
     w->rendering = false;
     // The restored resources count as changed whenever they differ from the stored ones.

@@ -1,5 +1,6 @@
 #include "ItemDetailPanel.h"
 
+#include "DisplayText.h"
 #include "FileAttachmentWidget.h"
 #include "ResourceFrame.h"
 #include "TextAttachmentWidget.h"
@@ -171,8 +172,8 @@ void ItemDetailPanel::rebuildResourceList()
             name = new QTableWidgetItem;
             resourceList->setItem(row, listColumnName, name);
         }
-        name->setText(
-            frame->title.trimmed().isEmpty() ? resourceSummary(frame->content) : frame->title);
+        name->setText(DisplayText::oneLine(
+            frame->title.trimmed().isEmpty() ? resourceSummary(frame->content) : frame->title));
         if (frame->content == selectedWidget)
             selectedRow = row;
     }
