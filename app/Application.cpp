@@ -1,12 +1,11 @@
 #include "ApplicationStyle.h"
 #include "CommandLine.h"
 #include "MainWindow.h"
-#include "TerminationWatcher.h"
+#include "ProgramStop.h"
 #include "UiMetrics.h"
 
 #include <QApplication>
 #include <QIcon>
-#include <QTimer>
 
 #include <memory>
 
@@ -16,6 +15,9 @@ int qMain(int argc, char **argv)
     if (isCommandLineInvocation(argc, argv))
         return runCommandLine(argc, argv);
     QApplication app(argc, argv);
+    // Qt has taken its own options (-platform, -style …) out; the window takes none of its own.
+    if (const int code = refuseWindowArguments(QCoreApplication::arguments()))
+        return code;
     QApplication::setApplicationName(QStringLiteral("Velto"));
     QApplication::setOrganizationName(QStringLiteral("Velto"));
     // Lets the desktop match the window with the installed menu entry and its icon.
@@ -24,21 +26,14 @@ int qMain(int argc, char **argv)
     installApplicationStyle(app);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/velto.svg")));
 
-    // A polite request to stop (logout, `kill`) closes the window the way the user would. The
-    // watcher exists before the window, so a request that arrives while the window is still
-    // being built is honoured once it stands.
-    std::unique_ptr<MainWindow> window;
-    bool stopRequested = false;
-    TerminationWatcher watcher([&window, &stopRequested] {
-        if (window)
-            window->close();
-        else
-            stopRequested = true;
-    });
-    window = std::make_unique<MainWindow>(nullptr);
+    // A polite request to stop (logout, `kill`) ends the run at any moment: while the window is
+    // built (its start-up box included), while a box of ours is open, during an export or import.
+    ProgramStop stop;
+    auto window = std::make_unique<MainWindow>(nullptr);
+    if (stop.requested())
+        return 0;
+    stop.setWindow(window.get());
     window->show();
-    if (stopRequested)
-        QTimer::singleShot(0, window.get(), &QWidget::close);
     const int code = QApplication::exec();
     window.reset();
     return code;

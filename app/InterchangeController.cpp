@@ -66,6 +66,8 @@ interchange::Progress InterchangeController::progressFor(const QString &label)
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
     return [this, clock, label](qint64 done, qint64 total) {
+        if (m_window->isStopping())
+            return false; // a stop request cancels the work (an import is rolled back)
         if (!m_progress) {
             if (clock->elapsed() < progressDelayMs)
                 return true;
@@ -81,7 +83,7 @@ interchange::Progress InterchangeController::progressFor(const QString &label)
         m_progress->setValue(total > 0 ? int(qMin<qint64>(1000, done * 1000 / total)) : 0);
         // The dialog is modal: only it takes input meanwhile, so its Cancel can be clicked.
         QCoreApplication::processEvents();
-        return m_progress && !m_progress->wasCanceled();
+        return m_progress && !m_progress->wasCanceled() && !m_window->isStopping();
     };
 }
 
@@ -168,9 +170,9 @@ void InterchangeController::saveRecoveryDraft()
     RecoveryDraft draft;
     draft.itemId = w->currentItem.iid;
     draft.parentId = draft.itemId == 0 ? w->currentParentId : w->currentItem.pid;
-    draft.name = table->nameEditor(w->currentRow)->text();
-    draft.content = table->contentEditor(w->currentRow)->text();
-    draft.remark = table->remarkEditor(w->currentRow)->text();
+    draft.name = ItemTable::fieldText(table->nameEditor(w->currentRow));
+    draft.content = ItemTable::fieldText(table->contentEditor(w->currentRow));
+    draft.remark = ItemTable::fieldText(table->remarkEditor(w->currentRow));
     draft.blocks = w->detailPanelWidget->contentBlocks();
     // Failures are silent: the previous draft stays.
     RecoveryDraftStore(w->m_database.rootPath).write(draft);
@@ -196,6 +198,8 @@ void InterchangeController::restoreRecoveryDraft()
     if (QMessageBox::question(w, interchange::restoreQuestionTitle(),
             interchange::restoreQuestion(), QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
         != QMessageBox::Yes) {
+        if (w->isStopping())
+            return; // dismissed by a stop request: the draft is offered again next time
         RecoveryDraftStore::setDismissedSignature(store.foundSignature());
         w->clearRecoveryDraft();
         return;
@@ -231,9 +235,9 @@ void InterchangeController::applyRestoredDraft(qint64 itemId, const QString &nam
     if (row < 0 || row >= w->itemTable->rowCount() || w->isParentRow(row))
         return;
     w->rendering = true;
-    w->itemTable->nameEditor(row)->setText(name);
-    w->itemTable->contentEditor(row)->setText(content);
-    w->itemTable->remarkEditor(row)->setText(remark);
+    ItemTable::setFieldText(w->itemTable->nameEditor(row), name);
+    ItemTable::setFieldText(w->itemTable->contentEditor(row), content);
+    ItemTable::setFieldText(w->itemTable->remarkEditor(row), remark);
     w->detailPanelWidget->setContentBlocks(blocks);
     w->rendering = false;
     // The restored resources count as changed whenever they differ from the stored ones.

@@ -1,6 +1,8 @@
 #include "ItemTable.h"
 
+#include "DisplayText.h"
 #include "ItemTableAccessible.h"
+
 #include "UiMetrics.h"
 
 #include <QHBoxLayout>
@@ -282,9 +284,31 @@ void ItemTable::materializeVisibleRows()
         materialize(i);
 }
 
+namespace {
+const char storedTextProperty[] = "veltoStoredText";
+}
+
+void ItemTable::setFieldText(QLineEdit *editor, const QString &text)
+{
+    const bool oversized = text.size() > editor->maxLength();
+    editor->setProperty(storedTextProperty, oversized ? QVariant(text) : QVariant());
+    editor->setReadOnly(oversized);
+    editor->setToolTip(oversized
+            ? QStringLiteral("内容过长（%1 个字符），这里只显示开头，不能编辑。").arg(text.size())
+            : QString());
+    editor->setText(oversized ? DisplayText::oneLine(text) : text);
+}
+
+QString ItemTable::fieldText(const QLineEdit *editor)
+{
+    const QVariant stored = editor->property(storedTextProperty);
+    return stored.isValid() ? stored.toString() : editor->text();
+}
+
 QLineEdit *ItemTable::makeEditor(int row, int column, const QString &text, QWidget *parent)
 {
-    auto *editor = new FocusLineEdit(text, parent);
+    auto *editor = new FocusLineEdit(parent);
+    setFieldText(editor, text);
     if (m_fusion)
         editor->setStyle(m_fusion);
     editor->setCursorPosition(0);

@@ -35,6 +35,14 @@ public:
     // Gives the keyboard focus to the editor of column (1 name, 2 content, 3 remark) in row, or
     // to the table when that editor is disabled; scrolls the row into view.
     void focusCell(int row, int column);
+
+    // A row editor's stored text. A text longer than a line editor takes (its 32,767 characters,
+    // more than the window ever writes: only an import brings such a text) is shown cut short on
+    // one line and read-only, so it neither slows the window down nor gets cut by a save;
+    // fieldText() gives the whole stored text back for it.
+    static void setFieldText(QLineEdit *editor, const QString &text);
+    static QString fieldText(const QLineEdit *editor);
+
     // The editors and the button of a row, created on demand; null outside the table.
     QLineEdit *nameEditor(int row);
     QLineEdit *contentEditor(int row);

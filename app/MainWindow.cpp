@@ -1,8 +1,8 @@
 #include "MainWindow.h"
 
-#include "FocusOrder.h"
 #include "DatabaseBackup.h"
 #include "DatabaseGuard.h"
+#include "FocusOrder.h"
 #include "HostOperations.h"
 #include "InterchangeController.h"
 #include "ItemDetailPanel.h"
@@ -101,6 +101,11 @@ void MainWindow::closeEvent(QCloseEvent *event)
         return;
     }
     sendTelemetry(QStringLiteral("app_close"), QJsonObject());
+    if (stopping) {
+        // An unsaved edit went to the recovery draft; a draft still on offer stays for next time.
+        event->accept();
+        return;
+    }
     if (!m_workspaceReady || !dirty) {
         clearRecoveryDraft();
         event->accept();
@@ -113,6 +118,10 @@ void MainWindow::closeEvent(QCloseEvent *event)
     QPushButton *discard = box.addButton(QStringLiteral("放弃"), QMessageBox::DestructiveRole);
     box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
     box.exec();
+    if (stopping) {
+        event->accept(); // the box was dismissed by a stop request, not by "取消"
+        return;
+    }
     if (box.clickedButton() == save) {
         saveCurrent();
         if (dirty)
@@ -142,6 +151,17 @@ bool MainWindow::focusNextPrevChild(bool next)
         return QMainWindow::focusNextPrevChild(next);
     target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
     return true;
+}
+
+void MainWindow::beginStop()
+{
+    if (stopping)
+        return;
+    stopping = true;
+    if (m_workspaceReady && dirty) {
+        recoveryScheduled = false;
+        saveRecoveryDraft();
+    }
 }
 
 void MainWindow::showStatusMessage(const QString &text, int milliseconds)
@@ -274,7 +294,7 @@ void MainWindow::forceUpgrade(const QString &message, const QUrl &downloadUrl)
     box.setText(message);
     QPushButton *go = box.addButton(VersionVerdict::requiredButton(), QMessageBox::AcceptRole);
     box.exec();
-    if (box.clickedButton() == go && !downloadUrl.isEmpty())
+    if (!stopping && box.clickedButton() == go && !downloadUrl.isEmpty())
         HostOperations::current().openUrl(downloadUrl);
     // The run ends, but an unsaved edit must survive it: the recovery draft is written now, and
     // the ordinary close asks whether to save it. Whatever the answer, the program then quits;

@@ -201,6 +201,12 @@ public:
     void sendTelemetry(const QString &event, const QJsonObject &payload);
     void registerDevice();
     void checkVersion();
+    // A stop request from outside (see ProgramStop): from now on no question is asked, an unsaved
+    // edit is in the recovery draft (written now), a running export or import is cancelled at its
+    // next step and a close is accepted without touching the draft.
+    void beginStop();
+    bool isStopping() const { return stopping; }
+
     // What ends the run after a forced upgrade; QCoreApplication::quit() unless replaced (tests).
     void setQuitHandler(std::function<void()> handler) { quitApplication = std::move(handler); }
 
@@ -274,6 +280,7 @@ private:
     SearchController *searchController = nullptr;
     std::function<void()> quitApplication;
     bool upgradeForced = false;
+    bool stopping = false;
     // The widget tree; the pointers below are its pieces the editing and command code use.
     WindowLayout *windowLayout = nullptr;
     ItemTable *itemTable = nullptr;

@@ -1,6 +1,8 @@
 // Levels, row selection, the dirty state with the editing lock, drafts, save and cancel.
 #include "MainWindow.h"
 
+#include "DisplayText.h"
+
 #include "CommandStates.h"
 #include "CompactActionButton.h"
 #include "ItemDetailPanel.h"
@@ -188,9 +190,9 @@ void MainWindow::selectRow(int row)
     navigationPanel->setSelectedQuickAccess(selectedItemId, selectionFromSearch);
     navigationPanel->setSelectedTree(selectedItemId);
     if (!selectionPending && !rendering) {
-        const QString name = currentItem.here.trimmed();
+        const QString name = DisplayText::oneLine(currentItem.here).trimmed();
         statusLabelWidget->setText(name.isEmpty() ? QStringLiteral("已选择新业务")
-                                                  : QStringLiteral("已选择业务：%1").arg(name));
+                                                  : QStringLiteral("已选择业务：") + name);
     }
 }
 
@@ -216,9 +218,9 @@ DataItem MainWindow::editedItem() const
 {
     DataItem e = currentItem;
     if (itemTable && currentRow >= 0 && currentRow < itemTable->rowCount()) {
-        e.here = itemTable->nameEditor(currentRow)->text();
-        e.cont = itemTable->contentEditor(currentRow)->text();
-        e.remark = itemTable->remarkEditor(currentRow)->text();
+        e.here = ItemTable::fieldText(itemTable->nameEditor(currentRow));
+        e.cont = ItemTable::fieldText(itemTable->contentEditor(currentRow));
+        e.remark = ItemTable::fieldText(itemTable->remarkEditor(currentRow));
         e.desc = detailPanelWidget->contentSignature();
     }
     if (e.iid == 0)
@@ -234,9 +236,9 @@ bool MainWindow::currentValuesChanged() const
     // confirmContentState (set at once by any change, cleared when it matches again).
     ItemTable *table = itemTable;
     if (table->isMaterialized(currentRow)) {
-        if (table->nameEditor(currentRow)->text() != currentItem.here
-            || table->contentEditor(currentRow)->text() != currentItem.cont
-            || table->remarkEditor(currentRow)->text() != currentItem.remark)
+        if (ItemTable::fieldText(table->nameEditor(currentRow)) != currentItem.here
+            || ItemTable::fieldText(table->contentEditor(currentRow)) != currentItem.cont
+            || ItemTable::fieldText(table->remarkEditor(currentRow)) != currentItem.remark)
             return true;
     }
     return contentChanged;
@@ -446,9 +448,9 @@ void MainWindow::cancelCurrent()
     }
 
     rendering = true;
-    itemTable->nameEditor(currentRow)->setText(currentItem.here);
-    itemTable->contentEditor(currentRow)->setText(currentItem.cont);
-    itemTable->remarkEditor(currentRow)->setText(currentItem.remark);
+    ItemTable::setFieldText(itemTable->nameEditor(currentRow), currentItem.here);
+    ItemTable::setFieldText(itemTable->contentEditor(currentRow), currentItem.cont);
+    ItemTable::setFieldText(itemTable->remarkEditor(currentRow), currentItem.remark);
     detailPanelWidget->setContentBlocks(m_service.contentBlocks(selectedItemId));
     rendering = false;
     contentCheckTimer->stop();

@@ -35,7 +35,9 @@ TerminationWatcher::TerminationWatcher(std::function<void()> onRequest, QObject 
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    // The first request goes through the event loop; a second one, should the first not get
+    // through, ends the process the default way.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
 #endif

@@ -1,6 +1,8 @@
 // The window's widget tree, the command bar and the collapse / expand / restore steps.
 #include "WindowLayout.h"
 
+#include "ElidingLabel.h"
+
 #include "CompactActionButton.h"
 #include "ItemDetailPanel.h"
 #include "ItemTable.h"
@@ -264,7 +266,7 @@ void WindowLayout::buildStatusBar(QMainWindow *window)
     expandButtonWidget->setEnabled(false);
     restoreButtonWidget = statusButton(
         container, QStringLiteral(":/icons/list-cancel.svg"), QStringLiteral("恢复默认布局"), 36);
-    statusLabelWidget = new QLabel(container);
+    statusLabelWidget = new ElidingLabel(container); // a long message never widens the bar
     statusLabelWidget->setStyleSheet(QStringLiteral("QLabel { color:#667085; }"));
     upgradeMessageLabel = new QLabel(container);
     upgradeMessageLabel->setObjectName(QStringLiteral("upgradeMessage"));

@@ -1,5 +1,6 @@
 #include "ItemDetailPanel.h"
 
+#include "DisplayText.h"
 #include "FileAttachmentWidget.h"
 #include "ResourceFrame.h"
 #include "TextAttachmentWidget.h"
@@ -204,10 +205,9 @@ void ItemDetailPanel::rebuildResourceList()
             name = new QTableWidgetItem;
             resourceList->setItem(row, listColumnName, name);
         }
-        if (!frame->title.trimmed().isEmpty())
-            name->setText(frame->title);
-        else
-            name->setText(frame->content ? resourceSummary(frame->content) : pendingSummary(frame));
+        name->setText(DisplayText::oneLine(!frame->title.trimmed().isEmpty() ? frame->title
+                : frame->content ? resourceSummary(frame->content)
+                                 : pendingSummary(frame)));
         if (frame->content == selectedWidget)
             selectedRow = row;
     }

@@ -11,6 +11,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QTextStream>
 
 #include <cstring>
@@ -30,6 +31,19 @@ int failWith(const QString &text)
     return 1;
 }
 
+// A wrong command line: one line naming what is wrong and where to look, exit 2.
+int usageError(const QString &what)
+{
+    print(stderr,
+        QStringLiteral("velto：") + what + QStringLiteral("。运行 velto --help 查看可用的选项。"));
+    return 2;
+}
+
+QString optionText(const QString &name)
+{
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+}
+
 bool openDatabase(Database &database)
 {
     const QString rootOverride = qEnvironmentVariable("VELTO_STORAGE_ROOT");
@@ -42,8 +56,20 @@ bool openDatabase(Database &database)
     return false;
 }
 
+// "-" writes the document to standard output; the count then goes to standard error.
 int exportTo(Database &database, const QString &path)
 {
+    if (path == QLatin1String("-")) {
+        QFile out;
+        if (!out.open(stdout, QIODevice::WriteOnly))
+            return failWith(out.errorString());
+        const ExportDocument::Result result = ExportDocument::writeTo(&database, &out);
+        out.flush();
+        if (!result.ok)
+            return failWith(result.error);
+        print(stderr, interchange::exportedMessage(result.count));
+        return 0;
+    }
     const ExportDocument::Result result = ExportDocument::write(&database, path);
     if (!result.ok)
         return failWith(storageErrorText(QStringLiteral("导出失败"), result.error));
@@ -99,7 +125,8 @@ int runCommandLine(int argc, char **argv)
         QStringLiteral("Velto：不打开窗口地导出、导入、备份或搜索数据。数据位置与窗口相同，"
                        "设置 VELTO_STORAGE_ROOT 可指定其他位置。"));
     const QCommandLineOption exportOption(QStringLiteral("export"),
-        QStringLiteral("把全部条目导出到 JSON 文件 <PATH>。"), QStringLiteral("PATH"));
+        QStringLiteral("把全部条目导出到 JSON 文件 <PATH>；<PATH> 为 - 时写到标准输出。"),
+        QStringLiteral("PATH"));
     const QCommandLineOption importOption(QStringLiteral("import"),
         QStringLiteral("把导出文件 <PATH> 中的条目追加导入，不询问。"), QStringLiteral("PATH"));
     const QCommandLineOption backupOption(QStringLiteral("backup"),
@@ -114,8 +141,13 @@ int runCommandLine(int argc, char **argv)
     parser.addOption(backupOption);
     parser.addOption(searchOption);
     parser.addHelpOption();
-    if (!parser.parse(QCoreApplication::arguments()))
-        return failWith(parser.errorText());
+    if (!parser.parse(QCoreApplication::arguments())) {
+        const QStringList unknown = parser.unknownOptionNames();
+        return usageError(unknown.isEmpty()
+                ? QStringLiteral("命令行有误（") + parser.errorText() + QStringLiteral("）")
+                : QStringLiteral("未知的选项“") + optionText(unknown.first())
+                    + QStringLiteral("”"));
+    }
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         print(stdout, parser.helpText().trimmed());
         return 0;
@@ -144,4 +176,15 @@ int runCommandLine(int argc, char **argv)
         code = backupTo(database, parser.value(backupOption));
     database.close();
     return code;
+}
+
+int refuseWindowArguments(const QStringList &arguments)
+{
+    for (const QString &argument : arguments.mid(1)) {
+        if (argument.startsWith(QLatin1Char('-')) && argument.size() > 1)
+            return usageError(QStringLiteral("未知的选项“")
+                + argument.section(QLatin1Char('='), 0, 0) + QStringLiteral("”"));
+        return usageError(QStringLiteral("多余的参数“") + argument + QStringLiteral("”"));
+    }
+    return 0;
 }

@@ -1,6 +1,7 @@
 #include "DatabaseBackup.h"
 
 #include "Database.h"
+#include "InterchangeTexts.h"
 
 #include <QAtomicInteger>
 #include <QDate>
@@ -85,6 +86,8 @@ bool DatabaseBackup::writeCopy(const QString &databaseFile, const QString &targe
     const QFileInfo source(databaseFile);
     if (!source.exists()) {
         text = QStringLiteral("数据库文件不存在：") + databaseFile;
+    } else if (QFileInfo(target).exists() && !QFileInfo(target).isFile()) {
+        text = interchange::notRegularFileMessage(target);
     } else if (QFileInfo(target).exists()
         && QFileInfo(target).canonicalFilePath() == source.canonicalFilePath()) {
         // Renaming over the open database would leave its connections writing to a deleted file.

@@ -5,6 +5,7 @@
 #include "SqliteStatement.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QSaveFile>
 #include <QSqlQuery>
@@ -341,43 +342,62 @@ QByteArray ExportDocument::build(
     return out;
 }
 
-ExportDocument::Result ExportDocument::write(
-    Database *database, const QString &path, const interchange::Progress &progress)
+namespace {
+
+// Streams the document into device; false when it failed (result.error) or was cancelled
+// (result.cancelled).
+bool streamDocument(Database *database, QIODevice *device, const interchange::Progress &progress,
+    ExportDocument::Result *result, qint64 *written)
 {
-    Result result;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        result.error = file.errorString();
-        return result;
-    }
     QByteArray buffer;
     buffer.reserve(flushBytes + (1 << 20));
     bool writeFailed = false;
-    qint64 written = 0;
     const auto flush = [&] {
-        if (file.write(buffer) != buffer.size()) {
+        if (device->write(buffer) != buffer.size()) {
             writeFailed = true;
             return false;
         }
-        written += buffer.size();
+        *written += buffer.size();
         buffer.resize(0); // keeps the capacity
         return true;
     };
     QString readError;
     const bool finished
-        = writeDocument(database, &buffer, &result.count, progress, flush, &readError);
+        = writeDocument(database, &buffer, &result->count, progress, flush, &readError);
     if (finished && !flush())
         writeFailed = true;
-    if (!finished || writeFailed) {
-        if (writeFailed)
-            result.error = file.errorString();
-        else if (!readError.isEmpty())
-            result.error = readError;
-        else
-            result.cancelled = true;
+    if (finished && !writeFailed)
+        return true;
+    if (writeFailed)
+        result->error = device->errorString();
+    else if (!readError.isEmpty())
+        result->error = readError;
+    else
+        result->cancelled = true;
+    result->count = 0;
+    return false;
+}
+
+} // namespace
+
+ExportDocument::Result ExportDocument::write(
+    Database *database, const QString &path, const interchange::Progress &progress)
+{
+    Result result;
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile()) {
+        result.error = interchange::notRegularFileMessage(path);
+        return result;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        result.error = file.errorString();
+        return result;
+    }
+    qint64 written = 0;
+    if (!streamDocument(database, &file, progress, &result, &written)) {
         file.cancelWriting();
         file.commit();
-        result.count = 0;
         return result;
     }
     if (!interchange::commitChecked(file, written, &result.error)) {
@@ -385,5 +405,14 @@ ExportDocument::Result ExportDocument::write(
         return result;
     }
     result.ok = true;
+    return result;
+}
+
+ExportDocument::Result ExportDocument::writeTo(
+    Database *database, QIODevice *device, const interchange::Progress &progress)
+{
+    Result result;
+    qint64 written = 0;
+    result.ok = streamDocument(database, device, progress, &result, &written);
     return result;
 }

@@ -9,6 +9,7 @@
 #include <QString>
 
 class Database;
+class QIODevice;
 
 // The whole item tree with every item's content blocks as one "velto-export-v1" JSON document.
 class ExportDocument {
@@ -30,7 +31,11 @@ public:
         Database *database, qint64 *count = nullptr, const interchange::Progress &progress = {});
 
     // Builds the document and writes it through QSaveFile: the old file stays as it was when
-    // anything fails or the work is cancelled.
+    // anything fails or the work is cancelled. A path that exists and is not a regular file (a
+    // folder, a device such as /dev/null, a pipe) is refused and left alone.
     static Result write(
         Database *database, const QString &path, const interchange::Progress &progress = {});
+    // Writes the document to an open device as it is built (standard output).
+    static Result writeTo(
+        Database *database, QIODevice *device, const interchange::Progress &progress = {});
 };

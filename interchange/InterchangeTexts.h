@@ -54,6 +54,13 @@ inline QString invalidHierarchyMessage()
     return QStringLiteral("导入文件的层级关系无效。");
 }
 
+// An export or backup target that exists and is not a regular file (a folder, a device, a pipe)
+// is never replaced.
+inline QString notRegularFileMessage(const QString &path)
+{
+    return QStringLiteral("目标已存在且不是普通文件，未写入：") + path;
+}
+
 // The window's dialogs.
 inline QString exportDialogTitle()
 {

@@ -1,6 +1,7 @@
 #include "NavigationPanel.h"
 
 #include "CompactActionButton.h"
+#include "DisplayText.h"
 #include "ItemTreeWidget.h"
 #include "UiMetrics.h"
 
@@ -308,8 +309,8 @@ void NavigationPanel::fillPageList(QListWidget *list, const QList<DataItem> &ite
     const bool wasBlocked = list->blockSignals(true);
     list->clear();
     for (const DataItem &item : items) {
-        auto *row = new QListWidgetItem(item.here, list);
-        row->setData(Qt::ToolTipRole, item.cont);
+        auto *row = new QListWidgetItem(DisplayText::oneLine(item.here), list);
+        row->setData(Qt::ToolTipRole, DisplayText::oneLine(item.cont, DisplayText::toolTipChars));
         row->setData(Qt::UserRole, item.iid);
         row->setData(sourceRole, source);
     }
@@ -334,8 +335,8 @@ void NavigationPanel::appendContentHits()
     font.setPixelSize(px(12));
     heading->setData(Qt::FontRole, font);
     for (const SearchHit &hit : qAsConst(contentHits)) {
-        auto *row = new QListWidgetItem(hit.item.here, searchResultList);
-        row->setData(Qt::ToolTipRole, hit.snippet);
+        auto *row = new QListWidgetItem(DisplayText::oneLine(hit.item.here), searchResultList);
+        row->setData(Qt::ToolTipRole, DisplayText::bounded(hit.snippet));
         row->setData(Qt::UserRole, hit.item.iid);
         row->setData(sourceRole, searchSource);
     }

@@ -4,6 +4,7 @@
 
 #include "NavigationPanel.h"
 
+#include "DisplayText.h"
 #include "ItemTreeWidget.h"
 
 #include <QSet>
@@ -32,8 +33,8 @@ bool isPopulated(const QTreeWidgetItem *row)
 QTreeWidgetItem *NavigationPanel::makeTreeRow(const DataItem &item)
 {
     auto *row = new QTreeWidgetItem;
-    row->setText(0, item.here);
-    row->setData(0, Qt::ToolTipRole, item.cont);
+    row->setText(0, DisplayText::oneLine(item.here));
+    row->setData(0, Qt::ToolTipRole, DisplayText::oneLine(item.cont, DisplayText::toolTipChars));
     row->setData(0, Qt::UserRole, item.iid);
     treeItemsByIid.insert(item.iid, row);
     return row;
@@ -129,8 +130,9 @@ void NavigationPanel::reloadTreeChildren(qint64 pid)
 void NavigationPanel::updateTreeItem(const DataItem &item)
 {
     if (QTreeWidgetItem *row = treeItemsByIid.value(item.iid)) {
-        row->setText(0, item.here);
-        row->setData(0, Qt::ToolTipRole, item.cont);
+        row->setText(0, DisplayText::oneLine(item.here));
+        row->setData(
+            0, Qt::ToolTipRole, DisplayText::oneLine(item.cont, DisplayText::toolTipChars));
     }
 }
 

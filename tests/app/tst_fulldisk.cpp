@@ -72,9 +72,10 @@ class TestFullDisk : public QObject {
         QVERIFY(fillDatabase() > 0);
         const QString before = snapshot();
         SeenBox seen;
-        answerNextMessageBox(QString(), QMessageBox::Ok, &seen);
+        const auto warning = answerNextMessageBox(QString(), QMessageBox::Ok, &seen);
         act();
-        QTRY_COMPARE_WITH_TIMEOUT(seen.count, 1, 3000);
+        QVERIFY(warning.answered());
+        QCOMPARE(seen.count, 1);
         QCOMPARE(seen.title, QStringLiteral("Velto"));
         QVERIFY2(seen.text.contains(fullText), qPrintable(seen.text));
         QCOMPARE(snapshot(), before);
@@ -149,8 +150,8 @@ private slots:
         f.reload();
         const QString path = f.root.filePath(QStringLiteral("all.velto.json"));
         QVERIFY(ExportDocument::write(const_cast<Database *>(&f->database()), path).ok);
-        answerNextFileDialog(path);
-        answerNextMessageBox(QString(), QMessageBox::Yes);
+        const auto dialog = answerNextFileDialog(path);
+        const auto question = answerNextMessageBox(QString(), QMessageBox::Yes);
         refused([&] { f->importItems(); });
         QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM data_items")), 200);
     }
@@ -165,8 +166,9 @@ private slots:
         const QString notAFolder = f.root.filePath(QStringLiteral("file"));
         QVERIFY(writeFile(notAFolder, "x"));
         SeenBox seen;
-        answerNextFileDialog(notAFolder + QStringLiteral("/out.velto.json"));
-        answerNextMessageBox(QString(), QMessageBox::Ok, &seen);
+        const auto dialog = answerNextFileDialog(notAFolder + QStringLiteral("/out.velto.json"));
+        auto warning = answerNextMessageBox(QString(), QMessageBox::Ok, &seen);
+        warning.optional();
         f->exportItems();
         // Either the dialog refuses the path itself or the export warns with the file's error.
         QVERIFY(seen.count <= 1);
@@ -204,14 +206,12 @@ private slots:
         QCOMPARE(readAll(store.path()), oldDraft);
 
         seen = {};
-        answerNextFileDialog(exportPath);
+        const auto again = answerNextFileDialog(exportPath);
         // The dialog asks whether to replace the old file; then comes the export's warning.
-        onNextModal<QMessageBox>([&seen](QMessageBox *replace) {
-            replace->button(QMessageBox::Yes)->click();
-            answerNextMessageBox(QString(), QMessageBox::Ok, &seen);
-        });
+        const auto replace = answerNextMessageBox(QString(), QMessageBox::Yes);
+        const auto full = answerNextMessageBox(QString(), QMessageBox::Ok, &seen);
         f->exportItems();
-        QTRY_COMPARE_WITH_TIMEOUT(seen.count, 1, 3000);
+        QCOMPARE(seen.count, 1);
         QCOMPARE(seen.title, QStringLiteral("Velto"));
         QCOMPARE(readAll(exportPath), QByteArray("old export"));
     }

@@ -11,11 +11,13 @@
 #include "TestSupport.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QTreeWidget>
 
 using namespace velto::test;
@@ -75,7 +77,7 @@ private slots:
         QTest::keyClicks(name, QStringLiteral("ab"));
         QVERIFY(f->isRecoveryScheduled());
         QVERIFY(!QFile::exists(path)); // written only after the pause
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 30000);
         RecoveryDraft draft = readDraft(path);
         QCOMPARE(draft.itemId, 2);
         QCOMPARE(draft.name, QStringLiteral("项2ab"));
@@ -83,7 +85,7 @@ private slots:
         // Typing on: one pending write at a time, with the values of its own moment.
         QTest::keyClicks(name, QStringLiteral("c"));
         QCOMPARE(readDraft(path).name, QStringLiteral("项2ab"));
-        QTRY_COMPARE_WITH_TIMEOUT(readDraft(path).name, QStringLiteral("项2abc"), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(readDraft(path).name, QStringLiteral("项2abc"), 30000);
         f->saveCurrent();
         QVERIFY(!QFile::exists(path));
         QVERIFY(!f->isRecoveryScheduled());
@@ -91,7 +93,7 @@ private slots:
         // Cancel, and a new item's draft names the level it is created in.
         f->selectRow(2);
         QTest::keyClicks(f.table()->nameEditor(2), QStringLiteral("new"));
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 30000);
         draft = readDraft(path);
         QCOMPARE(draft.itemId, 0);
         QCOMPARE(draft.parentId, 0);
@@ -122,9 +124,9 @@ private slots:
         draft.blocks = {note(QStringLiteral("<p>recovered note</p>"))};
         QVERIFY(store.write(draft));
         SeenBox seen;
-        answerNextMessageBox(QString(), QMessageBox::Yes, &seen);
+        auto box = answerNextMessageBox(QString(), QMessageBox::Yes, &seen);
         restart(f);
-        QTRY_VERIFY_WITH_TIMEOUT(f->isDirty(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(f->isDirty(), 30000);
         QCOMPARE(seen.title, QStringLiteral("恢复编辑"));
         QCOMPARE(seen.text, QStringLiteral("检测到上次未保存的编辑，是否恢复？"));
         QCOMPARE(f->currentParent(), 2);
@@ -142,9 +144,9 @@ private slots:
         draft.itemId = 0;
         draft.parentId = 2;
         QVERIFY(store.write(draft));
-        answerNextMessageBox(QString(), QMessageBox::Yes);
+        box = answerNextMessageBox(QString(), QMessageBox::Yes);
         restart(f);
-        QTRY_VERIFY_WITH_TIMEOUT(f->isDirty(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(f->isDirty(), 30000);
         QCOMPARE(f->currentParent(), 2);
         QCOMPARE(f->draftRowIndex(), f->currentRowIndex());
         QCOMPARE(f.table()->nameEditor(f->currentRowIndex())->text(), draft.name);
@@ -155,9 +157,9 @@ private slots:
         QVERIFY(store.write(draft));
         const QString signature = RecoveryDraftStore::signature(readAll(path));
         seen = {};
-        answerNextMessageBox(QString(), QMessageBox::No, &seen);
+        box = answerNextMessageBox(QString(), QMessageBox::No, &seen);
         restart(f);
-        QTRY_COMPARE_WITH_TIMEOUT(seen.count, 1, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(seen.count, 1, 30000);
         QVERIFY(!QFile::exists(path));
         QCOMPARE(RecoveryDraftStore::dismissedSignature(), signature);
         QVERIFY(!f->isDirty());
@@ -168,7 +170,7 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
             file.close();
             restart(f);
-            QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(path), 3000);
+            QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(path), 30000);
             QVERIFY(!qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
             QVERIFY(!f->isDirty());
         };
@@ -180,9 +182,9 @@ private slots:
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(orphan) == orphan.size());
         file.close();
-        answerNextMessageBox(QString(), QMessageBox::Yes);
+        box = answerNextMessageBox(QString(), QMessageBox::Yes);
         restart(f);
-        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(path), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(path), 30000);
         QVERIFY(!f->isDirty());
     }
 
@@ -195,18 +197,18 @@ private slots:
         const QString path = f.root.filePath(QStringLiteral("out.velto.json"));
 
         QString title;
-        answerNextFileDialog(path, &title);
+        auto dialog = answerNextFileDialog(path, &title);
         QTest::mouseClick(f->commandButtons().exportItems, Qt::LeftButton);
         QCOMPARE(title, QStringLiteral("导出数据"));
         QCOMPARE(label(f), QStringLiteral("已导出 3 个条目"));
         QVERIFY(readAll(path).contains("velto-export-v1"));
 
         // Dialog cancelled, question answered No: nothing happens.
-        answerNextFileDialog(QString());
+        dialog = answerNextFileDialog(QString());
         f->importItems();
-        answerNextFileDialog(path, &title);
+        dialog = answerNextFileDialog(path, &title);
         SeenBox seen;
-        answerNextMessageBox(QString(), QMessageBox::No, &seen);
+        auto box = answerNextMessageBox(QString(), QMessageBox::No, &seen);
         f->importItems();
         QCOMPARE(title, QStringLiteral("导入数据"));
         QCOMPARE(seen.title, QStringLiteral("导入"));
@@ -215,8 +217,8 @@ private slots:
 
         // Yes: appended and shown at the top level.
         f->enterItem(1);
-        answerNextFileDialog(path);
-        answerNextMessageBox(QString(), QMessageBox::Yes);
+        dialog = answerNextFileDialog(path);
+        box = answerNextMessageBox(QString(), QMessageBox::Yes);
         f->importItems();
         QCOMPARE(label(f), QStringLiteral("已导入 3 个条目"));
         QCOMPARE(f->currentParent(), 0);
@@ -233,8 +235,8 @@ private slots:
         QFile bad(f.root.filePath(QStringLiteral("bad.json")));
         QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write("{\"format\":\"x\"}") > 0);
         bad.close();
-        answerNextFileDialog(bad.fileName());
-        answerNextMessageBox(QString(), QMessageBox::Ok, &seen);
+        dialog = answerNextFileDialog(bad.fileName());
+        box = answerNextMessageBox(QString(), QMessageBox::Ok, &seen);
         f->importItems();
         QCOMPARE(seen.title, QStringLiteral("Velto"));
         QCOMPARE(seen.text, QStringLiteral("不是有效的 Velto 导出文件。"));
@@ -246,6 +248,23 @@ private slots:
         f->importItems();
         f->exportItems();
         QVERIFY(!qobject_cast<QFileDialog *>(QApplication::activeModalWidget()));
+    }
+
+    // The dialog's choice follows the command line's rule: a pipe at the target is left alone.
+    void exportRefusesWhatIsNotARegularFile()
+    {
+        WindowFixture f;
+        QVERIFY(insertItems(level(2)));
+        f.reload();
+        const QString fifo = f.root.filePath(QStringLiteral("pipe.velto.json"));
+        QCOMPARE(QProcess::execute(QStringLiteral("mkfifo"), {fifo}), 0);
+        SeenBox seen;
+        const auto dialog = answerNextFileDialog(fifo);
+        const auto replace = answerNextMessageBox(QString(), QMessageBox::Yes); // "replace it?"
+        const auto warning = answerNextMessageBox(QString(), QMessageBox::Ok, &seen);
+        f->exportItems();
+        QCOMPARE(seen.text, QStringLiteral("目标已存在且不是普通文件，未写入：") + fifo);
+        QVERIFY(QFileInfo::exists(fifo) && !QFileInfo(fifo).isFile());
     }
 
     // A file over the inline limit leaves its items' index rows to the build the window starts.
@@ -266,8 +285,8 @@ private slots:
         file.write(
             QJsonDocument(QJsonObject {{"format", "velto-export-v1"}, {"items", items}}).toJson());
         file.close();
-        answerNextFileDialog(path);
-        answerNextMessageBox(QString(), QMessageBox::Yes);
+        auto dialog = answerNextFileDialog(path);
+        auto box = answerNextMessageBox(QString(), QMessageBox::Yes);
         f->importItems();
         QCOMPARE(label(f), QStringLiteral("已导入 300 个条目"));
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -288,9 +307,9 @@ private slots:
         const qint64 blocks = scalar(QStringLiteral("SELECT COUNT(*) FROM content_blocks"));
 
         bool seen = false;
-        answerNextFileDialog(path);
-        answerNextMessageBox(QString(), QMessageBox::Yes);
-        cancelNextProgress(&seen);
+        auto dialog = answerNextFileDialog(path);
+        auto box = answerNextMessageBox(QString(), QMessageBox::Yes);
+        auto progress = cancelNextProgress(&seen);
         f->importItems();
         QVERIFY(seen);
         QCOMPARE(label(f), QStringLiteral("已取消，数据未改变。"));
@@ -301,9 +320,9 @@ private slots:
         // Over the same file, with the overwrite question answered: the old file stays.
         QSqlQuery(f.db()).exec(QStringLiteral("UPDATE data_items SET here = 'changed'"));
         seen = false;
-        answerNextFileDialog(path);
-        answerNextMessageBox(QString(), QMessageBox::Yes);
-        cancelNextProgress(&seen);
+        dialog = answerNextFileDialog(path);
+        box = answerNextMessageBox(QString(), QMessageBox::Yes);
+        progress = cancelNextProgress(&seen);
         f->exportItems();
         QVERIFY(seen);
         QCOMPARE(label(f), QStringLiteral("已取消，数据未改变。"));

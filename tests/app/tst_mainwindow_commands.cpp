@@ -122,11 +122,11 @@ private slots:
 
         // "No" keeps the item; "Yes" deletes it.
         SeenBox seen;
-        answerNextMessageBox(QString(), QMessageBox::No, &seen);
+        auto box = answerNextMessageBox(QString(), QMessageBox::No, &seen);
         QTest::mouseClick(f->commandButtons().remove, Qt::LeftButton);
         QCOMPARE(seen.text, QStringLiteral("确定删除选中的数据项吗？"));
         QCOMPARE(f->levelItems().size(), 3);
-        answerNextMessageBox(QString(), QMessageBox::Yes);
+        box = answerNextMessageBox(QString(), QMessageBox::Yes);
         QTest::mouseClick(f->commandButtons().remove, Qt::LeftButton);
         QCOMPARE(names(f), QStringList({"项1", "项3"}));
         QCOMPARE(label(f), QStringLiteral("已删除当前业务"));

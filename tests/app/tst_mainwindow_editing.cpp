@@ -176,7 +176,7 @@ private slots:
         f->selectRow(1);
         type(f.table()->nameEditor(1), QStringLiteral("new"));
         SeenBox seen;
-        answerNextMessageBox(QString(), QMessageBox::Ok, &seen);
+        auto box = answerNextMessageBox(QString(), QMessageBox::Ok, &seen);
         f->saveCurrent();
         QCOMPARE(seen.count, 1);
         QCOMPARE(seen.title, QStringLiteral("Velto"));
@@ -186,16 +186,16 @@ private slots:
         QCOMPARE(f.table()->nameEditor(1)->text(), QStringLiteral("new"));
 
         // Closing: "取消" keeps the window; "保存" that fails keeps it; "放弃" closes.
-        answerNextMessageBox(QStringLiteral("取消"));
+        box = answerNextMessageBox(QStringLiteral("取消"));
         QVERIFY(!f->close());
-        answerNextMessageBox(QStringLiteral("保存"));
-        answerNextMessageBox(QString(), QMessageBox::Ok); // the failure's warning
+        box = answerNextMessageBox(QStringLiteral("保存"));
+        auto warning = answerNextMessageBox(QString(), QMessageBox::Ok); // the failure's warning
         QVERIFY(!f->close());
         QVERIFY(f->isDirty());
         QFile draft(f->recoveryDraftPath());
         QVERIFY(draft.open(QIODevice::WriteOnly));
         draft.close();
-        answerNextMessageBox(QStringLiteral("放弃"));
+        box = answerNextMessageBox(QStringLiteral("放弃"));
         QVERIFY(f->close());
         QVERIFY(!QFile::exists(f->recoveryDraftPath()));
     }

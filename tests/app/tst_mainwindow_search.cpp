@@ -178,7 +178,7 @@ private slots:
 
         // Deleted: gone from the results.
         f->selectRow(0);
-        answerNextMessageBox({}, QMessageBox::Yes);
+        auto box = answerNextMessageBox({}, QMessageBox::Yes);
         f->deleteSelected();
         QVERIFY(f->levelItems().isEmpty());
         QVERIFY(search(f, QStringLiteral("蓝莓")).content.isEmpty());

@@ -148,7 +148,7 @@ private slots:
         QTest::mouseClick(f->commandButtons().branch, Qt::LeftButton);
         renameAndSave(f, QStringLiteral("kid"));
         f->navigateToTreeItem(100);
-        answerNextMessageBox(QString(), QMessageBox::Yes);
+        auto box = answerNextMessageBox(QString(), QMessageBox::Yes);
         QTest::mouseClick(f->commandButtons().remove, Qt::LeftButton);
         f.settle();
         for (const auto &[moved, target] : {std::pair {40, 2}, std::pair {8, 3}}) {

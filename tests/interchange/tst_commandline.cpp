@@ -1,6 +1,8 @@
 #include "TestSupport.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -12,13 +14,15 @@ struct Outcome {
     QString err;
 };
 
-// Runs the program without any display: creating a GUI application would abort it.
-Outcome runVelto(const QString &root, const QStringList &arguments)
+// Runs the program without any display: creating a GUI application would abort it (unless the
+// platform is "offscreen").
+Outcome runVelto(const QString &root, const QStringList &arguments,
+    const QString &platform = QStringLiteral("xcb"))
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("VELTO_STORAGE_ROOT"), root);
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
     process.setProcessEnvironment(environment);
@@ -78,6 +82,63 @@ private slots:
         QVERIFY(!run.err.isEmpty());
         run = runVelto(root, {QStringLiteral("--export"), file, QStringLiteral("--import"), file});
         QCOMPARE(run.code, 1);
+    }
+
+    // A folder, a pipe or a device at the target is refused and left alone; "-" is standard output.
+    void targetsThatAreNotRegularFiles()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.filePath(QStringLiteral("root"));
+        const QString fifo = dir.filePath(QStringLiteral("pipe"));
+        QCOMPARE(QProcess::execute(QStringLiteral("mkfifo"), {fifo}), 0);
+        for (const QString &option : {QStringLiteral("--export"), QStringLiteral("--backup")}) {
+            for (const QString &target : {fifo, dir.path()}) {
+                const Outcome run = runVelto(root, {option, target});
+                QCOMPARE(run.code, 1);
+                QCOMPARE(run.err, QStringLiteral("目标已存在且不是普通文件，未写入：") + target);
+                QVERIFY(run.out.isEmpty());
+            }
+        }
+        QVERIFY(!QFileInfo(fifo).isFile() && QFileInfo::exists(fifo)); // still the pipe
+        QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty()); // no leftovers
+
+        const Outcome run = runVelto(root, {QStringLiteral("--export"), QStringLiteral("-")});
+        QCOMPARE(run.code, 0);
+        QVERIFY(run.out.startsWith(QLatin1Char('{')) && run.out.contains("velto-export-v1"));
+        QCOMPARE(run.err, QStringLiteral("已导出 8 个条目"));
+    }
+
+    // One line naming the option and pointing at --help, exit 2; Qt's own options pass.
+    void unknownOptionsAreRefused()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.filePath(QStringLiteral("root"));
+        const QString offscreen = QStringLiteral("offscreen");
+        const QString pointer = QStringLiteral("。运行 velto --help 查看可用的选项。");
+        const struct {
+            QStringList arguments;
+            QString named;
+        } cases[] = {
+            {{QStringLiteral("--serch"), QStringLiteral("x")},
+                QStringLiteral("未知的选项“--serch”")},
+            {{QStringLiteral("-platform"), offscreen, QStringLiteral("-style"),
+                 QStringLiteral("Fusion"), QStringLiteral("--bogus=1")},
+                QStringLiteral("未知的选项“--bogus”")},
+            {{QStringLiteral("notes.txt")}, QStringLiteral("多余的参数“notes.txt”")},
+            {{QStringLiteral("--export"), QStringLiteral("x"), QStringLiteral("--serch")},
+                QStringLiteral("未知的选项“--serch”")},
+        };
+        for (const auto &c : cases) {
+            const Outcome run = runVelto(root, c.arguments, offscreen);
+            QCOMPARE(run.code, 2);
+            // The last line: Qt may warn about its own set-up before.
+            QCOMPARE(run.err.section(QLatin1Char('\n'), -1),
+                QStringLiteral("velto：") + c.named + pointer);
+            QVERIFY(!QFileInfo::exists(root)); // nothing was opened
+        }
+        const Outcome missing = runVelto(root, {QStringLiteral("--export")});
+        QCOMPARE(missing.code, 2);
+        QVERIFY(missing.err.endsWith(pointer) && !missing.err.contains(QLatin1Char('\n')));
     }
 
     // Items imported by one run are found by the next, by name first, then by their note.

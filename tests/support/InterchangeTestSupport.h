@@ -3,62 +3,49 @@
 // Answering the window's file dialogs and progress dialogs from a test, and reaching the database
 // behind a window. Header-only, for targets that link velto_app.
 
+#include "ModalAnswers.h"
+
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QProgressDialog>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTimer>
 #include <QVariant>
-
-#include <functional>
 
 namespace velto::test {
 
-// Calls `act` with the next active modal widget of type T (polled from the event loop, for up to
-// five seconds). Call it before the action that opens the widget.
-template<typename T> void onNextModal(std::function<void(T *)> act)
-{
-    auto *timer = new QTimer(qApp);
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, timer, [=] {
-        T *widget = qobject_cast<T *>(QApplication::activeModalWidget());
-        if (!widget && clock->elapsed() < 5000)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        if (widget)
-            act(widget);
-    });
-    timer->start();
-}
-
 // Chooses `path` in the next (non-native) file dialog, or cancels it when path is empty.
-inline void answerNextFileDialog(const QString &path, QString *title = nullptr)
+inline ModalAnswer answerNextFileDialog(const QString &path, QString *title = nullptr)
 {
-    onNextModal<QFileDialog>([=](QFileDialog *dialog) {
-        if (title)
-            *title = dialog->windowTitle();
-        if (path.isEmpty()) {
-            dialog->reject();
-            return;
-        }
-        dialog->selectFile(path);
-        QMetaObject::invokeMethod(dialog, "accept"); // the dialog's own Return/Save path
-    });
+    return onNextModal<QFileDialog>(
+        [=](QFileDialog *dialog) {
+            if (title)
+                *title = dialog->windowTitle();
+            if (path.isEmpty()) {
+                dialog->reject();
+                return;
+            }
+            dialog->selectFile(path);
+            // selectFile leaves the name field alone while it has the focus, which depends on
+            // when the window manager activated the dialog: the field is filled directly too.
+            if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                name->setText(path);
+            QMetaObject::invokeMethod(dialog, "accept"); // the dialog's own Return/Save path
+        },
+        QStringLiteral("the file dialog to answer with \"%1\"").arg(path));
 }
 
 // Clicks Cancel in the next progress dialog.
-inline void cancelNextProgress(bool *seen = nullptr)
+inline ModalAnswer cancelNextProgress(bool *seen = nullptr)
 {
-    onNextModal<QProgressDialog>([=](QProgressDialog *dialog) {
-        if (seen)
-            *seen = true;
-        dialog->cancel();
-    });
+    return onNextModal<QProgressDialog>(
+        [=](QProgressDialog *dialog) {
+            if (seen)
+                *seen = true;
+            dialog->cancel();
+        },
+        QStringLiteral("the progress dialog to cancel"));
 }
 
 inline qint64 scalar(const QString &sql, const QString &connection = QStringLiteral("velto-main"))

@@ -6,6 +6,7 @@
 
 #include "ItemTable.h"
 #include "MainWindow.h"
+#include "ModalAnswers.h"
 #include "NavigationPanel.h"
 #include "NavigationTreeSync.h"
 
@@ -189,41 +190,35 @@ struct SeenBox {
 };
 
 // Clicks, in the next modal message box, the button whose text is `button` (or, when empty, the
-// standard button `standard`). Polls from the event loop, so call it before the action that
-// opens the box.
-inline void answerNextMessageBox(const QString &button,
+// standard button `standard`); a box without that button is rejected. Call it before the action
+// that opens the box and keep the answer while the box may come.
+inline ModalAnswer answerNextMessageBox(const QString &button,
     QMessageBox::StandardButton standard = QMessageBox::NoButton, SeenBox *seen = nullptr)
 {
-    auto *timer = new QTimer(qApp);
-    auto *deadline = new QElapsedTimer;
-    deadline->start();
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, timer, [=] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box && deadline->elapsed() < 5000)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        delete deadline;
-        if (!box)
-            return;
-        if (seen) {
-            ++seen->count;
-            seen->title = box->windowTitle();
-            seen->text = box->text();
-        }
-        QAbstractButton *target
-            = standard != QMessageBox::NoButton ? box->button(standard) : nullptr;
-        for (QAbstractButton *b : box->buttons()) {
-            if (!target && b->text() == button)
-                target = b;
-        }
-        if (target)
-            target->click();
-        else
-            box->reject();
-    });
-    timer->start();
+    const QString what
+        = QStringLiteral("the message box to answer with %1")
+              .arg(button.isEmpty()
+                      ? QStringLiteral("standard button 0x%1").arg(uint(standard), 0, 16)
+                      : QLatin1Char('"') + button + QLatin1Char('"'));
+    return onNextModal<QMessageBox>(
+        [=](QMessageBox *box) {
+            if (seen) {
+                ++seen->count;
+                seen->title = box->windowTitle();
+                seen->text = box->text();
+            }
+            QAbstractButton *target
+                = standard != QMessageBox::NoButton ? box->button(standard) : nullptr;
+            for (QAbstractButton *b : box->buttons()) {
+                if (!target && b->text() == button)
+                    target = b;
+            }
+            if (target)
+                target->click();
+            else
+                box->reject();
+        },
+        what);
 }
 
 } // namespace velto::test

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ModalAnswers.h"
+
 #include <QApplication>
 #include <QLineEdit>
 #include <QString>
@@ -29,6 +31,7 @@ void typeAndConfirm(QLineEdit *edit, const QString &text);
         velto::test::prepareEnvironment();                                                         \
         AppClass app(argc, argv);                                                                  \
         velto::test::prepareApplication();                                                         \
+        velto::test::installModalWatchdog();                                                       \
         TestObject tc;                                                                             \
         QTEST_SET_MAIN_SOURCE_PATH                                                                 \
         return QTest::qExec(&tc, argc, argv);                                                      \
