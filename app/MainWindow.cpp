@@ -7,6 +7,7 @@
 #include "NavigationTreeSync.h"
 #include "OnlineServices.h"
 #include "SearchController.h"
+#include "SearchIndexObserver.h"
 #include "StatusLine.h"
 #include "TelemetryClient.h"
 #include "UiMetrics.h"
@@ -37,6 +38,7 @@ MainWindow::MainWindow(QWidget *parent)
     setWindowIcon(QIcon(QStringLiteral(":/icons/velto.svg")));
     resize(UiMetrics::px(1040), UiMetrics::px(680));
 
+    SearchIndexObserver::install();
     // Tests and portable set-ups can keep the data elsewhere than beside the executable.
     const QString rootOverride = qEnvironmentVariable("VELTO_STORAGE_ROOT");
     if (!rootOverride.isEmpty())

@@ -8,6 +8,7 @@
 #include "ImportTransaction.h"
 #include "RecoveryDraftStore.h"
 #include "SearchIndexBuilder.h"
+#include "SearchIndexObserver.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -121,6 +122,7 @@ void removeImported(Database &database, int n)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    SearchIndexObserver::install();
     QStringList args = QCoreApplication::arguments().mid(1);
     const bool big = args.removeAll(QStringLiteral("--big")) > 0;
     const int n = args.isEmpty() ? 100000 : args.first().toInt();

@@ -6,6 +6,7 @@
 #include "ExportDocument.h"
 #include "ImportTransaction.h"
 #include "SearchCommand.h"
+#include "SearchIndexObserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -131,6 +132,7 @@ int runCommandLine(int argc, char **argv)
         return runSearchCommand(parser.value(searchOption), out, err);
     }
 
+    SearchIndexObserver::install();
     Database database(QStringLiteral("velto-command-line"));
     if (!openDatabase(database))
         return 1;

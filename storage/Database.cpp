@@ -1,7 +1,6 @@
 #include "Database.h"
 
-#include "SearchIndex.h"
-#include "SearchMatch.h"
+#include "ChangeObserver.h"
 #include "SqlSupport.h"
 #include "WritePriority.h"
 
@@ -178,7 +177,6 @@ bool Database::open(QString *error)
     if (!db.open())
         return fail(error, db.lastError().text());
     preferForegroundConnection(db);
-    registerSearchFunctions(db);
 
     if (!checkIntegrity(db, error))
         return false;
@@ -198,8 +196,9 @@ bool Database::open(QString *error)
                 error)
             && resetWorkspaceOnce(error) && seedIfNeeded(error)))
         return false;
-    // The full-text index is a cache: whatever state it is in never keeps the data from opening.
-    SearchIndex::prepare(connection());
+    // What the observers derive (the full-text index, the sync journal) never keeps the data from
+    // opening.
+    changeobservers::connectionOpened(connection());
     return true;
 }
 
