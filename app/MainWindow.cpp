@@ -9,6 +9,8 @@
 #include "SearchController.h"
 #include "SearchIndexObserver.h"
 #include "StatusLine.h"
+#include "SyncController.h"
+#include "SyncJournal.h"
 #include "TelemetryClient.h"
 #include "UiMetrics.h"
 #include "VersionCheck.h"
@@ -39,6 +41,7 @@ MainWindow::MainWindow(QWidget *parent)
     resize(UiMetrics::px(1040), UiMetrics::px(680));
 
     SearchIndexObserver::install();
+    SyncJournal::install();
     // Tests and portable set-ups can keep the data elsewhere than beside the executable.
     const QString rootOverride = qEnvironmentVariable("VELTO_STORAGE_ROOT");
     if (!rootOverride.isEmpty())
@@ -53,6 +56,7 @@ MainWindow::MainWindow(QWidget *parent)
     searchController = new SearchController(&m_database, statusBar(), this);
 
     interchangeController = new InterchangeController(this);
+    wireSync();
     m_workspaceReady = true;
     refresh(0, -1);
     registerDevice();
@@ -60,6 +64,48 @@ MainWindow::MainWindow(QWidget *parent)
     QTimer::singleShot(0, this, &MainWindow::restoreRecoveryDraft);
     // After the window is shown: the index of an older or damaged file is built off the GUI thread.
     QTimer::singleShot(0, searchController, &SearchController::startIndexBuild);
+    // Sync at start, once the window is up, then every five minutes (when it is set up).
+    QTimer::singleShot(3000, syncController, &SyncController::start);
+}
+
+// The sync section of the settings page drives the controller; what a sync wrote is read again
+// unless the person is editing (then the next refresh shows it).
+void MainWindow::wireSync()
+{
+    syncController = new SyncController(&m_database, statusBar(), this);
+    if (navigationPanel) {
+        connect(navigationPanel, &NavigationPanel::syncSettingsEdited, syncController,
+            [this](const QString &url, const QString &user, const QString &password,
+                const QString &passphrase) {
+                datasync::SyncSettings settings;
+                settings.url = url;
+                settings.user = user;
+                settings.password = password;
+                settings.passphrase = passphrase;
+                syncController->setSettings(settings);
+            });
+        connect(navigationPanel, &NavigationPanel::syncNowRequested, syncController,
+            &SyncController::syncNow);
+        connect(syncController, &SyncController::statusChanged, navigationPanel,
+            &NavigationPanel::setSyncStatus);
+        connect(syncController, &SyncController::settingsLoaded, navigationPanel,
+            [this](const datasync::SyncSettings &settings) {
+                navigationPanel->setSyncSettings(
+                    settings.url, settings.user, settings.password, settings.passphrase);
+            });
+    }
+    connect(syncController, &SyncController::itemsChanged, this, [this] {
+        if (dirty) {
+            showStatusMessage(
+                QStringLiteral("同步收到了其他电脑的更改，保存当前记录后刷新即可看到。"), 5000);
+            return;
+        }
+        const qint64 selected
+            = currentRow >= 0 && currentRow < items.size() ? items.at(currentRow).iid : 0;
+        if (NavigationTreeSync *tree = navigationTree())
+            tree->resetAll();
+        refresh(selected, -1);
+    });
 }
 
 MainWindow::~MainWindow()
@@ -70,6 +116,13 @@ MainWindow::~MainWindow()
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
+{
+    decideClose(event);
+    // A last sync when the window really closes, bounded (see SyncController).
+    finishSyncBeforeClose(event);
+}
+
+void MainWindow::decideClose(QCloseEvent *event)
 {
     if (interchangeController && interchangeController->isBusy()) {
         event->ignore(); // an export or import is running; its dialog can cancel it
@@ -100,6 +153,12 @@ void MainWindow::closeEvent(QCloseEvent *event)
     } else {
         event->ignore();
     }
+}
+
+void MainWindow::finishSyncBeforeClose(QCloseEvent *event)
+{
+    if (event->isAccepted() && syncController)
+        syncController->finishBeforeClose();
 }
 
 void MainWindow::showStatusMessage(const QString &text, int milliseconds)

@@ -22,6 +22,7 @@ class NavigationPanel;
 class NavigationTreeSync;
 class OnlineServices;
 class SearchController;
+class SyncController;
 class StatusLine;
 class QLabel;
 class QNetworkAccessManager;
@@ -63,6 +64,7 @@ public:
     OnlineServices *online() const { return onlineServices; }
     // Content search and the background build of its index.
     SearchController *search() const { return searchController; }
+    SyncController *sync() const { return syncController; }
     QLabel *statusLabel() const { return statusLabelWidget; }
     const CommandButtons &commandButtons() const { return buttons; }
     QWidget *commandBar() const { return windowLayout ? windowLayout->commandBar() : nullptr; }
@@ -185,6 +187,9 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void decideClose(QCloseEvent *event);
+    void finishSyncBeforeClose(QCloseEvent *event);
+    void wireSync();
     // Export, import, the recovery draft and backups work on the editing state directly.
     friend class InterchangeController;
 
@@ -242,6 +247,7 @@ private:
     std::unique_ptr<NavigationTreeSync> treeSync;
     OnlineServices *onlineServices = nullptr;
     SearchController *searchController = nullptr;
+    SyncController *syncController = nullptr;
     std::function<void()> quitApplication;
     bool upgradeForced = false;
     // The widget tree; the pointers below are its pieces the editing and command code use.

@@ -7,6 +7,7 @@
 #include "ItemTable.h"
 #include "NavigationPanel.h"
 #include "NavigationTreeSync.h"
+#include "SyncController.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -291,6 +292,10 @@ void MainWindow::updateEditingState()
     if (!itemTable)
         return;
     dirty = (currentRow == draftRow && draftRow >= 0) || currentValuesChanged();
+    // Sync leaves the item being edited alone until it is saved or discarded.
+    if (syncController)
+        syncController->setEditedItem(
+            dirty && currentRow >= 0 && currentRow < items.size() ? items.at(currentRow).iid : 0);
 
     EditingSnapshot snapshot;
     snapshot.currentRow = currentRow;

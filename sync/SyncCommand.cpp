@@ -2,6 +2,7 @@
 
 #include "Database.h"
 #include "FolderTransport.h"
+#include "SecretStore.h"
 #include "SyncEngine.h"
 #include "SyncJournal.h"
 #include "SyncSettings.h"
@@ -29,6 +30,13 @@ int runSyncCommand(const QString &urlOverride, QTextStream &out, QTextStream &er
     database.close();
 
     datasync::SyncSettings settings = datasync::SyncSettings::load();
+    // The stored secrets, unless the environment gives them for this run.
+    if (!qEnvironmentVariableIsSet("VELTO_SYNC_PASSWORD"))
+        datasync::SecretStore::read(
+            QString::fromLatin1(datasync::SecretStore::passwordKey), &settings.password, nullptr);
+    if (!qEnvironmentVariableIsSet("VELTO_SYNC_PASSPHRASE"))
+        datasync::SecretStore::read(QString::fromLatin1(datasync::SecretStore::passphraseKey),
+            &settings.passphrase, nullptr);
     settings.applyEnvironment();
     if (!urlOverride.isEmpty())
         settings.url = urlOverride;

@@ -108,8 +108,19 @@ bool SyncEngine::open(QString *error)
     return true;
 }
 
+bool SyncEngine::stopped(QString *error) const
+{
+    if (!m_stop || !m_stop->load())
+        return false;
+    if (error)
+        *error = QStringLiteral("同步已中断，下次同步会继续。");
+    return true;
+}
+
 bool SyncEngine::begin(QString *error)
 {
+    if (stopped(error))
+        return false;
     m_open = Segment();
     return local::exec(m_db, QStringLiteral("BEGIN IMMEDIATE"), error);
 }
@@ -461,6 +472,8 @@ bool SyncEngine::upload(QString *error)
 {
     using Result = SyncTransport::Result;
     for (;;) {
+        if (stopped(error))
+            return false;
         QList<qint64> rows;
         QList<QStringList> rowVids;
         Segment joined;

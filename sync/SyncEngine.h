@@ -7,6 +7,7 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 
 namespace datasync {
@@ -36,6 +37,9 @@ public:
 
     // Items the window is editing: incoming changes to them wait for the next sync.
     static void setHeldItems(const QSet<qint64> &iids);
+
+    // Set from another thread to end the sync at the next unit of work (what is done stays done).
+    void setStopFlag(const std::atomic_bool *stop) { m_stop = stop; }
 
     // Called with a phase name ("upload", "apply") after each unit of work; tests stop there.
     std::function<void(const QString &)> checkpoint;
@@ -83,6 +87,8 @@ private:
     bool commit(QString *error);
     void rollback();
 
+    const std::atomic_bool *m_stop = nullptr;
+    bool stopped(QString *error) const;
     QString m_passphrase;
     QByteArray m_key; // derived from the passphrase; empty: plain
     int m_batchLimit = 1000;

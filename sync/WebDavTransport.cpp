@@ -5,6 +5,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRandomGenerator>
+#include <QTimer>
 #include <QXmlStreamReader>
 
 namespace datasync {
@@ -72,6 +73,14 @@ WebDavTransport::Reply WebDavTransport::send(
     QNetworkReply *reply = m_network.sendCustomRequest(request, verb, &buffer);
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer watch;
+    if (m_stop) {
+        QObject::connect(&watch, &QTimer::timeout, reply, [this, reply] {
+            if (m_stop->load())
+                reply->abort();
+        });
+        watch.start(50);
+    }
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();

@@ -5,6 +5,8 @@
 #include <QNetworkAccessManager>
 #include <QUrl>
 
+#include <atomic>
+
 class QNetworkReply;
 class QNetworkRequest;
 
@@ -25,6 +27,8 @@ public:
 
     // Seconds a request may go without progress before it is given up.
     void setTimeout(int seconds) { m_timeoutMs = seconds * 1000; }
+    // Requests in flight are aborted soon after *stop becomes true.
+    void setStopFlag(const std::atomic_bool *stop) { m_stop = stop; }
 
 private:
     struct Reply {
@@ -42,6 +46,7 @@ private:
     QByteArray m_authorization;
     QNetworkAccessManager m_network;
     int m_timeoutMs = 60000;
+    const std::atomic_bool *m_stop = nullptr;
 };
 
 } // namespace datasync

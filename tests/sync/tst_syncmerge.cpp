@@ -188,6 +188,34 @@ private slots:
             a.find(QStringLiteral("今日记录")));
     }
 
+    void anItemBeingEditedWaitsAndItsEditBecomesAConflictCopy()
+    {
+        QTemporaryDir server;
+        FolderTransport transport(server.path());
+        SyncDevice a(QStringLiteral("a"));
+        SyncDevice b(QStringLiteral("b"));
+        b.clear();
+        syncAll({&a, &b}, &transport);
+        const qint64 item = a.find(QStringLiteral("日常记录"));
+        QVERIFY(b.rename(b.find(QStringLiteral("日常记录")), QStringLiteral("日常记录"),
+            QStringLiteral("B 的改动")));
+        QVERIFY(b.sync(&transport).ok);
+        // The window on a is editing the item: the incoming change waits.
+        SyncEngine::setHeldItems({item});
+        QVERIFY(a.sync(&transport).ok);
+        QCOMPARE(a.items.get(item).cont, QStringLiteral("今天需要记住的事"));
+        // The edit is saved: it was made on the old version, so both are kept.
+        SyncEngine::setHeldItems({});
+        QVERIFY(a.rename(item, QStringLiteral("日常记录"), QStringLiteral("A 的改动")));
+        syncAll({&a, &b}, &transport);
+        QCOMPARE(a.tree(), b.tree());
+        const QString tree = a.tree().join(QLatin1Char('\n'));
+        QVERIFY2(tree.contains(QStringLiteral("日常记录|A 的改动")), qPrintable(tree));
+        QVERIFY2(
+            tree.contains(QStringLiteral("日常记录") + copySuffix + QStringLiteral("|B 的改动")),
+            qPrintable(tree));
+    }
+
     void movesMergeAndALoopIsRefusedTheSameWayEverywhere()
     {
         QTemporaryDir server;

@@ -52,6 +52,7 @@ void killSyncAt(SyncDevice &device, const QUrl &url, const QString &phase)
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), device.dir.filePath(QStringLiteral("config")));
     env.insert(QStringLiteral("VELTO_SYNC_USER"), user);
     env.insert(QStringLiteral("VELTO_SYNC_PASSWORD"), password);
+    env.insert(QStringLiteral("VELTO_SYNC_PASSPHRASE"), QString());
     env.insert(QStringLiteral("VELTO_SYNC_TEST_BATCH"), QStringLiteral("1"));
     env.insert(QStringLiteral("VELTO_SYNC_PAUSE_AT"), phase);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
