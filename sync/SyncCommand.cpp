@@ -17,7 +17,7 @@
 int runSyncCommand(const QString &urlOverride, QTextStream &out, QTextStream &err)
 {
     SyncJournal::install();
-    Database database(QStringLiteral("velto-sync-command"));
+    Database database(QStringLiteral("velto-command-sync"));
     const QString root = qEnvironmentVariable("VELTO_STORAGE_ROOT");
     if (!root.isEmpty())
         database.setRootOverride(root);
