@@ -57,7 +57,7 @@ void fill(Database &database, int count)
         item.addBindValue(QStringLiteral("内容 %1").arg(i));
         item.exec();
         block.addBindValue(iid);
-        block.addBindValue(note + QString::number(i));
+        block.addBindValue(QString(note + QString::number(i)));
         block.exec();
     }
     QSqlQuery(db).exec(QStringLiteral("COMMIT"));
