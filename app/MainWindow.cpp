@@ -11,8 +11,11 @@
 #include "NavigationTreeSync.h"
 #include "OnlineServices.h"
 #include "SearchController.h"
+#include "SearchIndexObserver.h"
 #include "StatusLine.h"
 #include "StorageErrorText.h"
+#include "SyncController.h"
+#include "SyncJournal.h"
 #include "TelemetryClient.h"
 #include "UiMetrics.h"
 #include "VersionCheck.h"
@@ -43,6 +46,8 @@ MainWindow::MainWindow(QWidget *parent)
     setWindowIcon(QIcon(QStringLiteral(":/icons/velto.svg")));
     resize(UiMetrics::px(1040), UiMetrics::px(680));
 
+    SearchIndexObserver::install();
+    SyncJournal::install();
     // Tests and portable set-ups can keep the data elsewhere than beside the executable.
     const QString rootOverride = qEnvironmentVariable("VELTO_STORAGE_ROOT");
     if (!rootOverride.isEmpty())
@@ -65,6 +70,7 @@ MainWindow::MainWindow(QWidget *parent)
     // to be sound (the daily backup waits for that too).
     connect(guard, &DatabaseGuard::sound, searchController, &SearchController::startIndexBuild);
     connect(guard, &DatabaseGuard::damaged, this, &MainWindow::showDatabaseDamage);
+    wireSync();
     m_workspaceReady = true;
     refresh(0, -1);
     registerDevice();
@@ -72,6 +78,50 @@ MainWindow::MainWindow(QWidget *parent)
     QTimer::singleShot(0, this, &MainWindow::restoreRecoveryDraft);
     // After the window is shown.
     QTimer::singleShot(0, guard, &DatabaseGuard::start);
+    // Sync at start, once the window is up and the file is known to be sound, then every five
+    // minutes (when it is set up).
+    connect(guard, &DatabaseGuard::sound, syncController,
+        [this] { QTimer::singleShot(3000, syncController, &SyncController::start); });
+}
+
+// The sync section of the settings page drives the controller; what a sync wrote is read again
+// unless the person is editing (then the next refresh shows it).
+void MainWindow::wireSync()
+{
+    syncController = new SyncController(&m_database, statusBar(), this);
+    if (navigationPanel) {
+        connect(navigationPanel, &NavigationPanel::syncSettingsEdited, syncController,
+            [this](const QString &url, const QString &user, const QString &password,
+                const QString &passphrase) {
+                datasync::SyncSettings settings;
+                settings.url = url;
+                settings.user = user;
+                settings.password = password;
+                settings.passphrase = passphrase;
+                syncController->setSettings(settings);
+            });
+        connect(navigationPanel, &NavigationPanel::syncNowRequested, syncController,
+            &SyncController::syncNow);
+        connect(syncController, &SyncController::statusChanged, navigationPanel,
+            &NavigationPanel::setSyncStatus);
+        connect(syncController, &SyncController::settingsLoaded, navigationPanel,
+            [this](const datasync::SyncSettings &settings) {
+                navigationPanel->setSyncSettings(
+                    settings.url, settings.user, settings.password, settings.passphrase);
+            });
+    }
+    connect(syncController, &SyncController::itemsChanged, this, [this] {
+        if (dirty) {
+            showStatusMessage(
+                QStringLiteral("同步收到了其他电脑的更改，保存当前记录后刷新即可看到。"), 5000);
+            return;
+        }
+        const qint64 selected
+            = currentRow >= 0 && currentRow < items.size() ? items.at(currentRow).iid : 0;
+        if (NavigationTreeSync *tree = navigationTree())
+            tree->resetAll();
+        refresh(selected, -1);
+    });
 }
 
 MainWindow::~MainWindow()
@@ -95,6 +145,13 @@ MainWindow::~MainWindow()
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
+{
+    decideClose(event);
+    // A last sync when the window really closes, bounded (see SyncController).
+    finishSyncBeforeClose(event);
+}
+
+void MainWindow::decideClose(QCloseEvent *event)
 {
     if (interchangeController && interchangeController->isBusy()) {
         event->ignore(); // an export or import is running; its dialog can cancel it
@@ -162,6 +219,12 @@ void MainWindow::beginStop()
         recoveryScheduled = false;
         saveRecoveryDraft();
     }
+}
+
+void MainWindow::finishSyncBeforeClose(QCloseEvent *event)
+{
+    if (event->isAccepted() && syncController)
+        syncController->finishBeforeClose();
 }
 
 void MainWindow::showStatusMessage(const QString &text, int milliseconds)

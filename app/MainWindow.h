@@ -25,6 +25,7 @@ class NavigationPanel;
 class NavigationTreeSync;
 class OnlineServices;
 class SearchController;
+class SyncController;
 class StatusLine;
 class QLabel;
 class QNetworkAccessManager;
@@ -66,6 +67,7 @@ public:
     OnlineServices *online() const { return onlineServices; }
     // Content search and the background build of its index.
     SearchController *search() const { return searchController; }
+    SyncController *sync() const { return syncController; }
     QLabel *statusLabel() const { return statusLabelWidget; }
     const CommandButtons &commandButtons() const { return buttons; }
     // One action per command: buttons, menus and shortcuts all go through them.
@@ -216,6 +218,9 @@ protected:
     bool focusNextPrevChild(bool next) override;
 
 private:
+    void decideClose(QCloseEvent *event);
+    void finishSyncBeforeClose(QCloseEvent *event);
+    void wireSync();
     // Export, import, the recovery draft and backups work on the editing state directly.
     friend class InterchangeController;
 
@@ -278,6 +283,7 @@ private:
     std::unique_ptr<NavigationTreeSync> treeSync;
     OnlineServices *onlineServices = nullptr;
     SearchController *searchController = nullptr;
+    SyncController *syncController = nullptr;
     std::function<void()> quitApplication;
     bool upgradeForced = false;
     bool stopping = false;

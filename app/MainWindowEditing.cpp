@@ -9,6 +9,7 @@
 #include "ItemTable.h"
 #include "NavigationPanel.h"
 #include "NavigationTreeSync.h"
+#include "SyncController.h"
 #include "WindowActions.h"
 
 #include <QApplication>
@@ -308,6 +309,10 @@ void MainWindow::updateEditingState()
         return;
     const bool changed = currentValuesChanged();
     dirty = (currentRow == draftRow && draftRow >= 0) || changed;
+    // Sync leaves the item being edited alone until it is saved or discarded.
+    if (syncController)
+        syncController->setEditedItem(
+            dirty && currentRow >= 0 && currentRow < items.size() ? items.at(currentRow).iid : 0);
 
     EditingSnapshot snapshot;
     snapshot.currentRow = currentRow;

@@ -11,6 +11,7 @@
 #include "ImportTransaction.h"
 #include "RecoveryDraftStore.h"
 #include "SearchIndexBuilder.h"
+#include "SearchIndexObserver.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -125,6 +126,7 @@ void removeImported(Database &database, int n)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    SearchIndexObserver::install();
     QStringList args = QCoreApplication::arguments().mid(1);
     const bool big = args.removeAll(QStringLiteral("--big")) > 0;
     const auto option = [&args](const QString &name, const QString &fallback) {

@@ -16,6 +16,7 @@
 #include "Database.h"
 #include "SearchIndex.h"
 #include "SearchIndexBuilder.h"
+#include "SearchIndexObserver.h"
 #include "SqlSupport.h"
 
 #include <QCoreApplication>
@@ -251,6 +252,7 @@ double floorSeconds(QSqlDatabase db, const QString &path)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    SearchIndexObserver::install();
     const QStringList args = app.arguments().mid(1);
     qint64 count = 100000;
     for (const QString &arg : args) {

@@ -6,7 +6,10 @@
 #include "ExportDocument.h"
 #include "ImportTransaction.h"
 #include "SearchCommand.h"
+#include "SearchIndexObserver.h"
 #include "StorageErrorText.h"
+#include "SyncCommand.h"
+#include "SyncJournal.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -104,8 +107,8 @@ bool isCommandLineInvocation(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
-        for (const char *option :
-            {"--export", "--import", "--backup", "--search", "--help", "-h", "-?", "--help-all"}) {
+        for (const char *option : {"--export", "--import", "--backup", "--search", "--sync",
+                 "--sync-url", "--help", "-h", "-?", "--help-all"}) {
             const size_t length = std::strlen(option);
             if (std::strncmp(arg, option, length) == 0 && (arg[length] == 0 || arg[length] == '='))
                 return true;
@@ -136,10 +139,21 @@ int runCommandLine(int argc, char **argv)
             "列出名称或内容含有 <TEXT> 的条目，每行一个：编号、名称、摘录，以制表符分隔。"
             "有结果时退出码为 0，没有为 1，出错为 2。"),
         QStringLiteral("TEXT"));
+    const QCommandLineOption syncOption(QStringLiteral("sync"),
+        QStringLiteral(
+            "与设置中的同步服务器同步一次，并报告发送和接收了什么。环境变量 "
+            "VELTO_SYNC_USER、VELTO_SYNC_PASSWORD、VELTO_SYNC_PASSPHRASE 可临时替换账号、"
+            "密码和加密口令（不会保存）。"));
+    const QCommandLineOption syncUrlOption(QStringLiteral("sync-url"),
+        QStringLiteral(
+            "与 --sync 一起使用：这次改用同步地址 <URL>（WebDAV 地址，或 file:// 文件夹）。"),
+        QStringLiteral("URL"));
     parser.addOption(exportOption);
     parser.addOption(importOption);
     parser.addOption(backupOption);
     parser.addOption(searchOption);
+    parser.addOption(syncOption);
+    parser.addOption(syncUrlOption);
     parser.addHelpOption();
     if (!parser.parse(QCoreApplication::arguments())) {
         const QStringList unknown = parser.unknownOptionNames();
@@ -153,17 +167,29 @@ int runCommandLine(int argc, char **argv)
         return 0;
     }
     const int chosen = int(parser.isSet(exportOption)) + int(parser.isSet(importOption))
-        + int(parser.isSet(backupOption)) + int(parser.isSet(searchOption));
+        + int(parser.isSet(backupOption)) + int(parser.isSet(searchOption))
+        + int(parser.isSet(syncOption));
     if (chosen != 1 || !parser.positionalArguments().isEmpty())
         return failWith(
-            QStringLiteral("请只给出 --export、--import、--backup 或 --search 中的一个。\n")
+            QStringLiteral("请只给出 --export、--import、--backup、--search 或 --sync 中的一个。\n")
             + parser.helpText().trimmed());
+    if (parser.isSet(syncUrlOption) && !parser.isSet(syncOption))
+        return failWith(QStringLiteral("--sync-url 只能与 --sync 一起使用。"));
+    if (parser.isSet(syncOption)) {
+        SearchIndexObserver::install();
+        SyncJournal::install();
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        return runSyncCommand(parser.value(syncUrlOption), out, err);
+    }
     if (parser.isSet(searchOption)) {
         QTextStream out(stdout);
         QTextStream err(stderr);
         return runSearchCommand(parser.value(searchOption), out, err);
     }
 
+    SearchIndexObserver::install();
+    SyncJournal::install();
     Database database(QStringLiteral("velto-command-line"));
     if (!openDatabase(database))
         return 1;

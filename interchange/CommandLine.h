@@ -2,10 +2,11 @@
 
 #include <QStringList>
 
-// The program's command line: export, import, backup and search without a window or a display.
+// The program's command line: export, import, backup, search and sync without a window or a
+// display.
 
-// Whether the arguments ask for the command line (--export, --import, --backup, --search, --help,
-// -h and their variants) rather than the window.
+// Whether the arguments ask for the command line (--export, --import, --backup, --search, --sync,
+// --help, -h and their variants) rather than the window.
 bool isCommandLineInvocation(int argc, char **argv);
 
 // Runs the command line with its own QCoreApplication; returns the process's exit code.

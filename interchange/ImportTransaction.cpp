@@ -1,5 +1,6 @@
 #include "ImportTransaction.h"
 
+#include "ChangeObserver.h"
 #include "Database.h"
 #include "ExportFileReader.h"
 #include "PreparedItems.h"
@@ -175,8 +176,10 @@ bool ImportTransaction::run(QString *error, const interchange::Progress &progres
         return transaction.abort(next, error);
     m_nextIid = next.value(0).toLongLong();
     next.finish();
+    const qint64 firstIid = m_nextIid;
 
-    if (!insertEntries(error, progress)) {
+    if (!insertEntries(error, progress)
+        || !changeobservers::itemsAppended(db, firstIid, m_nextIid - 1, error)) {
         m_imported = 0;
         m_selected = 0;
         m_indexLeft = false;

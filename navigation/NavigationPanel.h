@@ -88,6 +88,14 @@ public:
     // Shows a status under the feedback text: green for an accepted message, grey otherwise.
     void setFeedbackStatus(const QString &text, bool accepted);
     void setFeedbackSendEnabled(bool enabled);
+    // The sync section of the settings page: it only collects input (syncSettingsEdited,
+    // syncNowRequested); the window's sync code fills it and reports through setSyncStatus.
+    void setSyncSettings(const QString &url, const QString &user, const QString &password,
+        const QString &passphrase);
+    // The last result and its time, or the sync in progress.
+    void setSyncStatus(const QString &text);
+    void setSyncNowEnabled(bool enabled);
+
     // Emits authCompleted on behalf of the login, registration and feedback requests.
     void reportAuthCompleted(bool success, const QString &message);
 
@@ -117,6 +125,11 @@ signals:
     void accountSubmitRequested(QWidget *formPage, bool registration);
     // "发送意见" was clicked.
     void feedbackSendRequested();
+    // A field of the sync section was edited (on leaving it or pressing Enter).
+    void syncSettingsEdited(const QString &url, const QString &user, const QString &password,
+        const QString &passphrase);
+    // "立即同步" was clicked (after syncSettingsEdited with the fields as they are).
+    void syncNowRequested();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -136,6 +149,8 @@ private:
     QWidget *buildAccountPage();
     QWidget *buildFormPage(const QString &title, bool registration);
     QWidget *buildSettingsPage();
+    void buildSyncSection(QWidget *page, QVBoxLayout *layout);
+    void emitSyncSettings();
 
     QTreeWidgetItem *makeTreeRow(const DataItem &item);
     void forgetTreeRow(QTreeWidgetItem *row);
@@ -174,6 +189,12 @@ private:
     QTextEdit *feedbackEdit = nullptr;
     QLabel *feedbackStatus = nullptr;
     QPushButton *feedbackSendButton = nullptr;
+    QLineEdit *syncUrlEdit = nullptr;
+    QLineEdit *syncUserEdit = nullptr;
+    QLineEdit *syncPasswordEdit = nullptr;
+    QLineEdit *syncPassphraseEdit = nullptr;
+    QLabel *syncStatus = nullptr;
+    QPushButton *syncNowButton = nullptr;
 
     QMetaObject::Connection focusConnection;
     ChildrenProvider childrenProvider;

@@ -157,6 +157,9 @@ QWidget *NavigationPanel::buildSettingsPage()
         emit commandBarRightChanged(checked);
     });
 
+    buildSyncSection(page, layout);
+    layout->addSpacing(px(12));
+
     auto *feedbackTitle = new QLabel(QStringLiteral("意见反馈"), page);
     feedbackTitle->setStyleSheet(QStringLiteral("QLabel { font-weight:600; }"));
     layout->addWidget(feedbackTitle);
@@ -192,6 +195,75 @@ QWidget *NavigationPanel::buildSettingsPage()
         site, &QToolButton::clicked, this, [address] { QDesktopServices::openUrl(QUrl(address)); });
     layout->addWidget(site, 0, Qt::AlignHCenter);
     return page;
+}
+
+// Server address, account, password, optional passphrase, "立即同步" and the last result.
+void NavigationPanel::buildSyncSection(QWidget *page, QVBoxLayout *layout)
+{
+    auto *title = new QLabel(QStringLiteral("同步"), page);
+    title->setStyleSheet(QStringLiteral("QLabel { font-weight:600; }"));
+    layout->addWidget(title);
+    auto *note = styledLabel(
+        QStringLiteral("通过你自己的 WebDAV 存储（如 Nextcloud、ownCloud、NAS）在几台电脑间"
+                       "同步条目。本地文件和文件夹只同步路径，文件本身不会被复制。"),
+        "QLabel { color:#667085; font-size:%1px; }", 12, page);
+    note->setWordWrap(true);
+    layout->addWidget(note);
+    const auto field
+        = [this, page, layout](const QString &label, const QString &placeholder, bool secret) {
+              auto *edit = new QLineEdit(page);
+              edit->setPlaceholderText(placeholder);
+              edit->setAccessibleName(label);
+              edit->setToolTip(label);
+              if (secret)
+                  edit->setEchoMode(QLineEdit::Password);
+              layout->addWidget(edit);
+              connect(edit, &QLineEdit::editingFinished, this, &NavigationPanel::emitSyncSettings);
+              return edit;
+          };
+    syncUrlEdit = field(QStringLiteral("同步服务器地址"),
+        QStringLiteral("服务器地址，如 https://云盘/remote.php/dav/files/账号/"), false);
+    syncUserEdit = field(QStringLiteral("同步账号"), QStringLiteral("账号"), false);
+    syncPasswordEdit = field(QStringLiteral("同步密码"), QStringLiteral("密码"), true);
+    syncPassphraseEdit = field(QStringLiteral("加密口令（可选）"),
+        QStringLiteral("加密口令（可选，每台电脑都要相同）"), true);
+    syncNowButton = new QPushButton(QStringLiteral("立即同步"), page);
+    syncNowButton->setAccessibleName(QStringLiteral("立即同步"));
+    layout->addWidget(syncNowButton);
+    connect(syncNowButton, &QPushButton::clicked, this, [this] {
+        emitSyncSettings();
+        emit syncNowRequested();
+    });
+    syncStatus = styledLabel(
+        QStringLiteral("尚未同步"), "QLabel { color:#667085; font-size:%1px; }", 12, page);
+    syncStatus->setWordWrap(true);
+    syncStatus->setAccessibleName(QStringLiteral("同步状态"));
+    layout->addWidget(syncStatus);
+}
+
+void NavigationPanel::emitSyncSettings()
+{
+    emit syncSettingsEdited(syncUrlEdit->text().trimmed(), syncUserEdit->text().trimmed(),
+        syncPasswordEdit->text(), syncPassphraseEdit->text());
+}
+
+void NavigationPanel::setSyncSettings(
+    const QString &url, const QString &user, const QString &password, const QString &passphrase)
+{
+    syncUrlEdit->setText(url);
+    syncUserEdit->setText(user);
+    syncPasswordEdit->setText(password);
+    syncPassphraseEdit->setText(passphrase);
+}
+
+void NavigationPanel::setSyncStatus(const QString &text)
+{
+    syncStatus->setText(text);
+}
+
+void NavigationPanel::setSyncNowEnabled(bool enabled)
+{
+    syncNowButton->setEnabled(enabled);
 }
 
 void NavigationPanel::setAccountMessage(QWidget *formPage, const QString &text)

@@ -1,7 +1,7 @@
 #include "ContentBlockRepository.h"
 
+#include "ChangeObserver.h"
 #include "Database.h"
-#include "SearchIndex.h"
 #include "SqlSupport.h"
 #include "SqlText.h"
 
@@ -67,7 +67,7 @@ bool ContentBlockRepository::replace(
         if (!insert.exec())
             return transaction.abort(insert, error);
     }
-    if (!SearchIndex::syncItem(db, itemIid, error))
+    if (!changeobservers::itemChanged(db, itemIid, ChangeObserver::Blocks, error))
         return false;
     return transaction.commit(error);
 }

@@ -1,10 +1,10 @@
 #include "DataItemService.h"
 
 #include "AttachmentRepository.h"
+#include "ChangeObserver.h"
 #include "ContentBlockRepository.h"
 #include "DataItemRepository.h"
 #include "Database.h"
-#include "SearchIndex.h"
 #include "SqlSupport.h"
 
 #include <QFileInfo>
@@ -37,12 +37,12 @@ bool trimFields(DataItem &item)
 
 // The item's writes of one service operation run in one transaction (a full disk fails any of
 // them), begun immediate because the operation reads before it writes while another connection
-// (the index build) may write. Its full-text index row is brought in step before the commit, so
-// the index never disagrees with the item after a crash.
-bool finishItemWrite(
-    sqlsupport::Transaction &transaction, const QSqlDatabase &db, qint64 iid, QString *error)
+// (the index build, sync) may write. The observers (the full-text index, the sync journal) record
+// the change before the commit, so nothing derived disagrees with the item after a crash.
+bool finishItemWrite(sqlsupport::Transaction &transaction, const QSqlDatabase &db, qint64 iid,
+    ChangeObserver::Aspects what, QString *error)
 {
-    return SearchIndex::syncItem(db, iid, error) && transaction.commit(error);
+    return changeobservers::itemChanged(db, iid, what, error) && transaction.commit(error);
 }
 
 } // namespace
@@ -77,7 +77,10 @@ qint64 DataItemService::create(DataItem item, QString *error)
     const qint64 iid = m_items->insert(item, error);
     if (iid == 0 || !m_items->normalizeSortIds(item.pid, error))
         return 0;
-    return finishItemWrite(transaction, db, iid, error) ? iid : 0;
+    return finishItemWrite(transaction, db, iid,
+               ChangeObserver::Created | ChangeObserver::Fields | ChangeObserver::Placement, error)
+        ? iid
+        : 0;
 }
 
 bool DataItemService::save(DataItem item, QString *error)
@@ -97,7 +100,8 @@ bool DataItemService::save(DataItem item, QString *error)
         item.sortid = m_items->nextSortId(item.pid);
     if (!m_items->update(item, error) || !m_items->normalizeSortIds(item.pid, error))
         return false;
-    return finishItemWrite(transaction, db, item.iid, error);
+    return finishItemWrite(transaction, db, item.iid,
+        ChangeObserver::Fields | ChangeObserver::Placement | ChangeObserver::Favorite, error);
 }
 
 bool DataItemService::erase(qint64 iid, QString *error)
@@ -111,9 +115,10 @@ bool DataItemService::erase(qint64 iid, QString *error)
     sqlsupport::Transaction transaction(db);
     if (!transaction.beginImmediate(error))
         return false;
-    if (!m_items->remove(iid, error) || !m_items->normalizeSortIds(item.pid, error))
+    if (!changeobservers::itemChanged(db, iid, ChangeObserver::Removing, error)
+        || !m_items->remove(iid, error) || !m_items->normalizeSortIds(item.pid, error))
         return false;
-    return finishItemWrite(transaction, db, iid, error);
+    return finishItemWrite(transaction, db, iid, ChangeObserver::Removed, error);
 }
 
 bool DataItemService::move(qint64 iid, int direction, QString *error)
@@ -131,7 +136,10 @@ bool DataItemService::move(qint64 iid, int direction, QString *error)
     if (index < 0 || target < 0 || target >= order.size())
         return fail(error, QStringLiteral("已经到达该层级的边界。"));
     order.swapItemsAt(index, target);
-    return m_items->reorder(item.pid, order, error);
+    const QSqlDatabase db = m_items->database()->connection();
+    sqlsupport::Transaction transaction(db);
+    return transaction.beginImmediate(error) && m_items->reorder(item.pid, order, error)
+        && changeobservers::childrenReordered(db, item.pid, error) && transaction.commit(error);
 }
 
 bool DataItemService::moveToParent(qint64 iid, qint64 newParent, QString *error)
@@ -155,7 +163,8 @@ bool DataItemService::moveToParent(qint64 iid, qint64 newParent, QString *error)
             return fail(error, QStringLiteral("不能移动到自己的分支下面。"));
         ancestor = current.pid;
     }
-    sqlsupport::Transaction transaction(m_items->database()->connection());
+    const QSqlDatabase db = m_items->database()->connection();
+    sqlsupport::Transaction transaction(db);
     if (!transaction.beginImmediate(error))
         return false;
     const qint64 oldParent = item.pid;
@@ -165,14 +174,17 @@ bool DataItemService::moveToParent(qint64 iid, qint64 newParent, QString *error)
         return false;
     if (newParent != oldParent && !m_items->normalizeSortIds(newParent, error))
         return false;
-    return transaction.commit(error);
+    return finishItemWrite(transaction, db, iid, ChangeObserver::Placement, error);
 }
 
 bool DataItemService::setFavorite(qint64 iid, bool favorite, QString *error)
 {
     if (iid < 1)
         return fail(error, noValidItemMessage());
-    return m_items->setFavorite(iid, favorite, error);
+    const QSqlDatabase db = m_items->database()->connection();
+    sqlsupport::Transaction transaction(db);
+    return transaction.beginImmediate(error) && m_items->setFavorite(iid, favorite, error)
+        && finishItemWrite(transaction, db, iid, ChangeObserver::Favorite, error);
 }
 
 bool DataItemService::recordRecent(qint64 iid, QString *error)

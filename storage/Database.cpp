@@ -1,9 +1,8 @@
 #include "Database.h"
 
+#include "ChangeObserver.h"
 #include "DatabaseCheck.h"
 #include "OrphanIndex.h"
-#include "SearchIndex.h"
-#include "SearchMatch.h"
 #include "SqlSupport.h"
 #include "WritePriority.h"
 
@@ -172,7 +171,6 @@ bool Database::open(QString *error)
     if (!db.open())
         return fail(error, db.lastError().text());
     preferForegroundConnection(db);
-    registerSearchFunctions(db);
     if (!DatabaseCheck::checkSchema(db, error))
         return false;
     if (!chooseJournal(existed, error))
@@ -185,7 +183,7 @@ bool Database::open(QString *error)
     }
     // The common items are read after every change; without this index they cost a scan of the
     // tree. It needs the favorite column, which older files gain in migrateColumns.
-    if (!(createSchema(error) && migrateColumns(error)
+    if (!(createSchema(error) && migrateColumns(error) && migrateIdentity(error)
             && run(query,
                 QStringLiteral(
                     "CREATE INDEX IF NOT EXISTS idx_data_items_favorite ON data_items(iid) "
@@ -196,7 +194,9 @@ bool Database::open(QString *error)
     // Caches: whatever state they are in never keeps the data from opening.
     if (!m_readOnly)
         OrphanIndex::prepare(db, nullptr);
-    SearchIndex::prepare(connection());
+    // What the observers derive (the full-text index, the sync journal) never keeps the data from
+    // opening.
+    changeobservers::connectionOpened(connection());
     return true;
 }
 
@@ -299,6 +299,58 @@ bool Database::migrateColumns(QString *error)
             error))
         return false;
     return true;
+}
+
+// Every item carries a global identity besides its local iid: 32 random hex digits, given to
+// rows of older files here and to every new row by a trigger, whoever inserts it. A read-only
+// file is left as it is (its items have no identity until it can be written).
+bool Database::migrateIdentity(QString *error)
+{
+    const QSqlDatabase db = connection();
+    bool hasUuid = false;
+    {
+        QSqlQuery info(db);
+        info.setForwardOnly(true);
+        if (info.exec(QStringLiteral("PRAGMA table_info(data_items)"))) {
+            while (info.next())
+                hasUuid = hasUuid || info.value(1).toString() == QLatin1String("uuid");
+        }
+    }
+    if (hasUuid)
+        return true;
+    if (db.connectOptions().contains(QLatin1String("QSQLITE_OPEN_READONLY")))
+        return true;
+    sqlsupport::Transaction transaction(db);
+    if (!transaction.begin(error))
+        return false;
+    QSqlQuery query(db);
+    for (const char *statement : {
+             "ALTER TABLE data_items ADD COLUMN uuid TEXT",
+             "UPDATE data_items SET uuid = lower(hex(randomblob(16))) WHERE uuid IS NULL",
+             "CREATE UNIQUE INDEX IF NOT EXISTS idx_data_items_uuid ON data_items(uuid)",
+             "CREATE TRIGGER IF NOT EXISTS data_items_identity AFTER INSERT ON data_items "
+             "WHEN NEW.uuid IS NULL BEGIN "
+             "UPDATE data_items SET uuid = lower(hex(randomblob(16))) WHERE id = NEW.id; END",
+         }) {
+        if (!query.exec(QString::fromUtf8(statement)))
+            return transaction.abort(query, error);
+    }
+    return transaction.commit(error);
+}
+
+QList<DataItem> Database::sampleItems()
+{
+    QList<DataItem> items;
+    for (const SampleItem &sample : sampleTree) {
+        DataItem item;
+        item.id = item.iid = sample.iid;
+        item.pid = sample.pid;
+        item.sortid = sample.sortid;
+        item.here = QString::fromUtf8(sample.here);
+        item.cont = QString::fromUtf8(sample.cont);
+        items.append(item);
+    }
+    return items;
 }
 
 // Re-arms the seeding once per file. Items already in the file are kept: only the markers change.

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "Records.h"
+
+#include <QList>
 #include <QSqlDatabase>
 #include <QString>
 
@@ -56,12 +59,16 @@ public:
     // such file beside it and keeps its data next to the executable.
     static bool isInstalledLayout(const QString &applicationDir);
 
+    // The items a new file is seeded with (iid, pid, sortid, name and content line set).
+    static QList<DataItem> sampleItems();
+
 private:
     bool chooseRoot(QString *error);
     bool chooseJournal(bool existed, QString *error);
     bool checkAllPagesHere(QString *error);
     bool createSchema(QString *error);
     bool migrateColumns(QString *error);
+    bool migrateIdentity(QString *error);
     bool resetWorkspaceOnce(QString *error);
     bool seedIfNeeded(QString *error);
 

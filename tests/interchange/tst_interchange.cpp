@@ -3,6 +3,7 @@
 #include "InterchangeFixture.h"
 #include "SearchIndex.h"
 #include "SearchIndexBuilder.h"
+#include "SearchIndexObserver.h"
 #include "TestSupport.h"
 
 #include <QFile>
@@ -88,6 +89,8 @@ QStringList storedRows(StorageFixture &fx)
 class InterchangeTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { SearchIndexObserver::install(); }
+
     void roundTripDoublesTheSampleTree()
     {
         StorageFixture fx;

@@ -68,7 +68,7 @@ private slots:
         QCOMPARE(objects,
             QStringList({"app_state", "attachments", "content_blocks", "data_items",
                 "idx_attachments_item_sortid", "idx_content_blocks_item_sortid",
-                "idx_data_items_favorite", "idx_data_items_pid_sortid",
+                "idx_data_items_favorite", "idx_data_items_pid_sortid", "idx_data_items_uuid",
                 "idx_recent_items_accessed_at", "orphan_items", "recent_items"}));
         QCOMPARE(s.scalar(QStringLiteral("SELECT COUNT(*) FROM app_state WHERE value = '1' AND key "
                                          "IN ('workspace_layout_reset_v1', "
@@ -154,6 +154,12 @@ private slots:
         QString error;
         QVERIFY2(s.service.setFavorite(10, true, &error), qPrintable(error));
         QCOMPARE(s.items.favorites().size(), 1);
+        // Every item, old or new however inserted, gets its own global identity.
+        s.sql(QStringLiteral("INSERT INTO data_items(iid, pid, sortid, here, cont) VALUES "
+                             "(12, 0, 2, 'raw', 'insert')"));
+        QCOMPARE(s.scalar(QStringLiteral("SELECT COUNT(DISTINCT uuid) FROM data_items WHERE "
+                                         "length(uuid) = 32")),
+            3);
     }
 
     void explicitRootThatCannotBeUsedFailsWithoutWritingElsewhere()

@@ -2,6 +2,7 @@
 #include "SearchCommand.h"
 #include "SearchIndex.h"
 #include "SearchIndexBuilder.h"
+#include "SearchIndexObserver.h"
 #include "SearchMatch.h"
 #include "StorageFixture.h"
 #include "TestSupport.h"
@@ -76,6 +77,8 @@ class TestSearchIndex : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { SearchIndexObserver::install(); }
+
     void noteTextMatchesTheRichTextEngine()
     {
         const QStringList documents = {noteHtml(QStringLiteral("一行 &amp; &lt;tag&gt; a&nbsp;b")),

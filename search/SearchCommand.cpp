@@ -4,6 +4,7 @@
 #include "Database.h"
 #include "SearchIndex.h"
 #include "SearchIndexBuilder.h"
+#include "SearchIndexObserver.h"
 
 #include <QTextStream>
 
@@ -25,6 +26,7 @@ QString field(const QString &text)
 int runSearchCommand(
     const QString &text, QTextStream &out, QTextStream &err, const QString &rootOverride, int limit)
 {
+    SearchIndexObserver::install();
     Database database(QStringLiteral("velto-search-command"));
     const QString root
         = rootOverride.isEmpty() ? qEnvironmentVariable("VELTO_STORAGE_ROOT") : rootOverride;

@@ -1,0 +1,642 @@
+#include "SyncEngine.h"
+
+#include "ChangeObserver.h"
+#include "Database.h"
+#include "SyncCrypto.h"
+#include "SyncEngineSupport.h"
+#include "SyncJournal.h"
+#include "SyncLocal.h"
+
+#include <QAtomicInteger>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace datasync {
+
+using namespace detail;
+
+namespace {
+
+const QByteArray keyCheckText = QByteArrayLiteral("velto-sync-key-check");
+
+} // namespace
+
+SyncEngine::SyncEngine(const QString &databaseFile, SyncTransport *transport)
+    : m_file(databaseFile)
+    , m_transport(transport)
+{
+    static QAtomicInteger<int> counter;
+    m_connection = QStringLiteral("velto-sync-%1").arg(counter.fetchAndAddRelaxed(1));
+}
+
+SyncEngine::~SyncEngine()
+{
+    if (m_db.isValid()) {
+        m_db.close();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connection);
+    }
+}
+
+void SyncEngine::setHeldItems(const QSet<qint64> &iids)
+{
+    setHeld(iids);
+}
+
+QString SyncEngine::conflictName(const QString &name)
+{
+    return name + QStringLiteral("（冲突副本）");
+}
+
+SyncReport SyncEngine::run()
+{
+    m_report = SyncReport();
+    m_placesChanged = false;
+    m_touched.clear();
+    QString error;
+    const bool ok = open(&error) && prepareServer(&error) && listRemote(&error)
+        && dropUntouchedSamples(&error) && collect(&error) && upload(&error) && fetch(&error)
+        && apply(&error) && upload(&error);
+    if (ok)
+        local::setState(m_db, QStringLiteral("sync_synced_once"), QStringLiteral("1"), nullptr);
+    else
+        rollback();
+    m_report.ok = ok;
+    m_report.error = error;
+    return m_report;
+}
+
+bool SyncEngine::open(QString *error)
+{
+    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    m_db.setDatabaseName(m_file);
+    m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+    if (!m_db.open()) {
+        if (error)
+            *error = m_db.lastError().text();
+        return false;
+    }
+    if (!local::exec(m_db, QStringLiteral("PRAGMA foreign_keys = ON"), error))
+        return false;
+    if (!local::scalar(m_db,
+            QStringLiteral("SELECT 1 FROM pragma_table_info('data_items') WHERE name = 'uuid'"))
+             .isValid()) {
+        if (error)
+            *error = QStringLiteral("数据库还没有升级，请先启动一次 Velto。");
+        return false;
+    }
+    // The other observers (the full-text index) prepare this connection too.
+    changeobservers::connectionOpened(m_db);
+    if (!SyncJournal::prepare(m_db, error))
+        return false;
+    m_device = local::state(m_db, QStringLiteral("sync_device"));
+    if (m_device.isEmpty()) {
+        m_device = randomHex(8);
+        if (!local::setState(m_db, QStringLiteral("sync_device"), m_device, error))
+            return false;
+    }
+    m_clock = local::state(m_db, QStringLiteral("sync_clock"), QStringLiteral("0")).toLongLong();
+    m_nextVid
+        = local::state(m_db, QStringLiteral("sync_next_vid"), QStringLiteral("1")).toLongLong();
+    return true;
+}
+
+bool SyncEngine::stopped(QString *error) const
+{
+    if (!m_stop || !m_stop->load())
+        return false;
+    if (error)
+        *error = QStringLiteral("同步已中断，下次同步会继续。");
+    return true;
+}
+
+bool SyncEngine::begin(QString *error)
+{
+    if (stopped(error))
+        return false;
+    m_open = Segment();
+    return local::exec(m_db, QStringLiteral("BEGIN IMMEDIATE"), error);
+}
+
+// Ends the unit of work: its records go to the outbox and the counters to app_state in the same
+// transaction, so records and the state they describe never part.
+bool SyncEngine::commit(QString *error)
+{
+    if (!closeSegment(error)
+        || !local::setState(m_db, QStringLiteral("sync_clock"), QString::number(m_clock), error)
+        || !local::setState(
+            m_db, QStringLiteral("sync_next_vid"), QString::number(m_nextVid), error)
+        || !local::exec(m_db, QStringLiteral("COMMIT"), error)) {
+        rollback();
+        return false;
+    }
+    return true;
+}
+
+void SyncEngine::rollback()
+{
+    if (m_db.isValid() && m_db.isOpen())
+        QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
+    m_open = Segment();
+    // The counters in memory may be ahead of the rolled-back ones: read them again.
+    if (m_db.isValid() && m_db.isOpen()) {
+        m_clock = qMax(m_clock,
+            local::state(m_db, QStringLiteral("sync_clock"), QStringLiteral("0")).toLongLong());
+        m_nextVid
+            = local::state(m_db, QStringLiteral("sync_next_vid"), QStringLiteral("1")).toLongLong();
+    }
+}
+
+// The records of the unit of work go to the outbox; upload() joins outbox rows into segments.
+bool SyncEngine::closeSegment(QString *error)
+{
+    if (m_open.contents.isEmpty() && m_open.places.isEmpty())
+        return true;
+    m_open.device = m_device;
+    const bool ok = local::execBound(m_db,
+        QStringLiteral("INSERT INTO sync_outbox(seq, data) VALUES (NULL, ?)"), {m_open.encode()},
+        error);
+    m_open = Segment();
+    return ok;
+}
+
+QString SyncEngine::nextVid()
+{
+    return m_device + QLatin1Char(':') + QString::number(m_nextVid++);
+}
+
+qint64 SyncEngine::tick()
+{
+    m_clock = qMax(m_clock + 1, QDateTime::currentMSecsSinceEpoch());
+    return m_clock;
+}
+
+void SyncEngine::observe(qint64 ts)
+{
+    m_clock = qMax(m_clock, ts);
+}
+
+bool SyncEngine::prepareServer(QString *error)
+{
+    using Result = SyncTransport::Result;
+    if (m_transport->makeFolder(QStringLiteral("velto"), error) != Result::Ok)
+        return false;
+    // The library's format file, written once by the first device: whether it is encrypted and
+    // with which salt, and a sealed check text that tells a wrong passphrase at once.
+    const QString formatPath = QStringLiteral("velto/format.json");
+    QByteArray format;
+    Result got = m_transport->get(formatPath, &format, error);
+    if (got == Result::Missing) {
+        QJsonObject mine {{QStringLiteral("format"), QStringLiteral("velto-sync-1")}};
+        if (!m_passphrase.isEmpty()) {
+            const QByteArray salt = crypto::newSalt();
+            m_key = crypto::deriveKey(m_passphrase, salt, error);
+            if (m_key.isEmpty())
+                return false;
+            mine.insert(QStringLiteral("encryption"),
+                QStringLiteral("argon2id+xchacha20poly1305-secretstream"));
+            mine.insert(QStringLiteral("salt"), QString::fromLatin1(salt.toBase64()));
+            mine.insert(QStringLiteral("check"),
+                QString::fromLatin1(crypto::seal(keyCheckText, m_key).toBase64()));
+        }
+        const Result put = m_transport->putNew(formatPath, QJsonDocument(mine).toJson(), error);
+        if (put == Result::Failed)
+            return false;
+        got = m_transport->get(formatPath, &format, error);
+    }
+    if (got != Result::Ok) {
+        if (got == Result::Missing && error)
+            *error = QStringLiteral("服务器没有保存写入同步文件夹的文件。");
+        return false;
+    }
+    const QJsonObject object = QJsonDocument::fromJson(format).object();
+    if (object.value(QStringLiteral("format")).toString() != QLatin1String("velto-sync-1")) {
+        if (error)
+            *error = QStringLiteral("服务器上的 velto 文件夹不是这个版本的 Velto 写的同步数据。");
+        return false;
+    }
+    const bool encrypted = object.contains(QStringLiteral("encryption"));
+    if (encrypted && m_passphrase.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("服务器上的同步数据已加密：请填写加密口令。");
+        return false;
+    }
+    if (!encrypted && !m_passphrase.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("服务器上的同步数据没有加密，不能使用加密口令：请清空加密口令，"
+                                    "或换一个新的服务器文件夹。");
+        return false;
+    }
+    if (encrypted) {
+        const QByteArray salt
+            = QByteArray::fromBase64(object.value(QStringLiteral("salt")).toString().toLatin1());
+        m_key = crypto::deriveKey(m_passphrase, salt, error);
+        if (m_key.isEmpty())
+            return false;
+        QByteArray check;
+        if (!crypto::open(
+                QByteArray::fromBase64(object.value(QStringLiteral("check")).toString().toLatin1()),
+                m_key, &check)
+            || check != keyCheckText) {
+            m_key.clear();
+            if (error)
+                *error = QStringLiteral("加密口令不对：无法解开服务器上的同步数据。");
+            return false;
+        }
+    }
+    return m_transport->makeFolder(QStringLiteral("velto/devices"), error) == Result::Ok
+        && m_transport->makeFolder(QStringLiteral("velto/devices/") + m_device, error)
+        == Result::Ok;
+}
+
+bool SyncEngine::listRemote(QString *error)
+{
+    using Result = SyncTransport::Result;
+    m_toFetch.clear();
+    m_serverHasOthers = false;
+    m_ownOnServer = false;
+    QList<RemoteEntry> devices;
+    if (m_transport->list(QStringLiteral("velto/devices"), &devices, error) != Result::Ok)
+        return false;
+    const qint64 nextSeq
+        = local::state(m_db, QStringLiteral("sync_upload_seq"), QStringLiteral("1")).toLongLong();
+    for (const RemoteEntry &device : devices) {
+        if (!device.folder)
+            continue;
+        const QString folder = QStringLiteral("velto/devices/") + device.name;
+        QList<RemoteEntry> files;
+        const Result listed = m_transport->list(folder, &files, error);
+        if (listed == Result::Missing)
+            continue;
+        if (listed != Result::Ok)
+            return false;
+        const qint64 cursor = local::scalar(
+            m_db, QStringLiteral("SELECT seq FROM sync_cursors WHERE device = ?"), {device.name}, 0)
+                                  .toLongLong();
+        for (const RemoteEntry &file : files) {
+            if (file.folder || !file.name.endsWith(QLatin1String(".seg")))
+                continue;
+            bool number = false;
+            const qint64 seq = file.name.chopped(4).toLongLong(&number);
+            if (!number)
+                continue;
+            if (device.name == m_device) {
+                // Segments of this device that it never wrote: another database (a copy of this
+                // file) uses the same identity, and its records would collide with these. (The
+                // next one may be there: an upload cut off before it was noted here.)
+                if (seq > nextSeq) {
+                    if (error)
+                        *error = QStringLiteral(
+                            "服务器上已有这台电脑不知道的同步数据，它们用了同一个设备身份（这个数据"
+                            "库"
+                            "可能是从另一台电脑复制或从备份恢复的）。为避免覆盖，同步已停止。");
+                    return false;
+                }
+                m_ownOnServer = true;
+                continue;
+            }
+            m_serverHasOthers = true;
+            if (seq > cursor)
+                m_toFetch.append({device.name, seq, folder + QLatin1Char('/') + file.name});
+        }
+    }
+    std::sort(m_toFetch.begin(), m_toFetch.end(), [](const Fetch &a, const Fetch &b) {
+        return a.device != b.device ? a.device < b.device : a.seq < b.seq;
+    });
+    return true;
+}
+
+// A computer joining a library already on the server, whose database holds nothing but the
+// sample items of its first start, takes the server's tree instead of adding its samples to it.
+bool SyncEngine::dropUntouchedSamples(QString *error)
+{
+    if (!m_serverHasOthers || m_ownOnServer
+        || !local::state(m_db, QStringLiteral("sync_synced_once")).isEmpty()
+        || local::scalar(m_db, QStringLiteral("SELECT COUNT(*) FROM sync_cursors"), {}, 1)
+                .toLongLong()
+            != 0
+        || local::scalar(m_db, QStringLiteral("SELECT COUNT(*) FROM content_blocks"), {}, 1)
+                .toLongLong()
+            != 0)
+        return true;
+    const QList<DataItem> samples = Database::sampleItems();
+    QList<DataItem> stored;
+    {
+        QSqlQuery query(m_db);
+        query.setForwardOnly(true);
+        if (!query.exec(QStringLiteral("SELECT iid, pid, sortid, here, cont, remark, favorite, "
+                                       "\"desc\" FROM data_items ORDER BY iid LIMIT 100")))
+            return true;
+        while (query.next()) {
+            if (!query.value(5).toString().isEmpty() || query.value(6).toBool()
+                || !query.value(7).toString().isEmpty())
+                return true;
+            DataItem item;
+            item.iid = query.value(0).toLongLong();
+            item.pid = query.value(1).toLongLong();
+            item.sortid = query.value(2).toLongLong();
+            item.here = query.value(3).toString();
+            item.cont = query.value(4).toString();
+            stored.append(item);
+        }
+    }
+    if (stored.size() != samples.size())
+        return true;
+    for (qsizetype i = 0; i < samples.size(); ++i) {
+        const DataItem &a = samples.at(i);
+        const DataItem &b = stored.at(i);
+        if (a.iid != b.iid || a.pid != b.pid || a.sortid != b.sortid || a.here != b.here
+            || a.cont != b.cont)
+            return true;
+    }
+    if (!begin(error))
+        return false;
+    bool ok = true;
+    for (const DataItem &item : stored) {
+        ok = ok
+            && local::execBound(
+                m_db, QStringLiteral("DELETE FROM data_items WHERE iid = ?"), {item.iid}, error)
+            && changeobservers::itemChanged(m_db, item.iid, ChangeObserver::Removed, error);
+    }
+    // Nothing of this device is on the server yet: its sync state starts afresh.
+    for (const char *table : {"sync_dirty", "sync_dirty_parents", "sync_tombstones", "sync_items",
+             "sync_versions", "sync_places", "sync_pending", "sync_outbox"})
+        ok = ok && local::exec(m_db, QStringLiteral("DELETE FROM ") + QLatin1String(table), error);
+    ok = ok && local::setState(m_db, QStringLiteral("sync_upload_seq"), QStringLiteral("1"), error);
+    if (!ok || !commit(error)) {
+        rollback();
+        return false;
+    }
+    m_report.tookServerTree = true;
+    return true;
+}
+
+bool SyncEngine::storeContent(const ContentRecord &record, bool keepBody, QString *error)
+{
+    const QVariant known = local::scalar(
+        m_db, QStringLiteral("SELECT known FROM sync_versions WHERE vid = ?"), {record.vid});
+    if (known.isValid() && known.toBool())
+        return true;
+    // A version some other version already names as its base is not a head.
+    const bool head = !known.isValid();
+    const QVariant body = keepBody && head ? QVariant(bodyText(record.body)) : QVariant();
+    if (!local::execBound(m_db,
+            QStringLiteral("INSERT OR REPLACE INTO sync_versions(vid, uuid, ts, hash, bases, head, "
+                           "deleted, known, body) VALUES (?, ?, ?, ?, ?, ?, ?, 1, ?)"),
+            {record.vid, record.uuid, record.ts, record.body.hash(), local::joinList(record.bases),
+                head ? 1 : 0, record.deleted ? 1 : 0, body},
+            error))
+        return false;
+    for (const QString &base : record.bases) {
+        QSqlQuery update(m_db);
+        update.prepare(
+            QStringLiteral("UPDATE sync_versions SET head = 0, body = NULL WHERE vid = ?"));
+        update.addBindValue(base);
+        if (!update.exec()) {
+            if (error)
+                *error = update.lastError().text();
+            return false;
+        }
+        if (update.numRowsAffected() == 0
+            && !local::execBound(m_db,
+                QStringLiteral("INSERT INTO sync_versions(vid, uuid, known) VALUES (?, ?, 0)"),
+                {base, record.uuid}, error))
+            return false;
+    }
+    return true;
+}
+
+bool SyncEngine::storePlace(const PlaceRecord &record, bool *won, QString *error)
+{
+    const Place current = placeOf(m_db, record.uuid);
+    *won = !current.valid || later(record.ts, record.vid, current.ts, current.vid);
+    if (!*won)
+        return true;
+    return local::execBound(m_db,
+        QStringLiteral("INSERT OR REPLACE INTO sync_places(uuid, vid, ts, parent, poskey, "
+                       "from_parent) VALUES (?, ?, ?, ?, ?, ?)"),
+        {record.uuid, record.vid, record.ts, text(record.parent), text(record.key),
+            text(record.from)},
+        error);
+}
+
+bool SyncEngine::addLocalContent(ContentRecord record, qint64 iid, QString *error)
+{
+    record.vid = nextVid();
+    record.ts = tick();
+    // A conflict copy (iid 0) is written here by the apply, which needs its body until then.
+    const bool copy = iid == 0 && !record.deleted;
+    if (!storeContent(record, record.deleted || copy, error))
+        return false;
+    if (copy) {
+        if (!local::execBound(m_db,
+                QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
+                {record.uuid}, error))
+            return false;
+    } else if (!local::execBound(m_db,
+                   QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, "
+                                  "deleted) VALUES (?, ?, ?, ?, ?)"),
+                   {record.uuid, record.deleted ? QVariant(0) : QVariant(iid), record.body.hash(),
+                       record.vid, record.deleted ? 1 : 0},
+                   error)) {
+        return false;
+    }
+    m_open.contents.append(record);
+    ++m_report.sent;
+    return true;
+}
+
+bool SyncEngine::addLocalPlace(PlaceRecord record, QString *error)
+{
+    record.vid = nextVid();
+    record.ts = tick();
+    bool won = false;
+    if (!storePlace(record, &won, error))
+        return false;
+    m_open.places.append(record);
+    ++m_report.sent;
+    return true;
+}
+
+// Uploads the outbox, oldest first, joined into segments of up to uploadRecords records. A
+// segment already on the server under the next number was uploaded by a sync cut off before it
+// could note it: the outbox rows it holds are done.
+bool SyncEngine::upload(QString *error)
+{
+    using Result = SyncTransport::Result;
+    for (;;) {
+        if (stopped(error))
+            return false;
+        QList<qint64> rows;
+        QList<QStringList> rowVids;
+        Segment joined;
+        joined.device = m_device;
+        {
+            QSqlQuery query(m_db);
+            query.setForwardOnly(true);
+            if (!query.exec(QStringLiteral("SELECT seq, data FROM sync_outbox ORDER BY seq"))) {
+                if (error)
+                    *error = query.lastError().text();
+                return false;
+            }
+            while (
+                query.next() && joined.contents.size() + joined.places.size() < m_uploadRecords) {
+                Segment part;
+                if (!Segment::decode(query.value(1).toByteArray(), &part, error))
+                    return false;
+                QStringList vids;
+                for (const ContentRecord &record : qAsConst(part.contents))
+                    vids << record.vid;
+                for (const PlaceRecord &record : qAsConst(part.places))
+                    vids << record.vid;
+                rows << query.value(0).toLongLong();
+                rowVids << vids;
+                joined.contents += part.contents;
+                joined.places += part.places;
+            }
+        }
+        if (rows.isEmpty())
+            return true;
+        const qint64 seq
+            = local::state(m_db, QStringLiteral("sync_upload_seq"), QStringLiteral("1"))
+                  .toLongLong();
+        joined.seq = seq;
+        const QByteArray data = joined.encode();
+        const QString path
+            = QStringLiteral("velto/devices/") + m_device + QLatin1Char('/') + segmentName(seq);
+        const Result put
+            = m_transport->putNew(path, m_key.isEmpty() ? data : crypto::seal(data, m_key), error);
+        if (put == Result::Failed)
+            return false;
+        qsizetype done = rows.size();
+        if (put == Result::Exists) {
+            QByteArray there;
+            if (m_transport->get(path, &there, error) != Result::Ok)
+                return false;
+            QByteArray plain = there;
+            Segment theirs;
+            if ((!m_key.isEmpty() && !crypto::open(there, m_key, &plain))
+                || !Segment::decode(plain, &theirs, error) || theirs.device != m_device)
+                theirs = Segment();
+            QSet<QString> uploaded;
+            for (const ContentRecord &record : qAsConst(theirs.contents))
+                uploaded.insert(record.vid);
+            for (const PlaceRecord &record : qAsConst(theirs.places))
+                uploaded.insert(record.vid);
+            done = 0;
+            while (done < rows.size()) {
+                bool all = true;
+                for (const QString &vid : rowVids.at(done))
+                    all = all && uploaded.contains(vid);
+                if (!all)
+                    break;
+                ++done;
+            }
+            if (done == 0) {
+                if (error)
+                    *error
+                        = QStringLiteral("服务器上的同步数据与这台电脑的记录冲突（设备身份重复）。"
+                                         "同步已停止。");
+                return false;
+            }
+        }
+        if (!local::exec(m_db, QStringLiteral("BEGIN IMMEDIATE"), error))
+            return false;
+        bool ok = local::setState(
+            m_db, QStringLiteral("sync_upload_seq"), QString::number(seq + 1), error);
+        for (qsizetype i = 0; ok && i < done; ++i)
+            ok = local::execBound(
+                m_db, QStringLiteral("DELETE FROM sync_outbox WHERE seq = ?"), {rows.at(i)}, error);
+        if (!ok || !local::exec(m_db, QStringLiteral("COMMIT"), error)) {
+            rollback();
+            return false;
+        }
+        if (checkpoint)
+            checkpoint(QStringLiteral("upload"));
+    }
+}
+
+bool SyncEngine::fetch(QString *error)
+{
+    QHash<QString, qint64> cursors;
+    for (const Fetch &item : qAsConst(m_toFetch)) {
+        auto cursor = cursors.find(item.device);
+        if (cursor == cursors.end())
+            cursor = cursors.insert(item.device,
+                local::scalar(m_db, QStringLiteral("SELECT seq FROM sync_cursors WHERE device = ?"),
+                    {item.device}, 0)
+                    .toLongLong());
+        // Segments are read in order without gaps; a missing one stops that device here.
+        if (item.seq != cursor.value() + 1)
+            continue;
+        QByteArray data;
+        if (m_transport->get(item.path, &data, error) != SyncTransport::Result::Ok) {
+            if (error && error->isEmpty())
+                *error = QStringLiteral("服务器上缺少同步文件 ") + item.path;
+            return false;
+        }
+        if (!m_key.isEmpty()) {
+            QByteArray plain;
+            if (!crypto::open(data, m_key, &plain)) {
+                if (error)
+                    *error = QStringLiteral("无法解开服务器上的同步文件 ") + item.path
+                        + QStringLiteral("：加密口令不对或文件已损坏。");
+                return false;
+            }
+            data = plain;
+        }
+        Segment segment;
+        if (!Segment::decode(data, &segment, error))
+            return false;
+        data.clear();
+        if (!begin(error))
+            return false;
+        if (!ingest(segment, error)
+            || !local::execBound(m_db,
+                QStringLiteral("INSERT OR REPLACE INTO sync_cursors(device, seq) VALUES (?, ?)"),
+                {item.device, item.seq}, error)
+            || !commit(error)) {
+            rollback();
+            return false;
+        }
+        cursor.value() = item.seq;
+        if (checkpoint)
+            checkpoint(QStringLiteral("fetch"));
+    }
+    return true;
+}
+
+bool SyncEngine::ingest(const Segment &segment, QString *error)
+{
+    for (const ContentRecord &record : segment.contents) {
+        observe(record.ts);
+        if (!storeContent(record, true, error)
+            || !local::execBound(m_db,
+                QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
+                {record.uuid}, error))
+            return false;
+        ++m_report.received;
+    }
+    for (const PlaceRecord &record : segment.places) {
+        observe(record.ts);
+        bool won = false;
+        if (!storePlace(record, &won, error))
+            return false;
+        if (won
+            && !local::execBound(m_db,
+                QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
+                {record.uuid}, error))
+            return false;
+        ++m_report.received;
+    }
+    return true;
+}
+
+} // namespace datasync

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "SyncRecords.h"
+#include "SyncTransport.h"
+
+#include <QSet>
+#include <QSqlDatabase>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+
+namespace datasync {
+
+// What one sync did, for the command line, the status bar and the tests.
+struct SyncReport {
+    bool ok = false;
+    QString error;
+    qint64 sent = 0; // item changes sent (new, changed, moved or removed items)
+    qint64 received = 0; // item changes received from other devices
+    qint64 conflicts = 0; // conflict copies made here
+    qint64 applied = 0; // items written here from the merge
+    bool tookServerTree = false; // the sample items were dropped for the server's tree
+};
+
+// One sync of the database file with the server: local changes become records in new segments,
+// other devices' new segments are read and merged, the merged state is written here, the new
+// segments are uploaded. Runs on the calling thread with its own connection; every step commits
+// in short transactions that leave the database consistent, so a sync cut off at any point is
+// finished by the next one.
+class SyncEngine {
+public:
+    SyncEngine(const QString &databaseFile, SyncTransport *transport);
+    ~SyncEngine();
+
+    SyncReport run();
+
+    // Items the window is editing: incoming changes to them wait for the next sync.
+    static void setHeldItems(const QSet<qint64> &iids);
+
+    // Set from another thread to end the sync at the next unit of work (what is done stays done).
+    void setStopFlag(const std::atomic_bool *stop) { m_stop = stop; }
+
+    // Called with a phase name ("upload", "apply") after each unit of work; tests stop there.
+    std::function<void(const QString &)> checkpoint;
+
+    // With a passphrase everything written to the server is encrypted and everything read must
+    // be; empty: plain.
+    void setPassphrase(const QString &passphrase) { m_passphrase = passphrase; }
+    // At most this many items per transaction and records per segment (tests cut syncs short).
+    void setBatchLimit(int items)
+    {
+        m_batchLimit = qMax(1, items);
+        m_uploadRecords = m_batchLimit;
+    }
+
+    // The name of the conflict copy made of name.
+    static QString conflictName(const QString &name);
+
+private:
+    bool open(QString *error);
+    bool prepareServer(QString *error);
+    bool listRemote(QString *error);
+    bool dropUntouchedSamples(QString *error);
+    bool collect(QString *error);
+    bool collectItems(QString *error);
+    bool collectParents(QString *error);
+    bool upload(QString *error);
+    bool fetch(QString *error);
+    bool ingest(const Segment &segment, QString *error);
+    bool apply(QString *error);
+    bool applyOne(const QString &uuid, bool *skipped, QString *error);
+    bool settlePlaces(QString *error);
+    bool renumber(qint64 pid, QString *error);
+
+    // Records made here: stored as versions and places, and queued in the open segment.
+    bool addLocalContent(ContentRecord record, qint64 iid, QString *error);
+    bool addLocalPlace(PlaceRecord record, QString *error);
+    bool storeContent(const ContentRecord &record, bool keepBody, QString *error);
+    bool storePlace(const PlaceRecord &record, bool *won, QString *error);
+    bool closeSegment(QString *error);
+    QString nextVid();
+    qint64 tick();
+    void observe(qint64 ts);
+
+    bool begin(QString *error);
+    bool commit(QString *error);
+    void rollback();
+
+    const std::atomic_bool *m_stop = nullptr;
+    bool stopped(QString *error) const;
+    QString m_passphrase;
+    QByteArray m_key; // derived from the passphrase; empty: plain
+    int m_batchLimit = 1000;
+    int m_uploadRecords = 4000; // records per uploaded segment at most
+    QString m_file;
+    SyncTransport *m_transport;
+    QString m_connection;
+    QSqlDatabase m_db;
+    QString m_device;
+    qint64 m_clock = 0;
+    qint64 m_nextVid = 1;
+    Segment m_open; // records of the current transaction, written to the outbox at its commit
+    struct Fetch {
+        QString device;
+        qint64 seq;
+        QString path;
+    };
+    QList<Fetch> m_toFetch;
+    bool m_serverHasOthers = false;
+    bool m_ownOnServer = false;
+    bool m_placesChanged = false; // the merged places must be settled again
+    QSet<QString> m_touched; // items whose merged state was written here in this sync
+    SyncReport m_report;
+};
+
+} // namespace datasync

@@ -1,0 +1,338 @@
+// The merge of sync on local folders playing the server: identity, change records, conflicts,
+// deletions, moves and loops, and convergence.
+#include "FolderTransport.h"
+#include "SearchIndexObserver.h"
+#include "SyncDevices.h"
+#include "SyncJournal.h"
+#include "SyncLocal.h"
+#include "SyncRecords.h"
+#include "TestSupport.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <random>
+
+using namespace datasync;
+
+namespace {
+
+const QString copySuffix = QStringLiteral("（冲突副本）");
+
+// Syncs every device in turn, twice, so that everything written anywhere reaches everyone.
+void syncAll(const QList<SyncDevice *> &devices, SyncTransport *server)
+{
+    for (int round = 0; round < 2; ++round) {
+        for (SyncDevice *device : devices) {
+            const SyncReport report = device->sync(server);
+            QVERIFY2(report.ok, qPrintable(report.error));
+        }
+    }
+}
+
+} // namespace
+
+class TestSyncMerge : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        SearchIndexObserver::install();
+        SyncJournal::install();
+    }
+
+    void positionKeysStayOrderedAndShort()
+    {
+        QCOMPARE(poskey::between(QString(), QString()), QStringLiteral("i"));
+        const QList<QPair<QString, QString>> pairs {{QString(), QStringLiteral("1")},
+            {QStringLiteral("1"), QStringLiteral("2")}, {QStringLiteral("z"), QString()},
+            {QStringLiteral("a"), QStringLiteral("a1")}, {QStringLiteral("0001"), QString()},
+            {QString(), QStringLiteral("0001")}, {QStringLiteral("az"), QStringLiteral("b")}};
+        for (const auto &pair : pairs) {
+            const QString key = poskey::between(pair.first, pair.second);
+            QVERIFY2(key > pair.first && (pair.second.isEmpty() || key < pair.second),
+                qPrintable(pair.first + QLatin1Char('<') + key + QLatin1Char('<') + pair.second));
+            QVERIFY(!key.endsWith(QLatin1Char('0')));
+        }
+        // Many keys at once are increasing and stay short.
+        const QStringList keys = poskey::spread(QString(), QString(), 100000);
+        QCOMPARE(keys.size(), 100000);
+        for (qsizetype i = 1; i < keys.size(); ++i)
+            QVERIFY(keys.at(i - 1) < keys.at(i));
+        QVERIFY(keys.last().size() <= 5);
+        // Repeated insertion at the same place keeps working.
+        QString low, high = QStringLiteral("1");
+        for (int i = 0; i < 200; ++i) {
+            const QString key = poskey::between(low, high);
+            QVERIFY(key > low && key < high);
+            high = key;
+        }
+    }
+
+    void identityAndJournalFollowEveryWrite()
+    {
+        SyncDevice a(QStringLiteral("a"));
+        QSqlDatabase db = a.database.connection();
+        const QString uuid = datasync::local::uuidOf(db, 1);
+        QCOMPARE(uuid.size(), 32);
+        const qint64 iid = a.add(QStringLiteral("新条目"), 1);
+        QVERIFY(datasync::local::uuidOf(db, iid) != uuid);
+        QCOMPARE(datasync::local::scalar(db,
+                     QStringLiteral("SELECT COUNT(*) FROM data_items WHERE "
+                                    "uuid IS NULL")),
+            QVariant(0));
+        // Every item present when the journal started is marked, and so is each new one.
+        QCOMPARE(
+            datasync::local::scalar(db, QStringLiteral("SELECT COUNT(*) FROM sync_dirty")).toInt(),
+            9);
+        QSqlQuery(db).exec(QStringLiteral("DELETE FROM sync_dirty"));
+        QString error;
+        QVERIFY(a.service.setFavorite(2, true, &error));
+        QVERIFY(a.service.move(3, -1, &error));
+        QVERIFY(a.service.erase(iid, &error));
+        QCOMPARE(datasync::local::scalar(db,
+                     QStringLiteral("SELECT group_concat(iid) FROM (SELECT "
+                                    "iid FROM sync_dirty ORDER BY iid)"))
+                     .toString(),
+            QStringLiteral("2,%1").arg(iid));
+        QVERIFY(datasync::local::scalar(db, QStringLiteral("SELECT body FROM sync_tombstones"))
+                    .toString()
+                    .contains(QStringLiteral("新条目")));
+        QVERIFY(datasync::local::scalar(db,
+            QStringLiteral("SELECT 1 FROM sync_dirty_parents WHERE "
+                           "pid = 1"))
+                    .isValid());
+        // A failed write leaves no mark: the mark belongs to the change's transaction.
+        QSqlQuery(db).exec(QStringLiteral("DELETE FROM sync_dirty"));
+        DataItem bad = a.items.get(2);
+        bad.here = QStringLiteral("  ");
+        QVERIFY(!a.service.save(bad, &error));
+        QCOMPARE(datasync::local::scalar(db, QStringLiteral("SELECT COUNT(*) FROM sync_dirty")),
+            QVariant(0));
+    }
+
+    void firstSyncBothWaysAndSamplesAreNotDoubled()
+    {
+        QTemporaryDir server;
+        FolderTransport transport(server.path());
+        SyncDevice a(QStringLiteral("a"));
+        a.add(QStringLiteral("A 的笔记"), 1, QStringLiteral("<p>正文</p>"));
+        SyncReport report = a.sync(&transport);
+        QVERIFY2(report.ok, qPrintable(report.error));
+        QVERIFY(report.sent >= 9);
+        // b holds only its untouched samples: it takes the server's tree instead of adding them.
+        SyncDevice b(QStringLiteral("b"));
+        report = b.sync(&transport);
+        QVERIFY2(report.ok, qPrintable(report.error));
+        QVERIFY(report.tookServerTree);
+        QCOMPARE(b.tree(), a.tree());
+        // c changed a sample before its first sync: its items are its own and are added.
+        SyncDevice c(QStringLiteral("c"));
+        QVERIFY(c.rename(8, QStringLiteral("C 的记录")));
+        report = c.sync(&transport);
+        QVERIFY(report.ok && !report.tookServerTree);
+        syncAll({&a, &b, &c}, &transport);
+        QCOMPARE(a.tree().size(), 9 + 8);
+        QCOMPARE(b.tree(), a.tree());
+        QCOMPARE(c.tree(), a.tree());
+        // Nothing changed: a sync sends and receives nothing.
+        report = a.sync(&transport);
+        QVERIFY(report.ok);
+        QCOMPARE(report.sent, 0);
+        QCOMPARE(report.received, 0);
+    }
+
+    void concurrentEditsKeepBothAndEditBeatsDelete()
+    {
+        QTemporaryDir server;
+        FolderTransport transport(server.path());
+        SyncDevice a(QStringLiteral("a"));
+        SyncDevice b(QStringLiteral("b"));
+        b.clear();
+        syncAll({&a, &b}, &transport);
+        const qint64 onA = a.find(QStringLiteral("当前项目"));
+        const qint64 onB = b.find(QStringLiteral("当前项目"));
+        QVERIFY(onA && onB);
+        QVERIFY(a.rename(onA, QStringLiteral("当前项目"), QStringLiteral("A 改的")));
+        QVERIFY(b.rename(onB, QStringLiteral("当前项目"), QStringLiteral("B 改的")));
+        syncAll({&a, &b}, &transport);
+        QCOMPARE(a.tree(), b.tree());
+        const QString tree = a.tree().join(QLatin1Char('\n'));
+        // B changed last: its version wins, A's is kept beside it as a copy.
+        QVERIFY2(tree.contains(QStringLiteral("当前项目|B 改的")), qPrintable(tree));
+        QVERIFY2(tree.contains(QStringLiteral("当前项目") + copySuffix + QStringLiteral("|A 改的")),
+            qPrintable(tree));
+        // Edit on one side, deletion on the other: the item stays with the edit.
+        const qint64 keyA = a.find(QStringLiteral("备用钥匙"));
+        const qint64 keyB = b.find(QStringLiteral("备用钥匙"));
+        QString error;
+        QVERIFY(a.service.erase(keyA, &error));
+        QVERIFY(b.rename(keyB, QStringLiteral("备用钥匙"), QStringLiteral("在门口")));
+        syncAll({&a, &b}, &transport);
+        QCOMPARE(a.tree(), b.tree());
+        QVERIFY(a.tree().join(QLatin1Char('\n')).contains(QStringLiteral("备用钥匙|在门口")));
+        // A plain deletion reaches the other side.
+        QVERIFY(a.service.erase(a.find(QStringLiteral("重要证件")), &error));
+        syncAll({&a, &b}, &transport);
+        QCOMPARE(b.find(QStringLiteral("重要证件")), 0);
+        QCOMPARE(a.tree(), b.tree());
+        // A child added under an item deleted elsewhere brings the item back.
+        const qint64 dailyB = b.find(QStringLiteral("今日记录"));
+        QVERIFY(a.service.erase(a.find(QStringLiteral("今日记录")), &error));
+        b.add(QStringLiteral("下面的新条目"), dailyB);
+        syncAll({&a, &b}, &transport);
+        QCOMPARE(a.tree(), b.tree());
+        QVERIFY(a.find(QStringLiteral("今日记录")) != 0);
+        QCOMPARE(a.items.get(a.find(QStringLiteral("下面的新条目"))).pid,
+            a.find(QStringLiteral("今日记录")));
+    }
+
+    void anItemBeingEditedWaitsAndItsEditBecomesAConflictCopy()
+    {
+        QTemporaryDir server;
+        FolderTransport transport(server.path());
+        SyncDevice a(QStringLiteral("a"));
+        SyncDevice b(QStringLiteral("b"));
+        b.clear();
+        syncAll({&a, &b}, &transport);
+        const qint64 item = a.find(QStringLiteral("日常记录"));
+        QVERIFY(b.rename(b.find(QStringLiteral("日常记录")), QStringLiteral("日常记录"),
+            QStringLiteral("B 的改动")));
+        QVERIFY(b.sync(&transport).ok);
+        // The window on a is editing the item: the incoming change waits.
+        SyncEngine::setHeldItems({item});
+        QVERIFY(a.sync(&transport).ok);
+        QCOMPARE(a.items.get(item).cont, QStringLiteral("今天需要记住的事"));
+        // The edit is saved: it was made on the old version, so both are kept.
+        SyncEngine::setHeldItems({});
+        QVERIFY(a.rename(item, QStringLiteral("日常记录"), QStringLiteral("A 的改动")));
+        syncAll({&a, &b}, &transport);
+        QCOMPARE(a.tree(), b.tree());
+        const QString tree = a.tree().join(QLatin1Char('\n'));
+        QVERIFY2(tree.contains(QStringLiteral("日常记录|A 的改动")), qPrintable(tree));
+        QVERIFY2(
+            tree.contains(QStringLiteral("日常记录") + copySuffix + QStringLiteral("|B 的改动")),
+            qPrintable(tree));
+    }
+
+    void movesMergeAndALoopIsRefusedTheSameWayEverywhere()
+    {
+        QTemporaryDir server;
+        FolderTransport transport(server.path());
+        SyncDevice a(QStringLiteral("a"));
+        SyncDevice b(QStringLiteral("b"));
+        b.clear();
+        syncAll({&a, &b}, &transport);
+        QString error;
+        // Moves on both sides, of different items, and an order change.
+        QVERIFY(a.service.moveToParent(a.find(QStringLiteral("资料入口")), 0, &error));
+        QVERIFY(b.service.moveToParent(
+            b.find(QStringLiteral("今日记录")), b.find(QStringLiteral("东西放哪了")), &error));
+        QVERIFY(b.service.move(b.find(QStringLiteral("日常记录")), -1, &error));
+        syncAll({&a, &b}, &transport);
+        QCOMPARE(a.tree(), b.tree());
+        QCOMPARE(a.items.get(a.find(QStringLiteral("资料入口"))).pid, 0);
+        QCOMPARE(a.items.get(a.find(QStringLiteral("今日记录"))).pid,
+            a.find(QStringLiteral("东西放哪了")));
+        // A moves X under Y while B moves Y under X: the later move is refused on both.
+        const qint64 xA = a.find(QStringLiteral("我的工作"));
+        const qint64 yA = a.find(QStringLiteral("日常记录"));
+        QVERIFY(a.service.moveToParent(xA, yA, &error));
+        QVERIFY(b.service.moveToParent(
+            b.find(QStringLiteral("日常记录")), b.find(QStringLiteral("我的工作")), &error));
+        syncAll({&a, &b}, &transport);
+        QCOMPARE(a.tree(), b.tree());
+        QCOMPARE(a.items.get(xA).pid, yA);
+        QCOMPARE(a.items.get(yA).pid, 0);
+        for (SyncDevice *device : {&a, &b}) {
+            // No item of either tree is lost in a loop: all are reachable from the top.
+            QCOMPARE(device->tree().size(), int(device->items.allItems().size()));
+        }
+    }
+
+    void randomOperationsConverge()
+    {
+        QTemporaryDir server;
+        FolderTransport transport(server.path());
+        std::vector<std::unique_ptr<SyncDevice>> owned;
+        QList<SyncDevice *> devices;
+        for (int i = 0; i < 3; ++i) {
+            owned.push_back(std::make_unique<SyncDevice>(QString::number(i)));
+            devices.append(owned.back().get());
+        }
+        syncAll(devices, &transport);
+        // VELTO_SYNC_SEED replays another sequence.
+        QRandomGenerator random(quint32(qEnvironmentVariableIntValue("VELTO_SYNC_SEED")) + 20);
+        QStringList edits; // every content line written anywhere
+        int serial = 0;
+        for (int round = 0; round < 6; ++round) {
+            for (SyncDevice *device : devices) {
+                const QList<DataItem> all = device->items.allItems();
+                for (int op = 0; op < 6 && !all.isEmpty(); ++op) {
+                    const DataItem item
+                        = device->items.get(all.at(random.bounded(int(all.size()))).iid);
+                    if (item.iid == 0)
+                        continue;
+                    QString error;
+                    switch (random.bounded(5)) {
+                    case 0: {
+                        // Edits add to the remark, so a later edit that saw this one keeps it.
+                        DataItem edited = item;
+                        const QString text = QStringLiteral("编辑%1").arg(++serial);
+                        edited.remark = QString(item.remark + QLatin1Char(' ') + text).trimmed();
+                        if (device->service.save(edited, &error))
+                            edits << text;
+                        break;
+                    }
+                    case 1:
+                        device->add(QStringLiteral("新%1").arg(++serial), item.iid);
+                        break;
+                    case 2:
+                        device->service.moveToParent(
+                            item.iid, all.at(random.bounded(int(all.size()))).iid, &error);
+                        break;
+                    case 3:
+                        device->service.move(item.iid, random.bounded(2) ? 1 : -1, &error);
+                        break;
+                    default:
+                        // Only items nobody edited here yet: a deletion that saw an edit
+                        // removes it on purpose.
+                        if (item.remark.isEmpty())
+                            device->service.erase(item.iid, &error);
+                        break;
+                    }
+                }
+            }
+            // Some devices sync, in a random order.
+            QList<SyncDevice *> order = devices;
+            std::shuffle(order.begin(), order.end(), std::mt19937(random.generate()));
+            for (int k = 0; k < random.bounded(1, 4); ++k) {
+                const SyncReport report = order.at(k)->sync(&transport);
+                QVERIFY2(report.ok, qPrintable(report.error));
+            }
+        }
+        syncAll(devices, &transport);
+        const QStringList tree = devices.at(0)->tree();
+        for (SyncDevice *device : devices) {
+            if (device->tree() != tree)
+                qWarning().noquote()
+                    << tree.join(QLatin1Char('\n')) << "\n----\n"
+                    << device->tree().join(QLatin1Char('\n')) << "\n----\n"
+                    << devices.at(0)->places().join(QLatin1Char('\n')) << "\n----\n"
+                    << device->places().join(QLatin1Char('\n'));
+            QCOMPARE(device->tree(), tree);
+        }
+        // Every edit made anywhere is there, in the winner or in a conflict copy.
+        QVERIFY(edits.size() > 10);
+        const QString all = tree.join(QLatin1Char('\n')) + QLatin1Char('\n');
+        for (const QString &edit : qAsConst(edits)) {
+            QVERIFY2(all.contains(edit + QLatin1Char(' ')) || all.contains(edit + QLatin1Char('|')),
+                qPrintable(edit));
+        }
+        QCOMPARE(int(devices.at(0)->items.allItems().size()), int(tree.size()));
+    }
+};
+
+VELTO_TEST_MAIN_CORE(TestSyncMerge)
+#include "tst_syncmerge.moc"
