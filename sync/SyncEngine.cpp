@@ -6,6 +6,7 @@
 #include "SyncEngineSupport.h"
 #include "SyncJournal.h"
 #include "SyncLocal.h"
+#include "WritePriority.h"
 
 #include <QAtomicInteger>
 #include <QDateTime>
@@ -16,6 +17,7 @@
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QVariant>
 
 namespace datasync {
@@ -137,7 +139,16 @@ bool SyncEngine::commit(QString *error)
         rollback();
         return false;
     }
+    yieldToForeground();
     return true;
+}
+
+// The window's connection goes first: while it waits for the lock, sync does not take it again
+// (back-to-back transactions would otherwise starve it).
+void SyncEngine::yieldToForeground() const
+{
+    for (int waited = 0; waited < 500 && foregroundIsWaiting(); waited += 5)
+        QThread::msleep(5);
 }
 
 void SyncEngine::rollback()
@@ -558,6 +569,7 @@ bool SyncEngine::upload(QString *error)
             rollback();
             return false;
         }
+        yieldToForeground();
         if (checkpoint)
             checkpoint(QStringLiteral("upload"));
     }

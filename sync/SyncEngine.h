@@ -84,6 +84,7 @@ private:
     void observe(qint64 ts);
 
     bool begin(QString *error);
+    void yieldToForeground() const;
     bool commit(QString *error);
     void rollback();
 
