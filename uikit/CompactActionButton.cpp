@@ -22,8 +22,8 @@ void CompactActionButton::paintEvent(QPaintEvent *)
         painter.fillRect(rect(), QColor(QStringLiteral("#e8eef6")));
 
     const int iconSide = UiMetrics::px(24);
-    const QPixmap pixmap = icon().pixmap(
-        QSize(iconSide, iconSide), isEnabled() ? QIcon::Normal : QIcon::Disabled, QIcon::Off);
+    const QPixmap pixmap = icon().pixmap(QSize(iconSide, iconSide),
+                                         isEnabled() ? QIcon::Normal : QIcon::Disabled, QIcon::Off);
     if (!pixmap.isNull()) {
         const int logicalWidth = qRound(pixmap.width() / pixmap.devicePixelRatio());
         painter.drawPixmap((width() - logicalWidth) / 2, UiMetrics::px(2), pixmap);
