@@ -20,6 +20,9 @@ QList<qint64> runAndKill(const QString &mode, const QString &root, qint64 first)
     helper.start(QStringLiteral(VELTO_KILLHELPER), {mode, root, QString::number(first)});
     if (!helper.waitForStarted())
         return {};
+    // The kill is meant to land while it writes: its first acknowledgement says it got there,
+    // which a loaded machine may take seconds to do.
+    helper.waitForReadyRead(60000);
     QThread::msleep(20 + QRandomGenerator::global()->bounded(230));
     helper.kill();
     helper.waitForFinished();
