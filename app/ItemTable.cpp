@@ -147,6 +147,9 @@ void ItemTable::render(
     const QList<DataItem> &items, int draftRow, qint64 parentId, const QSet<qint64> &withChildren)
 {
     ++m_generation;
+    if (renderInPlace(items, draftRow, parentId, withChildren))
+        return;
+    ++m_widgetGeneration;
     // The old cell widgets go away with their rows (later, through the event loop); keep them
     // from reporting anything meanwhile.
     for (int row : std::as_const(m_materialized)) {
@@ -172,14 +175,7 @@ void ItemTable::render(
         } else {
             r.item.pid = parentId;
         }
-        if (i == draftRow)
-            r.kind = RowKind::Draft;
-        else if (i >= items.size())
-            r.kind = RowKind::Placeholder;
-        else if (i == 0 && parentId != 0)
-            r.kind = RowKind::Parent;
-        else
-            r.kind = RowKind::Ordinary;
+        r.kind = kindOf(i, int(items.size()), draftRow, parentId);
         r.hasChildren = (r.kind == RowKind::Ordinary || r.kind == RowKind::Parent)
             && withChildren.contains(r.item.iid);
     }
@@ -205,6 +201,66 @@ void ItemTable::render(
     if (m_selectedRow >= count)
         m_selectedRow = -1;
     materializeVisibleRows();
+}
+
+ItemTable::RowKind ItemTable::kindOf(int row, int itemCount, int draftRow, qint64 parentId)
+{
+    if (row == draftRow)
+        return RowKind::Draft;
+    if (row >= itemCount)
+        return RowKind::Placeholder;
+    if (row == 0 && parentId != 0)
+        return RowKind::Parent;
+    return RowKind::Ordinary;
+}
+
+bool ItemTable::renderInPlace(
+    const QList<DataItem> &items, int draftRow, qint64 parentId, const QSet<qint64> &withChildren)
+{
+    // A level rendered again with the same rows (a save, a refresh) keeps its cell widgets and
+    // takes the new texts: building the widgets is most of what a render costs.
+    const int count = int(items.size()) + (draftRow < 0 ? 1 : 0);
+    if (count != m_rows.size())
+        return false;
+    for (int i = 0; i < count; ++i) {
+        const Row &r = m_rows.at(i);
+        const RowKind kind = kindOf(i, int(items.size()), draftRow, parentId);
+        const qint64 pid = i < items.size() ? items.at(i).pid : parentId;
+        const bool hasChildren = (kind == RowKind::Ordinary || kind == RowKind::Parent)
+            && withChildren.contains(i < items.size() ? items.at(i).iid : 0);
+        if (r.kind != kind || r.hasChildren != hasChildren || r.item.pid != pid)
+            return false;
+    }
+    if (QWidget *focus = focusWidget(); focus && focus != this && isAncestorOf(focus))
+        setFocus(Qt::OtherFocusReason);
+    for (int i = 0; i < count; ++i) {
+        Row &r = m_rows[i];
+        r.item = i < items.size() ? items.at(i) : DataItem();
+        if (i >= items.size())
+            r.item.pid = parentId;
+        item(i, 0)->setText(r.kind == RowKind::Ordinary && r.item.sortid > 0
+                ? QString::number(r.item.sortid)
+                : QString());
+        const QString texts[3] = {r.item.here, r.item.cont, r.item.remark};
+        for (int column = 1; column <= 3; ++column) {
+            item(i, column)->setData(Qt::AccessibleTextRole, texts[column - 1]);
+            QLineEdit *editor = r.editors[column - 1];
+            if (!editor)
+                continue;
+            const QSignalBlocker blocker(editor);
+            if (editor->text() != texts[column - 1] || editor->isUndoAvailable()
+                || editor->isRedoAvailable())
+                editor->setText(texts[column - 1]);
+            editor->setCursorPosition(0);
+            editor->deselect();
+        }
+    }
+    if (m_selectedRow >= count)
+        m_selectedRow = -1;
+    for (int row : std::as_const(m_materialized))
+        applyRowState(row);
+    materializeVisibleRows();
+    return true;
 }
 
 ItemTable::RowKind ItemTable::rowKind(int row) const
@@ -315,24 +371,24 @@ QLineEdit *ItemTable::makeEditor(int row, int column, const QString &text, QWidg
     editor->setAccessibleName(editorName(row, column));
     editor->setContextMenuPolicy(Qt::CustomContextMenu);
     editor->installEventFilter(this);
-    const qint64 generation = m_generation;
+    const qint64 generation = m_widgetGeneration;
     editor->onFocused = [this, row, generation] {
-        if (generation == m_generation)
+        if (generation == m_widgetGeneration)
             emit rowFocused(row);
     };
     connect(editor, &QLineEdit::textEdited, this, [this, row, generation] {
-        if (generation == m_generation)
+        if (generation == m_widgetGeneration)
             emit rowTextEdited(row);
     });
     connect(
         editor, &QLineEdit::textChanged, this, [this, row, column, generation](const QString &t) {
-            if (generation == m_generation)
+            if (generation == m_widgetGeneration)
                 if (QTableWidgetItem *cell = item(row, column))
                     cell->setData(Qt::AccessibleTextRole, t);
         });
     connect(editor, &QWidget::customContextMenuRequested, this,
         [this, row, editor, generation](const QPoint &pos) {
-            if (generation == m_generation)
+            if (generation == m_widgetGeneration)
                 emit rowMenuRequested(row, editor->mapToGlobal(pos), editor);
         });
     return editor;
@@ -376,9 +432,9 @@ void ItemTable::materialize(int row)
         button->setSizePolicy(policy);
         button->hide();
     }
-    const qint64 generation = m_generation;
+    const qint64 generation = m_widgetGeneration;
     connect(button, &QToolButton::clicked, this, [this, row, generation] {
-        if (generation == m_generation)
+        if (generation == m_widgetGeneration)
             emit branchClicked(row);
     });
     layout->addWidget(button);

@@ -92,6 +92,9 @@ private:
         QLineEdit *editors[3] = {nullptr, nullptr, nullptr};
     };
 
+    static RowKind kindOf(int row, int itemCount, int draftRow, qint64 parentId);
+    bool renderInPlace(const QList<DataItem> &items, int draftRow, qint64 parentId,
+        const QSet<qint64> &withChildren);
     void materializeVisibleRows();
     void materialize(int row);
     void applyRowState(int row);
@@ -104,6 +107,8 @@ private:
     QList<Row> m_rows;
     QList<int> m_materialized;
     qint64 m_generation = 0;
+    // Of the cell widgets: a render that keeps them (same rows) leaves it as it is.
+    qint64 m_widgetGeneration = 0;
     int m_selectedRow = -1;
     bool m_othersEnabled = true;
 };

@@ -3,31 +3,23 @@
 #include "Database.h"
 #include "InterchangeTexts.h"
 
-#include <QAtomicInteger>
 #include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QThread>
-#include <QVariant>
 
 #include <cstdio>
 
+#include <sqlite3.h>
+
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
 namespace {
-
-QString uniqueConnectionName()
-{
-    static QAtomicInteger<int> counter;
-    return QStringLiteral("velto-backup-%1").arg(counter.fetchAndAddRelaxed(1));
-}
 
 bool syncFile(const QString &path)
 {
@@ -41,29 +33,95 @@ bool syncFile(const QString &path)
 #endif
 }
 
-bool vacuumInto(const QString &databaseFile, const QString &target, QString *error)
+// The copy is made in small steps, each written out to the disk before the next, so that it never
+// leaves more than a step's worth of data waiting in the page cache: a save's own sync of the log
+// would otherwise wait behind the writing out of the copy.
+constexpr int pagesPerStep = 128; // 512 KiB with 4 KiB pages
+constexpr int pauseMilliseconds = 2; // between steps, for the saves' reads and writes
+
+// Writes out what the copy has written so far and waits for it, without the flush of the disk's
+// own cache that fsync would add (the final fsync does that once).
+void writeOut(int fd)
 {
-    const QString name = uniqueConnectionName();
+#ifdef Q_OS_LINUX
+    if (fd >= 0)
+        ::sync_file_range(fd, 0, 0,
+            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+#elif defined(Q_OS_UNIX)
+    if (fd >= 0)
+        ::fdatasync(fd);
+#else
+    Q_UNUSED(fd);
+#endif
+}
+
+QString sqliteText(sqlite3 *db)
+{
+    return QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory");
+}
+
+// Copies the database page by page through SQLite's backup interface. The reading connection
+// holds one read transaction from the first step to the last: in WAL mode it reads one snapshot
+// while saves go on, and the copy never starts over because of them.
+bool pacedCopy(const QString &databaseFile, const QString &target, QString *error)
+{
+    sqlite3 *source = nullptr;
+    sqlite3 *copy = nullptr;
+    sqlite3_backup *backup = nullptr;
+    int fd = -1;
     bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(databaseFile);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=10000"));
-        if (!db.open()) {
-            *error = db.lastError().text();
-        } else {
-            QSqlQuery query(db);
-            ok = query.prepare(QStringLiteral("VACUUM INTO ?"));
-            if (ok) {
-                query.addBindValue(target);
-                ok = query.exec();
-            }
-            if (!ok)
-                *error = query.lastError().text();
+    const auto fail = [&](sqlite3 *db) {
+        *error = sqliteText(db);
+        return false;
+    };
+    [&] {
+        if (sqlite3_open_v2(
+                QFile::encodeName(databaseFile).constData(), &source, SQLITE_OPEN_READONLY, nullptr)
+            != SQLITE_OK)
+            return fail(source);
+        sqlite3_busy_timeout(source, 10000);
+        if (sqlite3_exec(
+                source, "BEGIN; SELECT COUNT(*) FROM sqlite_schema", nullptr, nullptr, nullptr)
+            != SQLITE_OK)
+            return fail(source);
+        if (sqlite3_open_v2(QFile::encodeName(target).constData(), &copy,
+                SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
+                != SQLITE_OK
+            // A copy left unfinished is deleted, never used: it needs no journal, and its pages
+            // go to the file as they are written.
+            || sqlite3_exec(copy,
+                   "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA cache_size = -1024",
+                   nullptr, nullptr, nullptr)
+                != SQLITE_OK)
+            return fail(copy);
+        backup = sqlite3_backup_init(copy, "main", source, "main");
+        if (!backup)
+            return fail(copy);
+        for (;;) {
+            const int rc = sqlite3_backup_step(backup, pagesPerStep);
+#ifdef Q_OS_UNIX
+            if (fd < 0)
+                fd = ::open(QFile::encodeName(target).constData(), O_RDONLY | O_CLOEXEC);
+#endif
+            if (rc == SQLITE_DONE)
+                return ok = true;
+            if (rc != SQLITE_OK && rc != SQLITE_BUSY && rc != SQLITE_LOCKED)
+                return fail(copy);
+            writeOut(fd);
+            QThread::msleep(pauseMilliseconds);
         }
-        db.close();
+    }();
+    if (backup && sqlite3_backup_finish(backup) != SQLITE_OK && ok) {
+        ok = false;
+        *error = sqliteText(copy);
     }
-    QSqlDatabase::removeDatabase(name);
+#ifdef Q_OS_UNIX
+    if (fd >= 0)
+        ::close(fd);
+#endif
+    sqlite3_close(copy);
+    sqlite3_exec(source, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(source);
     return ok;
 }
 
@@ -95,7 +153,7 @@ bool DatabaseBackup::writeCopy(const QString &databaseFile, const QString &targe
     } else {
         const QString partial = target + QStringLiteral(".part");
         QFile::remove(partial);
-        if (!vacuumInto(databaseFile, partial, &text)) {
+        if (!pacedCopy(databaseFile, partial, &text)) {
             QFile::remove(partial);
         } else if (!syncFile(partial)) {
             text = QStringLiteral("无法写入备份文件：") + partial;

@@ -8,7 +8,7 @@
 
 class QThread;
 
-// Consistent copies of the database ("VACUUM INTO" on a connection of its own) and the daily
+// Consistent copies of the database (SQLite's backup interface, in small paced steps) and the daily
 // backups under data/backups: "velto-YYYY-MM-DD.db", the seven newest kept.
 class DatabaseBackup : public QObject {
     Q_OBJECT

@@ -126,6 +126,38 @@ private slots:
         QCOMPARE(f->levelItems().size(), 2);
     }
 
+    // A save renders the level again with the same rows: the editors show what was stored, and
+    // they, the cells and the branch buttons keep working.
+    void rowsStayLiveAfterASave()
+    {
+        WindowFixture f;
+        QList<DataItem> tree = level(3);
+        tree.append(level(1, 1, 10, QStringLiteral("子")));
+        QVERIFY(insertItems(tree));
+        f.reload();
+        f->selectRow(2);
+        f.table()->contentEditor(2)->clear();
+        f->rowTextChanged(2);
+        f->saveCurrent();
+        f.settle();
+        const QString stored = f->levelItems().value(2).cont;
+        QVERIFY(!stored.isEmpty());
+        QCOMPARE(f.table()->contentEditor(2)->text(), stored);
+        QCOMPARE(f.table()->item(2, 2)->data(Qt::AccessibleTextRole).toString(), stored);
+        QVERIFY(!f.table()->contentEditor(2)->isUndoAvailable());
+        QVERIFY(!f->isDirty());
+
+        type(f.table()->remarkEditor(2), QStringLiteral("r"));
+        QVERIFY(f->isDirty());
+        QCOMPARE(f.table()->item(2, 3)->data(Qt::AccessibleTextRole).toString(),
+            f.table()->remarkEditor(2)->text());
+        f->saveCurrent();
+        f.settle();
+        QVERIFY(!f->isDirty());
+        QTest::mouseClick(f.table()->branchButton(0), Qt::LeftButton);
+        QCOMPARE(f->currentParent(), 1);
+    }
+
     void cancelRestoresAndDropsDrafts()
     {
         WindowFixture f;
