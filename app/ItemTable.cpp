@@ -248,9 +248,9 @@ bool ItemTable::renderInPlace(
             if (!editor)
                 continue;
             const QSignalBlocker blocker(editor);
-            if (editor->text() != texts[column - 1] || editor->isUndoAvailable()
+            if (fieldText(editor) != texts[column - 1] || editor->isUndoAvailable()
                 || editor->isRedoAvailable())
-                editor->setText(texts[column - 1]);
+                setFieldText(editor, texts[column - 1]);
             editor->setCursorPosition(0);
             editor->deselect();
         }
