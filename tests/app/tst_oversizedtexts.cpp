@@ -87,6 +87,13 @@ private slots:
         QCOMPARE(stored.remark, QStringLiteral("x"));
         QCOMPARE(f->service().contentBlocks(2).value(0).summary, huge);
         QVERIFY(f.table()->nameEditor(1)->isReadOnly());
+        // The level is rendered again in place after the save; a second save still keeps it whole.
+        QCOMPARE(ItemTable::fieldText(f.table()->nameEditor(1)), huge);
+        QTest::keyClicks(f.table()->remarkEditor(1), QStringLiteral("y"));
+        f->saveCurrent();
+        QVERIFY(!f->isDirty());
+        QCOMPARE(f->repository().get(2).here, huge);
+        QCOMPARE(f->repository().get(2).remark, QStringLiteral("xy"));
     }
 };
 
