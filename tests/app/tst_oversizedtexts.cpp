@@ -89,6 +89,7 @@ private slots:
         QVERIFY(f.table()->nameEditor(1)->isReadOnly());
         // The level is rendered again in place after the save; a second save still keeps it whole.
         QCOMPARE(ItemTable::fieldText(f.table()->nameEditor(1)), huge);
+        QTest::keyClick(f.table()->remarkEditor(1), Qt::Key_End);
         QTest::keyClicks(f.table()->remarkEditor(1), QStringLiteral("y"));
         f->saveCurrent();
         QVERIFY(!f->isDirty());
