@@ -290,6 +290,10 @@ void ItemDetailPanel::selectResource(QWidget *content)
         return;
     if (content != revealTarget)
         revealTarget = nullptr;
+    // Focusing the resource that is already chosen (a click or Enter into its note) changes
+    // nothing, and must not read as an edit.
+    if (content == selectedWidget && selectionActive)
+        return;
     selectionActive = true;
     selectedWidget = content;
     rebuildResourceList();

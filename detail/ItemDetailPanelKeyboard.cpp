@@ -80,8 +80,10 @@ void ItemDetailPanel::leaveNote(TextAttachmentWidget *text, int step)
 
 bool ItemDetailPanel::frameKeyPressed(ResourceFrame *frame, QKeyEvent *key)
 {
+    // Only keys meant for the frame itself: those its resource's widgets leave unused travel up
+    // to it too.
     const int row = int(frames.indexOf(frame));
-    if (row < 0 || !frame->content)
+    if (row < 0 || !frame->content || QApplication::focusWidget() != frame)
         return false;
     const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
     if (mods == Qt::NoModifier) {

@@ -269,10 +269,9 @@ private slots:
         KeyboardWindow f;
         QSqlQuery(WindowFixture::db())
             .exec(QStringLiteral("INSERT INTO content_blocks(item_iid, sortid, type, value, "
-                                 "summary) VALUES (1, 1, 0, '<p>一</p>', ''), "
-                                 "(1, 2, 0, '<p>二</p>', '')"));
-        f.reload();
-        f->selectRow(0);
+                                 "summary) VALUES (3, 1, 0, '<p>一</p>', ''), "
+                                 "(3, 2, 0, '<p>二</p>', '')"));
+        f->selectRow(2); // not shown before, so its resources are read now
         f.settle();
         ItemDetailPanel *panel = f->detailPanel();
         QTableWidget *list = panel->resourceTable();
@@ -283,9 +282,12 @@ private slots:
         auto *note = qobject_cast<TextAttachmentWidget *>(second->content);
         QVERIFY(note);
 
-        // Tab from the resource list reaches the selected resource; Down chooses the next.
+        // Tab from the resource list reaches the selected resource; Home and Down choose others.
         list->setFocus(Qt::TabFocusReason);
         f.press(Qt::Key_Tab);
+        QVERIFY(panel->selectedResource());
+        QCOMPARE(QApplication::focusWidget(), panel->selectedResource()->parentWidget());
+        f.press(Qt::Key_Home);
         QCOMPARE(QApplication::focusWidget(), first);
         f.press(Qt::Key_Down);
         QCOMPARE(QApplication::focusWidget(), second);
@@ -310,11 +312,16 @@ private slots:
         QVERIFY(!f->isDirty());
         QSqlQuery stored(WindowFixture::db());
         stored.exec(QStringLiteral(
-            "SELECT value FROM content_blocks WHERE item_iid = 1 ORDER BY sortid DESC"));
+            "SELECT value FROM content_blocks WHERE item_iid = 3 ORDER BY sortid DESC"));
         QVERIFY(stored.next() && stored.value(0).toString().contains(QStringLiteral("abc")));
 
         // F2 edits too; Escape with nothing to cancel leaves the editor for the frame, and
         // Shift+Tab goes back to the list; Enter there goes to the chosen resource.
+        f.settle(); // saving shows the stored resources afresh
+        first = panel->resourceFrames().at(0);
+        second = panel->resourceFrames().at(1);
+        note = qobject_cast<TextAttachmentWidget *>(second->content);
+        QVERIFY(note);
         second->setFocus(Qt::TabFocusReason);
         f.press(Qt::Key_F2);
         QCOMPARE(QApplication::focusWidget(), note->textEdit());
