@@ -28,7 +28,8 @@ void ItemDetailPanel::updateFrameTabStops()
 
 void ItemDetailPanel::showResource(QWidget *content)
 {
-    if (content != selectedWidget)
+    // A frame reached by the keyboard is chosen (the loaded workspace only highlights its last).
+    if (content != selectedWidget || !selectionActive)
         selectResource(content);
     // Frames built around it as it comes into view take their own heights and may move it.
     if (pendingResources.isEmpty())
