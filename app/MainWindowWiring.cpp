@@ -32,6 +32,8 @@ void MainWindow::buildUi()
     buttons = windowLayout->commandButtons();
     actions = new WindowActions(this);
     actions->attachButtons(buttons);
+    actions->attachStatusCopies(
+        windowLayout->statusCancelButton(), windowLayout->statusSaveButton());
     statusLabelWidget = windowLayout->statusLabel();
     statusLine = new StatusLine(statusLabelWidget, this);
     upgradeMessage = windowLayout->upgradeMessage();

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QIcon>
+#include <QToolButton>
 
 WindowActions::WindowActions(QWidget *window)
     : QObject(window)
@@ -103,6 +104,12 @@ void WindowActions::attachButtons(const CommandButtons &b)
         action->setEnabled(button->isEnabled());
         button->setDefaultAction(action);
     }
+}
+
+void WindowActions::attachStatusCopies(QToolButton *cancelCopy, QToolButton *saveCopy)
+{
+    cancelCopy->setDefaultAction(cancel);
+    saveCopy->setDefaultAction(save);
 }
 
 QList<QAction *> WindowActions::all() const

@@ -6,6 +6,7 @@
 
 class QAction;
 class QMenu;
+class QToolButton;
 class QWidget;
 struct CommandButtons;
 
@@ -22,6 +23,8 @@ public:
 
     // Makes each command-bar button show its action (text, icon, tool tip, enabled, checked).
     void attachButtons(const CommandButtons &buttons);
+    // The status bar's copies of 取消 and 保存 show the same actions.
+    void attachStatusCopies(QToolButton *cancelCopy, QToolButton *saveCopy);
 
     // The commands of the command bar.
     QAction *save = nullptr;

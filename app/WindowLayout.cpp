@@ -178,10 +178,6 @@ WindowLayout::WindowLayout(QMainWindow *window)
     connect(collapseButtonWidget, &QToolButton::clicked, this, &WindowLayout::collapseStep);
     connect(expandButtonWidget, &QToolButton::clicked, this, &WindowLayout::expandStep);
     connect(restoreButtonWidget, &QToolButton::clicked, this, &WindowLayout::restoreDefaultLayout);
-    connect(statusCancelButtonWidget, &QToolButton::clicked, buttons.cancel,
-        [this] { buttons.cancel->click(); });
-    connect(statusSaveButtonWidget, &QToolButton::clicked, buttons.save,
-        [this] { buttons.save->click(); });
 }
 
 void WindowLayout::buildCommandBar(QVBoxLayout *barLayout)
@@ -299,8 +295,6 @@ void WindowLayout::buildStatusBar(QMainWindow *window)
 
 void WindowLayout::showStatusCopies()
 {
-    statusCancelButtonWidget->setEnabled(buttons.cancel->isEnabled());
-    statusSaveButtonWidget->setEnabled(buttons.save->isEnabled());
     statusCancelButtonWidget->show();
     statusSaveButtonWidget->show();
 }

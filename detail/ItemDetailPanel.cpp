@@ -65,6 +65,8 @@ ItemDetailPanel::ItemDetailPanel(QWidget *parent)
 
     scrollArea = new QScrollArea(splitter);
     scrollArea->setWidgetResizable(true);
+    // The resources are reached through the selected one's frame, not through the area.
+    scrollArea->setFocusPolicy(Qt::NoFocus);
     scrollArea->setStyleSheet(QStringLiteral("QScrollArea { background:#ffffff; border:0; }"));
     contentWidget = new QWidget;
     contentLayout = new QVBoxLayout(contentWidget);
@@ -100,8 +102,9 @@ void ItemDetailPanel::buildResourceList()
     resourceList = new QTableWidget(0, 2, splitter);
     resourceList->setHorizontalHeaderLabels({QStringLiteral("序号"), QStringLiteral("资源")});
     resourceList->setAccessibleName(QStringLiteral("资源列表"));
-    // Tab leaves the list for the next control; the arrows move inside it.
+    // Tab leaves the list for the selected resource; the arrows move inside it.
     resourceList->setTabKeyNavigation(false);
+    resourceList->installEventFilter(this);
     resourceList->horizontalHeader()->hide();
     resourceList->verticalHeader()->hide();
     resourceList->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -218,6 +221,7 @@ void ItemDetailPanel::rebuildResourceList()
                 frame->setSelected(frame->content == selectedWidget);
         }
     }
+    updateFrameTabStops();
     updatingResourceList = false;
     resourceList->blockSignals(wasBlocked);
 }
@@ -245,14 +249,7 @@ void ItemDetailPanel::onCurrentCellChanged(int row)
         return;
     if (row < 0 || row >= frames.size())
         return;
-    QWidget *content = resourceContent(row);
-    selectResource(content);
-    // Frames built around it as it comes into view take their own heights and may move it: it is
-    // kept in view while they settle, as a new resource is.
-    if (pendingResources.isEmpty())
-        scrollToResource(content);
-    else
-        revealNewResource(content);
+    showResource(resourceContent(row));
 }
 
 void ItemDetailPanel::onCellClicked(int row, int column)
@@ -293,6 +290,10 @@ void ItemDetailPanel::selectResource(QWidget *content)
         return;
     if (content != revealTarget)
         revealTarget = nullptr;
+    // Focusing the resource that is already chosen (a click or Enter into its note) changes
+    // nothing, and must not read as an edit.
+    if (content == selectedWidget && selectionActive)
+        return;
     selectionActive = true;
     selectedWidget = content;
     rebuildResourceList();

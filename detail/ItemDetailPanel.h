@@ -12,6 +12,7 @@
 #include <functional>
 
 class FileAttachmentWidget;
+class QKeyEvent;
 class QMimeData;
 class QScrollArea;
 class QSplitter;
@@ -104,6 +105,7 @@ protected:
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     // A resource kept as data until its frame is built: the block it was loaded from, whether a
@@ -175,6 +177,18 @@ private:
     void onCurrentCellChanged(int row);
     void onCellClicked(int row, int column);
     void onTitleEdited(int row, int column);
+
+    // The keyboard in the resources (ItemDetailPanelKeyboard.cpp): the selected resource's frame
+    // is the one Tab stop of the resources; its arrows choose another, Enter goes into it.
+    void watchFrame(ResourceFrame *frame);
+    void updateFrameTabStops();
+    bool frameKeyPressed(ResourceFrame *frame, QKeyEvent *key);
+    bool resourceListKeyPressed(QKeyEvent *key);
+    void focusResource(int row);
+    void enterResource(ResourceFrame *frame);
+    void leaveNote(TextAttachmentWidget *text, int step);
+    // Selects and scrolls to a resource, kept in view while frames built around it settle.
+    void showResource(QWidget *content);
 
     bool acceptsDrop(const QMimeData *mime) const;
     void handleDroppedUrls(QObject *target, const QList<QUrl> &urls);

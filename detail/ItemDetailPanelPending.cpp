@@ -92,6 +92,7 @@ ResourceFrame *ItemDetailPanel::insertPendingFrame(const ContentBlock &block, in
     policy.setRetainSizeWhenHidden(true);
     frame->setSizePolicy(policy);
     frame->hide();
+    watchFrame(frame);
     pendingResources.insert(frame, pending);
     contentLayout->insertWidget(layoutIndex, frame);
     return frame;

@@ -14,9 +14,11 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QMimeDatabase>
 #include <QScrollArea>
+#include <QTableWidget>
 #include <QTextDocument>
 #include <QTimer>
 #include <QUrl>
@@ -77,6 +79,7 @@ ResourceFrame *ItemDetailPanel::insertFrame(QWidget *content, int layoutIndex, c
 {
     auto *frame = new ResourceFrame(content, contentWidget);
     frame->title = title;
+    watchFrame(frame);
     contentLayout->insertWidget(layoutIndex, frame);
     if (!contentEditable) {
         if (auto *resource = qobject_cast<ResourceWindow *>(content))
@@ -100,6 +103,8 @@ TextAttachmentWidget *ItemDetailPanel::newTextWidget(QWidget *parent)
     installDropFilter(text);
     connect(text, &TextAttachmentWidget::contentChanged, this, &ItemDetailPanel::detailChanged);
     connect(text, &TextAttachmentWidget::focused, this, [this, text] { selectResource(text); });
+    connect(text, &TextAttachmentWidget::leaveRequested, this,
+        [this, text](int step) { leaveNote(text, step); });
     return text;
 }
 
@@ -331,6 +336,20 @@ bool ItemDetailPanel::eventFilter(QObject *watched, QEvent *event)
     }
     case QEvent::Wheel:
         revealTarget = nullptr; // the user scrolls now
+        break;
+    case QEvent::KeyPress: {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (watched == resourceList && resourceListKeyPressed(key))
+            return true;
+        if (auto *frame = qobject_cast<ResourceFrame *>(watched);
+            frame && frameKeyPressed(frame, key))
+            return true;
+        break;
+    }
+    case QEvent::FocusIn:
+        // A frame reached by the keyboard is the selected resource, in view.
+        if (auto *frame = qobject_cast<ResourceFrame *>(watched); frame && frame->content)
+            showResource(frame->content);
         break;
     case QEvent::Resize:
         if (watched == scrollArea->viewport())

@@ -46,7 +46,10 @@ void ResourceFrame::setSelected(bool isSelected)
             QStringLiteral("QFrame#resourceFrame { background:#ffffff; border:1px solid #d9dee7; "
                            "border-radius:3px; }"
                            "QFrame#resourceFrame[resourceSelected=\"true\"] { background:#f5f9ff; "
-                           "border:2px solid #5b9bd5; }"));
+                           "border:2px solid #5b9bd5; }"
+                           // The keyboard's place: the selected frame when it has the focus.
+                           "QFrame#resourceFrame[resourceSelected=\"true\"]:focus { "
+                           "background:#e8f1fd; border:2px dashed #1f5fa8; }"));
         styled = true;
     } else {
         // Evaluates the property selector again for this frame only; setting the same sheet

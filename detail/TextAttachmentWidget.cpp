@@ -6,6 +6,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QResizeEvent>
 #include <QScrollArea>
@@ -205,6 +206,11 @@ void TextAttachmentWidget::editAt(int position)
     scheduleLayout();
 }
 
+void TextAttachmentWidget::startEditing()
+{
+    editAt(editor->textCursor().position());
+}
+
 bool TextAttachmentWidget::isPreviewShown() const
 {
     return pages->currentWidget() == previewScrollArea;
@@ -267,6 +273,21 @@ bool TextAttachmentWidget::eventFilter(QObject *watched, QEvent *event)
             emit focused();
         } else if (event->type() == QEvent::FocusOut) {
             scheduleLayout();
+        } else if (event->type() == QEvent::KeyPress) {
+            // Tab stays text (and indents lists); Ctrl+Tab leaves, as in other multi-line
+            // editors. Escape arrives here only when the window has nothing to cancel.
+            const auto *key = static_cast<QKeyEvent *>(event);
+            const bool ctrl = key->modifiers() & Qt::ControlModifier;
+            if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+                emit leaveRequested(0);
+                return true;
+            }
+            if (ctrl && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)) {
+                const bool back
+                    = key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
+                emit leaveRequested(back ? -1 : 1);
+                return true;
+            }
         }
     } else if (watched == editor->viewport() && event->type() == QEvent::Resize) {
         scheduleLayout();

@@ -33,6 +33,8 @@ public:
     void insertTimestampAndFocus(const QString &text);
     // Shows the editor with the cursor at a document position and the keyboard focus in it.
     void editAt(int position);
+    // The keyboard's way in: the editor with the cursor where it was last left.
+    void startEditing();
 
     void scheduleLayout();
     void updateLayout();
@@ -47,6 +49,9 @@ public:
 signals:
     void contentChanged();
     void focused();
+    // Escape (when there is nothing to cancel) or Ctrl+Tab / Ctrl+Shift+Tab in the editor: the
+    // keyboard leaves the note; `step` is 0 to stay on the note, +1 / -1 to move on from it.
+    void leaveRequested(int step);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -3,6 +3,7 @@
 #include "CompactActionButton.h"
 #include "ItemDetailPanel.h"
 #include "MainWindowTestSupport.h"
+#include "ResourceFrame.h"
 #include "TestSupport.h"
 #include "TextAttachmentWidget.h"
 #include "WindowActions.h"
@@ -11,7 +12,9 @@
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollArea>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTextEdit>
 #include <QToolButton>
 
@@ -83,6 +86,8 @@ private slots:
         QCOMPARE(a->save->toolTip(), QStringLiteral("保存 (Ctrl+S)"));
         QCOMPARE(f->commandButtons().save->toolTip(), QStringLiteral("保存 (Ctrl+S)"));
         QCOMPARE(f->commandButtons().save->text(), QStringLiteral("保存"));
+        QCOMPARE(f->statusSaveButton()->toolTip(), QStringLiteral("保存 (Ctrl+S)"));
+        QCOMPARE(f->statusCancelButton()->toolTip(), QStringLiteral("取消 (Esc)"));
 
         // Ctrl+N adds before the selected row; refused while the draft is open.
         f->selectRow(1);
@@ -257,6 +262,83 @@ private slots:
         QTest::keyClicks(editor, QStringLiteral("note d"));
         QTest::keyClick(editor, Qt::Key_Backspace);
         QCOMPARE(editor->toPlainText(), QStringLiteral("note "));
+    }
+
+    void notesAreReachedAndEditedByKeyboard()
+    {
+        KeyboardWindow f;
+        QSqlQuery(WindowFixture::db())
+            .exec(QStringLiteral("INSERT INTO content_blocks(item_iid, sortid, type, value, "
+                                 "summary) VALUES (3, 1, 0, '<p>一</p>', ''), "
+                                 "(3, 2, 0, '<p>二</p>', '')"));
+        f->selectRow(2); // not shown before, so its resources are read now
+        f.settle();
+        ItemDetailPanel *panel = f->detailPanel();
+        QTableWidget *list = panel->resourceTable();
+        QCOMPARE(panel->resourceFrames().size(), 2);
+        QCOMPARE(panel->resourceScrollArea()->focusPolicy(), Qt::NoFocus);
+        ResourceFrame *first = panel->resourceFrames().at(0);
+        ResourceFrame *second = panel->resourceFrames().at(1);
+        auto *note = qobject_cast<TextAttachmentWidget *>(second->content);
+        QVERIFY(note);
+
+        // Tab from the resource list reaches the selected resource; Home and Down choose others.
+        list->setFocus(Qt::TabFocusReason);
+        f.press(Qt::Key_Tab);
+        QVERIFY(panel->selectedResource());
+        QCOMPARE(QApplication::focusWidget(), panel->selectedResource()->parentWidget());
+        f.press(Qt::Key_Home);
+        QCOMPARE(QApplication::focusWidget(), first);
+        f.press(Qt::Key_Down);
+        QCOMPARE(QApplication::focusWidget(), second);
+        QCOMPARE(list->currentRow(), 1);
+        // Enter edits the note; typing changes its HTML and makes the row dirty.
+        const QString before = note->html();
+        f.press(Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), note->textEdit());
+        QVERIFY(!f->isDirty());
+        QTest::keyClicks(note->textEdit(), QStringLiteral("abc"));
+        f.settle();
+        QVERIFY(note->html() != before);
+        QVERIFY(f->isDirty());
+        // Tab stays in the note as text; Ctrl+Tab leaves it, keeping the edit.
+        f.press(Qt::Key_Tab);
+        QVERIFY(note->plainText().contains(QLatin1Char('\t')));
+        f.press(Qt::Key_Tab, Qt::ControlModifier);
+        QWidget *after = QApplication::focusWidget();
+        QVERIFY(after && f->commandBar()->isAncestorOf(after));
+        QVERIFY(f->isDirty());
+        f.press(Qt::Key_S, Qt::ControlModifier);
+        QVERIFY(!f->isDirty());
+        QSqlQuery stored(WindowFixture::db());
+        stored.exec(QStringLiteral(
+            "SELECT value FROM content_blocks WHERE item_iid = 3 ORDER BY sortid DESC"));
+        QVERIFY(stored.next() && stored.value(0).toString().contains(QStringLiteral("abc")));
+
+        // F2 edits too; Escape with nothing to cancel leaves the editor for the frame, and
+        // Shift+Tab goes back to the list; Enter there goes to the chosen resource.
+        f.settle(); // saving shows the stored resources afresh
+        first = panel->resourceFrames().at(0);
+        second = panel->resourceFrames().at(1);
+        note = qobject_cast<TextAttachmentWidget *>(second->content);
+        QVERIFY(note);
+        second->setFocus(Qt::TabFocusReason);
+        f.press(Qt::Key_F2);
+        QCOMPARE(QApplication::focusWidget(), note->textEdit());
+        f.press(Qt::Key_Escape);
+        QCOMPARE(QApplication::focusWidget(), second);
+        f.press(Qt::Key_Tab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), list);
+        f.press(Qt::Key_Up);
+        f.press(Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), first);
+        // A key typed on a note's frame starts editing with it.
+        f.press(Qt::Key_Z);
+        auto *firstNote = qobject_cast<TextAttachmentWidget *>(first->content);
+        QCOMPARE(QApplication::focusWidget(), firstNote->textEdit());
+        QVERIFY2(
+            firstNote->plainText().contains(QLatin1Char('z')), qPrintable(firstNote->plainText()));
+        QVERIFY(f->isDirty());
     }
 
     void tabWalksTheWindowInScreenOrder()

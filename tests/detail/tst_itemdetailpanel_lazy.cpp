@@ -2,6 +2,7 @@
 
 #include "ItemDetailPanelTestSupport.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QScrollArea>
@@ -195,7 +196,7 @@ void ItemDetailPanelLazyTest::editingDeepInTheListAfterScrolling()
     QCOMPARE(w.panel->contentSignature(), edited);
 }
 
-// Choosing a row of an unbuilt resource in the list builds it, selects it and shows it.
+// Choosing an unbuilt resource, in the list or by the keyboard, builds it, selects it and shows it.
 void ItemDetailPanelLazyTest::choosingAnUnbuiltResourceInTheListBuildsIt()
 {
     QTemporaryDir dir;
@@ -217,6 +218,45 @@ void ItemDetailPanelLazyTest::choosingAnUnbuiltResourceInTheListBuildsIt()
     QVERIFY(w.panel->resourceFrames().at(row)->isSelected());
     QVERIFY(!chosen->visibleRegion().isEmpty());
     QCOMPARE(list->currentRow(), row);
+
+    // By keyboard: Enter on the list goes to the chosen frame; its arrows and End choose others,
+    // built when they were not, selected, focused and shown; a key typed on a note edits it.
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Return);
+    QCOMPARE(QApplication::focusWidget(), w.panel->resourceFrames().at(row));
+    const int last = w.count() - 1;
+    QVERIFY(!w.panel->resourceFrames().at(last - 1)->content);
+    const auto expectFocusOn = [&](int target) {
+        ResourceFrame *frame = w.panel->resourceFrames().at(target);
+        QVERIFY2(frame->content, qPrintable(QStringLiteral("frame %1 not built").arg(target)));
+        QCOMPARE(QApplication::focusWidget(), frame);
+        QCOMPARE(w.panel->selectedResource(), frame->content);
+        QCOMPARE(list->currentRow(), target);
+        QTRY_VERIFY(!frame->content->visibleRegion().isEmpty());
+    };
+    for (int step = 1; step <= 3; ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        settle();
+    }
+    expectFocusOn(row + 3);
+    if (QTest::currentTestFailed())
+        return;
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+    settle();
+    expectFocusOn(last);
+    if (QTest::currentTestFailed())
+        return;
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    settle();
+    expectFocusOn(last - 1);
+    if (QTest::currentTestFailed())
+        return;
+    auto *note
+        = qobject_cast<TextAttachmentWidget *>(w.panel->resourceFrames().at(last - 1)->content);
+    QVERIFY(note);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("q"));
+    QCOMPARE(QApplication::focusWidget(), note->textEdit());
+    QVERIFY2(note->plainText().startsWith(QLatin1Char('q')), qPrintable(note->plainText()));
 }
 
 VELTO_TEST_MAIN(ItemDetailPanelLazyTest)
