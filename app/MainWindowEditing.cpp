@@ -171,7 +171,7 @@ void MainWindow::selectRow(int row)
     rendering = true;
     detailPanelWidget->activateWorkspace(selectedItemId, m_service.contentBlocks(selectedItemId));
     rendering = wasRendering;
-    loadedContentSignature = detailPanelWidget->contentSignature();
+    loadedContentState = detailPanelWidget->contentState();
     contentChanged = false;
     contentCheckTimer->stop();
 
@@ -246,7 +246,7 @@ void MainWindow::confirmContentState()
 {
     if (!detailPanelWidget || rendering)
         return;
-    const bool changed = detailPanelWidget->contentSignature() != loadedContentSignature;
+    const bool changed = detailPanelWidget->contentState() != loadedContentState;
     if (changed == contentChanged)
         return;
     contentChanged = changed;
@@ -286,7 +286,7 @@ void MainWindow::detailChanged()
         contentCheckTimer->start(contentCheckDelayMs);
     } else {
         contentCheckTimer->stop();
-        contentChanged = detailPanelWidget->contentSignature() != loadedContentSignature;
+        contentChanged = detailPanelWidget->contentState() != loadedContentState;
     }
     const bool wasDirty = dirty;
     updateEditingState();
@@ -452,7 +452,7 @@ void MainWindow::cancelCurrent()
     detailPanelWidget->setContentBlocks(m_service.contentBlocks(selectedItemId));
     rendering = false;
     contentCheckTimer->stop();
-    loadedContentSignature = detailPanelWidget->contentSignature();
+    loadedContentState = detailPanelWidget->contentState();
     contentChanged = false;
     clearRecoveryDraft();
     updateEditingState();
