@@ -182,7 +182,7 @@ QString ContentState::signature() const
 // are, one by one.
 bool ContentState::operator==(const ContentState &other) const
 {
-    if (entries.size() != other.entries.size())
+    if (!wasTaken || !other.wasTaken || entries.size() != other.entries.size())
         return false;
     for (qsizetype i = 0; i < entries.size(); ++i) {
         const Entry &a = entries.at(i);

@@ -40,6 +40,15 @@ private:
 // compared with something else.
 class ContentState {
 public:
+    // A state taken from a workspace, even one without resources; a default one was never taken
+    // and equals no state, as an empty text equals no signature.
+    static ContentState taken()
+    {
+        ContentState state;
+        state.wasTaken = true;
+        return state;
+    }
+
     // The signature: a JSON array of {"summary","type","value"} objects, compact, keys sorted.
     QString signature() const;
     bool operator==(const ContentState &other) const;
@@ -59,6 +68,7 @@ private:
         const QString &text() const { return source ? source->json(title) : json; }
     };
     QList<Entry> entries;
+    bool wasTaken = false;
 };
 
 // The compact JSON object of a block, written exactly as QJsonDocument would write it.

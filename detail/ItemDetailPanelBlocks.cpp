@@ -121,7 +121,7 @@ ContentState ItemDetailPanel::contentState() const
 {
     const QList<PlacedBlock> placed = placedBlocks(contentLayout, pendingBlocks());
     QHash<const QWidget *, SignatureFragment> fresh;
-    ContentState state;
+    ContentState state = ContentState::taken();
     for (const PlacedBlock &entry : placed) {
         if (entry.pending) {
             state.appendPending(entry.pending, entry.title);
