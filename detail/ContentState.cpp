@@ -131,7 +131,7 @@ const ContentBlock &PendingBlock::snapshot() const
     return made;
 }
 
-const QString &PendingBlock::json(const QString &title) const
+QString PendingBlock::json(const QString &title) const
 {
     if (jsonReady && jsonTitle == title)
         return madeJson;

@@ -21,7 +21,8 @@ public:
     const ContentBlock &snapshot() const;
     bool isSnapshotReady() const { return snapshotReady; }
     // The block's compact JSON with `title` (trimmed, when not blank) as its summary.
-    const QString &json(const QString &title) const;
+    // (A copy: the next call with another title replaces what it keeps.)
+    QString json(const QString &title) const;
 
 private:
     ContentBlock stored;
@@ -65,7 +66,7 @@ private:
         std::shared_ptr<const PendingBlock> source;
         QString title;
         QString json; // of a built resource
-        const QString &text() const { return source ? source->json(title) : json; }
+        QString text() const { return source ? source->json(title) : json; }
     };
     QList<Entry> entries;
     bool wasTaken = false;

@@ -234,7 +234,7 @@ void ItemDetailPanel::rebuildWidgetCollections()
         frames.append(frame);
         if (auto *text = qobject_cast<TextAttachmentWidget *>(frame->content))
             textWidgets.append(text);
-        else
+        else if (frame->content) // an unbuilt resource has no widget yet
             attachmentWidgets.append(frame->content);
     }
 }
