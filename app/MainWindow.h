@@ -2,6 +2,7 @@
 
 #include "AttachmentRepository.h"
 #include "ContentBlockRepository.h"
+#include "ContentState.h"
 #include "DataItemRepository.h"
 #include "DataItemService.h"
 #include "Database.h"
@@ -260,7 +261,8 @@ private:
     int currentRow = -1;
     DataItem currentItem;
     qint64 selectedItemId = 0;
-    QString loadedContentSignature;
+    // The resources as the item was shown: what "unchanged" compares with.
+    ContentState loadedContentState;
     int draftRow = -1;
     bool rendering = false;
     bool selectionPending = false;

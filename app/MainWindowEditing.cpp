@@ -174,7 +174,7 @@ void MainWindow::selectRow(int row)
     rendering = true;
     detailPanelWidget->activateWorkspace(selectedItemId, m_service.contentBlocks(selectedItemId));
     rendering = wasRendering;
-    loadedContentSignature = detailPanelWidget->contentSignature();
+    loadedContentState = detailPanelWidget->contentState();
     contentChanged = false;
     contentCheckTimer->stop();
 
@@ -249,7 +249,7 @@ void MainWindow::confirmContentState()
 {
     if (!detailPanelWidget || rendering)
         return;
-    const bool changed = detailPanelWidget->contentSignature() != loadedContentSignature;
+    const bool changed = detailPanelWidget->contentState() != loadedContentState;
     if (changed == contentChanged)
         return;
     contentChanged = changed;
@@ -289,7 +289,7 @@ void MainWindow::detailChanged()
         contentCheckTimer->start(contentCheckDelayMs);
     } else {
         contentCheckTimer->stop();
-        contentChanged = detailPanelWidget->contentSignature() != loadedContentSignature;
+        contentChanged = detailPanelWidget->contentState() != loadedContentState;
     }
     const bool wasDirty = dirty;
     updateEditingState();
@@ -459,7 +459,7 @@ void MainWindow::cancelCurrent()
     detailPanelWidget->setContentBlocks(m_service.contentBlocks(selectedItemId));
     rendering = false;
     contentCheckTimer->stop();
-    loadedContentSignature = detailPanelWidget->contentSignature();
+    loadedContentState = detailPanelWidget->contentState();
     contentChanged = false;
     clearRecoveryDraft();
     updateEditingState();

@@ -107,8 +107,8 @@ void benchLoading()
             w.panel->setContentBlocks(blocks);
             settle();
         });
-        // What selecting an item does: its workspace, the signature taken as the clean state, and
-        // the events until it is on screen.
+        // What selecting an item does: its workspace, its content state taken as the clean one,
+        // and the events until it is on screen.
         qint64 id = 100;
         measure(
             name("selecting a new item: activateWorkspace, signature, shown").constData(), 7,
@@ -119,11 +119,34 @@ void benchLoading()
             },
             [&] {
                 w.panel->activateWorkspace(id, blocks);
-                w.panel->contentSignature();
+                w.panel->contentState();
                 settle();
             });
         std::printf("  resources built after selecting: %d of %d\n", w.panel->builtResourceCount(),
             int(w.panel->resourceFrames().size()));
+        // What a save right after selecting pays: the exact signature, every unbuilt note's HTML
+        // made then (the idle preparation has not started yet).
+        measure(
+            name("signature text right after selecting (a save at once)").constData(), 5,
+            [&] {
+                w.panel->clearWorkspace(id);
+                ++id;
+                w.panel->activateWorkspace(id, blocks);
+                settle();
+            },
+            [&] { w.panel->contentSignature(); });
+        measure(
+            name("signature text once the idle preparation is done").constData(), 5,
+            [&] {
+                w.panel->clearWorkspace(id);
+                ++id;
+                w.panel->activateWorkspace(id, blocks);
+                QElapsedTimer idle;
+                idle.start();
+                while (idle.elapsed() < 2000)
+                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            },
+            [&] { w.panel->contentSignature(); });
     }
     const QList<ContentBlock> blocks = manyBlocks(200);
     measure("activateWorkspace, switching between two cached items", 15, nullptr, [&] {

@@ -40,12 +40,12 @@ QString ItemDetailPanel::frameKind(const ResourceFrame *frame) const
 {
     if (frame->content)
         return resourceKind(frame->content);
-    const PendingResource &pending = pendingResources[frame];
-    if (pending.block.type == ContentBlock::Text)
+    const PendingBlock &pending = *pendingResources[frame].source;
+    if (pending.block().type == ContentBlock::Text)
         return QStringLiteral("文本");
-    if (pending.block.type == ContentBlock::WebLink)
+    if (pending.block().type == ContentBlock::WebLink)
         return QStringLiteral("链接");
-    return pending.folder ? QStringLiteral("文件夹") : QStringLiteral("文件");
+    return pending.isFolder() ? QStringLiteral("文件夹") : QStringLiteral("文件");
 }
 
 ItemDetailPanel::ItemDetailPanel(QWidget *parent)
@@ -238,7 +238,7 @@ void ItemDetailPanel::rebuildWidgetCollections()
         frames.append(frame);
         if (auto *text = qobject_cast<TextAttachmentWidget *>(frame->content))
             textWidgets.append(text);
-        else
+        else if (frame->content) // an unbuilt resource has no widget yet
             attachmentWidgets.append(frame->content);
     }
 }
@@ -572,6 +572,8 @@ void ItemDetailPanel::restoreCachedWorkspace(const QList<ResourceFrame *> &list)
     selectionActive = !list.isEmpty();
     rebuildResourceList();
     buildFramesInView();
+    if (!pendingResources.isEmpty())
+        schedulePreparation();
 }
 
 void ItemDetailPanel::activateWorkspace(qint64 itemId, const QList<ContentBlock> &blocks)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ContentState.h"
 #include "Records.h"
 
 #include <QElapsedTimer>
@@ -10,6 +11,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class FileAttachmentWidget;
 class QKeyEvent;
@@ -17,6 +19,7 @@ class QMimeData;
 class QScrollArea;
 class QSplitter;
 class QTableWidget;
+class QTimer;
 class QUrl;
 class QVBoxLayout;
 class ResourceFrame;
@@ -52,6 +55,9 @@ public:
     // The current blocks as compact JSON text: equal for workspaces that would save the same
     // blocks.
     QString contentSignature() const;
+    // The same, with the text of resources not built yet written out only when needed: cheap to
+    // take when an item is shown and to compare with after a change.
+    ContentState contentState() const;
     QString detail() const;
     void setDetail(const QString &text);
 
@@ -111,11 +117,8 @@ private:
     // A resource kept as data until its frame is built: the block it was loaded from, whether a
     // file block names a folder, and (once asked for) the block its widget would give.
     struct PendingResource {
-        ContentBlock block;
-        bool folder = false;
+        std::shared_ptr<PendingBlock> source;
         bool enabled = true; // setAttachmentActionsEnabled since it was loaded
-        bool snapshotReady = false;
-        ContentBlock snapshot;
     };
 
     struct SignatureFragment {
@@ -149,8 +152,12 @@ private:
     QString pendingSummary(const ResourceFrame *frame) const;
     // "文本", "文件", "文件夹" or "链接", for a built or a pending frame.
     QString frameKind(const ResourceFrame *frame) const;
-    QString noteHtmlAsLoaded(const QString &html) const;
-    std::function<const ContentBlock *(const ResourceFrame *)> pendingBlocks() const;
+    QFont noteFont() const;
+    std::function<std::shared_ptr<const PendingBlock>(const ResourceFrame *)> pendingBlocks() const;
+    // Makes the blocks the unbuilt notes of the item on screen would give, a few at a time while
+    // the window is idle, so that a save or a change finds them ready.
+    void prepareSnapshots();
+    void schedulePreparation();
     int layoutIndexOf(QWidget *content) const;
     int insertionIndex() const;
     bool isShown(QWidget *content) const;
@@ -216,6 +223,7 @@ private:
     bool buildingBatch = false;
     // A hidden note that gives the HTML a note's widget makes of a pending note's block.
     mutable QPointer<TextAttachmentWidget> noteTemplate;
+    QTimer *preparationTimer = nullptr;
 
     // Escaped JSON of each resource's block, reused while the block is unchanged: a long note
     // would otherwise be escaped again on every keystroke anywhere in the window.

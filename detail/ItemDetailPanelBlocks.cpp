@@ -16,131 +16,84 @@
 
 namespace {
 
-char16_t hexDigit(unsigned value)
-{
-    return char16_t(value < 10 ? u'0' + value : u'a' + value - 10);
-}
-
-// Appends `text` as a JSON string literal, escaped exactly the way QJsonDocument writes it in
-// compact form (then read back from UTF-8): quote, backslash and control characters escaped,
-// lone surrogates written as \uXXXX, everything else as it is.
-void appendJsonString(QString &out, QStringView text)
-{
-    out.append(u'"');
-    const char16_t *p = text.utf16();
-    const char16_t *const end = p + text.size();
-    const char16_t *run = p;
-    const auto flush = [&](const char16_t *upTo) {
-        if (upTo > run)
-            out.append(QStringView(run, upTo - run));
-    };
-    for (; p < end; ++p) {
-        const char16_t c = *p;
-        if (c >= 0x20 && c != u'"' && c != u'\\' && !QChar::isSurrogate(c))
-            continue;
-        if (QChar::isHighSurrogate(c) && p + 1 < end && QChar::isLowSurrogate(p[1])) {
-            ++p;
-            continue;
-        }
-        flush(p);
-        out.append(u'\\');
-        switch (c) {
-        case u'"':
-            out.append(u'"');
-            break;
-        case u'\\':
-            out.append(u'\\');
-            break;
-        case u'\b':
-            out.append(u'b');
-            break;
-        case u'\f':
-            out.append(u'f');
-            break;
-        case u'\n':
-            out.append(u'n');
-            break;
-        case u'\r':
-            out.append(u'r');
-            break;
-        case u'\t':
-            out.append(u't');
-            break;
-        default:
-            out.append(u'u');
-            out.append(hexDigit((c >> 12) & 0xf));
-            out.append(hexDigit((c >> 8) & 0xf));
-            out.append(hexDigit((c >> 4) & 0xf));
-            out.append(hexDigit(c & 0xf));
-        }
-        run = p + 1;
-    }
-    flush(end);
-    out.append(u'"');
-}
-
-// The object {"summary","type","value"} with its keys in the order QJsonDocument sorts them.
-QString blockJson(const ContentBlock &block)
-{
-    QString json;
-    json.reserve(block.value.size() + block.summary.size() + 48);
-    json.append(QLatin1String("{\"summary\":"));
-    appendJsonString(json, block.summary);
-    json.append(QLatin1String(",\"type\":"));
-    json.append(QString::number(block.type));
-    json.append(QLatin1String(",\"value\":"));
-    appendJsonString(json, block.value);
-    json.append(u'}');
-    return json;
-}
-
 bool sameText(const QString &a, const QString &b)
 {
     return a.size() == b.size() && (a.constData() == b.constData() || a == b);
 }
 
+// A resource in on-screen order: a built one with the block its widget gives (title rule
+// applied), or one not built yet with the block it was loaded from and its title.
 struct PlacedBlock {
     const QWidget *widget = nullptr;
     ContentBlock block;
+    std::shared_ptr<const PendingBlock> pending;
+    QString title;
+
+    ContentBlock finalBlock() const
+    {
+        if (!pending)
+            return block;
+        ContentBlock result = pending->snapshot();
+        if (!title.trimmed().isEmpty())
+            result.summary = title.trimmed();
+        return result;
+    }
 };
 
-// The blocks of the resources in the content layout, in on-screen order; a frame not built yet
-// gives the block its widget would give.
+// The resources in the content layout, in on-screen order; a frame not built yet stands for the
+// block its widget would give.
 QList<PlacedBlock> placedBlocks(const QVBoxLayout *layout,
-    const std::function<const ContentBlock *(const ResourceFrame *)> &pending)
+    const std::function<std::shared_ptr<const PendingBlock>(const ResourceFrame *)> &pending)
 {
     QList<PlacedBlock> result;
+    result.reserve(layout->count());
     for (int i = 0; i < layout->count(); ++i) {
         QWidget *item = layout->itemAt(i)->widget();
         if (!item)
             continue;
         auto *frame = qobject_cast<ResourceFrame *>(item);
-        ContentBlock block;
         QWidget *content = frame ? frame->content : item;
-        if (const ContentBlock *kept = frame && !content ? pending(frame) : nullptr) {
-            block = *kept;
-            content = frame;
-        } else if (auto *resource = qobject_cast<ResourceWindow *>(content)) {
-            block = resource->snapshot();
-        } else {
+        if (frame && !content) {
+            std::shared_ptr<const PendingBlock> kept = pending(frame);
+            if (!kept)
+                continue;
+            // A note's HTML as its editor writes it is never blank; a file's or link's location
+            // is cheap to make and may be.
+            if (kept->block().type != ContentBlock::Text
+                && kept->snapshot().value.trimmed().isEmpty())
+                continue;
+            PlacedBlock placed;
+            placed.widget = frame;
+            placed.pending = std::move(kept);
+            placed.title = frame->title;
+            result.append(placed);
             continue;
         }
+        auto *resource = qobject_cast<ResourceWindow *>(content);
+        if (!resource)
+            continue;
+        ContentBlock block = resource->snapshot();
         if (frame && !frame->title.trimmed().isEmpty())
             block.summary = frame->title.trimmed();
         if (block.type >= ContentBlock::Text && block.type <= ContentBlock::WebLink
             && block.value.trimmed().isEmpty())
             continue; // a file or link whose location is blank is not kept
-        result.append({content, block});
+        PlacedBlock placed;
+        placed.widget = content;
+        placed.block = block;
+        result.append(placed);
     }
     return result;
 }
 
 } // namespace
 
-std::function<const ContentBlock *(const ResourceFrame *)> ItemDetailPanel::pendingBlocks() const
+std::function<std::shared_ptr<const PendingBlock>(const ResourceFrame *)>
+ItemDetailPanel::pendingBlocks() const
 {
-    return [this](const ResourceFrame *frame) -> const ContentBlock * {
-        return isPending(frame) ? &pendingSnapshot(frame) : nullptr;
+    return [this](const ResourceFrame *frame) -> std::shared_ptr<const PendingBlock> {
+        const auto found = pendingResources.constFind(frame);
+        return found == pendingResources.constEnd() ? nullptr : found->source;
     };
 }
 
@@ -155,18 +108,25 @@ QList<ContentBlock> ItemDetailPanel::contentBlocks() const
     const QList<PlacedBlock> placed = placedBlocks(contentLayout, pendingBlocks());
     blocks.reserve(placed.size());
     for (const PlacedBlock &entry : placed)
-        blocks.append(entry.block);
+        blocks.append(entry.finalBlock());
     return blocks;
 }
 
 QString ItemDetailPanel::contentSignature() const
 {
+    return contentState().signature();
+}
+
+ContentState ItemDetailPanel::contentState() const
+{
     const QList<PlacedBlock> placed = placedBlocks(contentLayout, pendingBlocks());
     QHash<const QWidget *, SignatureFragment> fresh;
-    QStringList parts;
-    parts.reserve(placed.size());
-    qsizetype length = 2;
+    ContentState state = ContentState::taken();
     for (const PlacedBlock &entry : placed) {
+        if (entry.pending) {
+            state.appendPending(entry.pending, entry.title);
+            continue;
+        }
         const ContentBlock &block = entry.block;
         const auto cached = signatureFragments.constFind(entry.widget);
         SignatureFragment fragment;
@@ -177,24 +137,13 @@ QString ItemDetailPanel::contentSignature() const
             fragment.type = block.type;
             fragment.value = block.value;
             fragment.summary = block.summary;
-            fragment.json = blockJson(block);
+            fragment.json = contentBlockJson(block);
         }
-        length += fragment.json.size() + 1;
-        parts.append(fragment.json);
+        state.appendJson(fragment.json);
         fresh.insert(entry.widget, fragment);
     }
     signatureFragments.swap(fresh);
-
-    QString signature;
-    signature.reserve(length);
-    signature.append(u'[');
-    for (qsizetype i = 0; i < parts.size(); ++i) {
-        if (i > 0)
-            signature.append(u',');
-        signature.append(parts.at(i));
-    }
-    signature.append(u']');
-    return signature;
+    return state;
 }
 
 void ItemDetailPanel::setContentBlocks(const QList<ContentBlock> &blocks)
@@ -218,6 +167,8 @@ void ItemDetailPanel::setContentBlocks(const QList<ContentBlock> &blocks)
     selectionActive = false; // loading highlights the last resource but picks nothing
     rebuildResourceList();
     buildFramesInView();
+    if (!pendingResources.isEmpty())
+        schedulePreparation();
 }
 
 QString ItemDetailPanel::detail() const
@@ -225,11 +176,11 @@ QString ItemDetailPanel::detail() const
     QStringList notes;
     for (const ResourceFrame *frame : frames) {
         if (isPending(frame)) {
-            const PendingResource &pending = pendingResources[frame];
-            if (pending.block.type != ContentBlock::Text)
+            const PendingBlock &pending = *pendingResources[frame].source;
+            if (pending.block().type != ContentBlock::Text)
                 continue;
             QTextDocument document;
-            document.setHtml(pending.block.value);
+            document.setHtml(pending.block().value);
             if (!document.toPlainText().trimmed().isEmpty())
                 notes.append(pendingSnapshot(frame).value);
         } else if (const auto *text = qobject_cast<TextAttachmentWidget *>(frame->content)) {

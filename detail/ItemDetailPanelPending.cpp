@@ -11,6 +11,7 @@
 #include "UiMetrics.h"
 #include "UrlAttachmentWidget.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -47,6 +48,10 @@ QString fieldText(const QString &text)
     return text.left(lineEditMaxLength);
 }
 
+// Unbuilt notes are prepared from this long after an item is shown, in steps of at most this long.
+constexpr int preparationDelayMs = 150;
+constexpr qint64 preparationStepMs = 8;
+
 // Frames are built this far above and below the view, so a short scroll finds them ready.
 int buildMargin()
 {
@@ -72,18 +77,19 @@ int estimatedNoteHeight(const QString &html)
 
 ResourceFrame *ItemDetailPanel::insertPendingFrame(const ContentBlock &block, int layoutIndex)
 {
-    PendingResource pending;
-    pending.block = block;
     QString title = block.summary;
     int height = UiMetrics::px(resourceRowHeight);
+    bool folder = false;
     if (block.type == ContentBlock::LocalPath) {
-        pending.folder = block.summary == folderMarker
+        folder = block.summary == folderMarker
             || (block.summary.isEmpty() && QFileInfo(block.value).isDir());
         if (block.summary == folderMarker)
             title.clear();
     } else if (block.type == ContentBlock::Text) {
         height = estimatedNoteHeight(block.value);
     }
+    PendingResource pending;
+    pending.source = std::make_shared<PendingBlock>(block, folder, noteFont());
     auto *frame = new ResourceFrame(contentWidget);
     frame->title = title;
     // A placeholder keeps its place in the layout while hidden, and is never polished or painted.
@@ -110,7 +116,7 @@ QWidget *ItemDetailPanel::buildFrame(ResourceFrame *frame)
     signatureFragments.remove(frame);
     // As loading does: no detailChanged while the widget takes its content.
     const QSignalBlocker blocker(this);
-    const ContentBlock &block = pending.block;
+    const ContentBlock &block = pending.source->block();
     // The frame takes its style before it has children, and the widget is made inside it: a
     // widget moved under a styled frame would be polished again.
     frame->setMinimumHeight(0);
@@ -131,8 +137,8 @@ QWidget *ItemDetailPanel::buildFrame(ResourceFrame *frame)
         Attachment attachment;
         attachment.type = AttachmentType::File;
         attachment.location = block.value;
-        FileAttachmentWidget *file = newFileWidget(frame, attachment, pending.folder);
-        if (!pending.folder && isImageSuffix(block.value))
+        FileAttachmentWidget *file = newFileWidget(frame, attachment, pending.source->isFolder());
+        if (!pending.source->isFolder() && isImageSuffix(block.value))
             file->setImagePreviewEnabled(true);
         content = file;
     } else {
@@ -225,53 +231,56 @@ void ItemDetailPanel::buildFramesInView()
 
 const ContentBlock &ItemDetailPanel::pendingSnapshot(const ResourceFrame *frame) const
 {
-    PendingResource &pending = pendingResources[frame];
-    if (pending.snapshotReady)
-        return pending.snapshot;
-    const ContentBlock &block = pending.block;
-    ContentBlock snapshot;
-    snapshot.type = block.type;
-    if (block.type == ContentBlock::Text) {
-        snapshot.value = noteHtmlAsLoaded(block.value);
-    } else if (block.type == ContentBlock::LocalPath) {
-        snapshot.value = fieldText(block.value).trimmed();
-        if (pending.folder)
-            snapshot.summary = folderMarker;
-    } else {
-        // The link's field takes the value, then keeps it without its comment.
-        const QString shown = resourceLocationWithoutComment(fieldText(block.value));
-        snapshot.value = resourceLocationWithoutComment(fieldText(shown));
-        if (!shown.isEmpty() && !snapshot.value.isEmpty())
-            snapshot.summary = block.summary.trimmed();
-    }
-    pending.snapshot = snapshot;
-    pending.snapshotReady = true;
-    return pending.snapshot;
+    return pendingResources[frame].source->snapshot();
 }
 
 QString ItemDetailPanel::pendingSummary(const ResourceFrame *frame) const
 {
-    const PendingResource &pending = pendingResources[frame];
-    if (pending.block.type == ContentBlock::Text)
+    const PendingBlock &pending = *pendingResources[frame].source;
+    if (pending.block().type == ContentBlock::Text)
         return QStringLiteral("文本");
-    if (pending.block.type == ContentBlock::WebLink)
+    if (pending.block().type == ContentBlock::WebLink)
         return QStringLiteral("链接");
-    const QString name = QFileInfo(fieldText(pending.block.value).trimmed()).fileName();
+    const QString name = QFileInfo(fieldText(pending.block().value).trimmed()).fileName();
     if (!name.isEmpty())
         return name;
-    return pending.folder ? QStringLiteral("文件夹") : QStringLiteral("文件");
+    return pending.isFolder() ? QStringLiteral("文件夹") : QStringLiteral("文件");
 }
 
-// The HTML a note's editor gives back for `html`: the same document written out with the same
-// default font.
-QString ItemDetailPanel::noteHtmlAsLoaded(const QString &html) const
+// The default font of a note's editor, which decides the HTML it writes out.
+QFont ItemDetailPanel::noteFont() const
 {
     if (!noteTemplate) {
         noteTemplate = new TextAttachmentWidget(contentWidget);
         noteTemplate->hide();
     }
-    QTextDocument document;
-    document.setDefaultFont(noteTemplate->textEdit()->document()->defaultFont());
-    document.setHtml(html);
-    return document.toHtml();
+    return noteTemplate->textEdit()->document()->defaultFont();
+}
+
+void ItemDetailPanel::schedulePreparation()
+{
+    if (!preparationTimer) {
+        preparationTimer = new QTimer(this);
+        preparationTimer->setSingleShot(true);
+        connect(preparationTimer, &QTimer::timeout, this, &ItemDetailPanel::prepareSnapshots);
+    }
+    // Starts once the item has been shown and the user stays on it: arrowing through items
+    // prepares nothing.
+    preparationTimer->start(preparationDelayMs);
+}
+
+void ItemDetailPanel::prepareSnapshots()
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (const ResourceFrame *frame : std::as_const(frames)) {
+        const auto pending = pendingResources.constFind(frame);
+        if (pending == pendingResources.constEnd() || pending->source->isSnapshotReady())
+            continue;
+        if (clock.elapsed() >= preparationStepMs) {
+            preparationTimer->start(0); // the rest after the events waiting meanwhile
+            return;
+        }
+        pending->source->snapshot();
+    }
 }

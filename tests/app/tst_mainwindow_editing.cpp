@@ -158,6 +158,43 @@ private slots:
         QCOMPARE(f->currentParent(), 1);
     }
 
+    // A save straight after selecting an item whose notes are not built yet stores the signature
+    // and the blocks its built widgets give.
+    void saveRightAfterSelectingStoresTheExactResources()
+    {
+        WindowFixture f;
+        QVERIFY(insertItems(level(2)));
+        QList<ContentBlock> blocks;
+        for (int i = 0; i < 150; ++i) {
+            ContentBlock note;
+            note.type = ContentBlock::Text;
+            note.value = QStringLiteral("<p><b>第 %1 条</b> note</p><ul><li>a</li></ul>").arg(i);
+            note.summary = i % 7 == 0 ? QStringLiteral("标题 %1").arg(i) : QString();
+            blocks.append(note);
+        }
+        QVERIFY(f->service().replaceContentBlocks(2, blocks, nullptr));
+        f.reload();
+        f->selectRow(1);
+        ItemDetailPanel *panel = f->detailPanel();
+        QVERIFY(panel->builtResourceCount() < 150);
+        type(f.table()->nameEditor(1), QStringLiteral("x"));
+        f->saveCurrent();
+        QCOMPARE(label(f), QStringLiteral("已保存业务"));
+        const QString desc = f->levelItems().value(1).desc;
+        const QList<ContentBlock> stored = f->service().contentBlocks(2);
+
+        for (int i = 0; i < panel->resourceFrames().size(); ++i)
+            QVERIFY(panel->resourceContent(i));
+        QCOMPARE(desc, panel->contentSignature());
+        const QList<ContentBlock> built = panel->contentBlocks();
+        QCOMPARE(stored.size(), built.size());
+        for (int i = 0; i < built.size(); ++i) {
+            QCOMPARE(stored.at(i).value, built.at(i).value);
+            QCOMPARE(stored.at(i).summary, built.at(i).summary);
+        }
+        QVERIFY(!f->isDirty());
+    }
+
     void cancelRestoresAndDropsDrafts()
     {
         WindowFixture f;

@@ -105,6 +105,7 @@ private slots:
     void unbuiltResourcesReadAsBuiltOnes();
     void editingDeepInTheListAfterScrolling();
     void choosingAnUnbuiltResourceInTheListBuildsIt();
+    void shownStateComparesAsItsSignature();
 };
 
 // The signature, the blocks and the notes' text of a workspace whose resources are mostly
@@ -257,6 +258,38 @@ void ItemDetailPanelLazyTest::choosingAnUnbuiltResourceInTheListBuildsIt()
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("q"));
     QCOMPARE(QApplication::focusWidget(), note->textEdit());
     QVERIFY2(note->plainText().startsWith(QLatin1Char('q')), qPrintable(note->plainText()));
+}
+
+// The state taken when an item is shown, its notes' HTML not made yet, compares with later states
+// as their signatures would, and its text is the signature the built widgets give.
+void ItemDetailPanelLazyTest::shownStateComparesAsItsSignature()
+{
+    QTemporaryDir dir;
+    PanelWindow w;
+    QVERIFY(w.ready());
+    w.panel->activateWorkspace(1, manyBlocks(dir.path()));
+    const ContentState shown = w.panel->contentState();
+    settle();
+    QVERIFY(w.panel->contentState() == shown);
+
+    // A name given to an unbuilt note, then its default name again.
+    const int row = frameOf(600);
+    QVERIFY(!w.panel->resourceFrames().at(row)->content);
+    QTableWidgetItem *name = w.panel->resourceTable()->item(row, 1);
+    name->setText(QStringLiteral("改名"));
+    QVERIFY(w.panel->contentState() != shown);
+    QVERIFY(w.panel->contentSignature().contains(QStringLiteral("改名")));
+    name->setText(QStringLiteral("  "));
+    QVERIFY(w.panel->contentState() == shown);
+
+    // Built, every resource reads as its unbuilt self did.
+    for (int i = 0; i < w.count(); ++i)
+        QVERIFY(w.content(i));
+    QVERIFY(w.panel->contentState() == shown);
+    QCOMPARE(shown.signature(), w.panel->contentSignature());
+
+    typeAtEnd(w.text(row), QStringLiteral("x"));
+    QVERIFY(w.panel->contentState() != shown);
 }
 
 VELTO_TEST_MAIN(ItemDetailPanelLazyTest)
