@@ -206,7 +206,7 @@ private slots:
         QCOMPARE(f->levelItems().size(), 4);
         f.press(Qt::Key_Escape);
         SeenBox seen;
-        answerNextMessageBox(QString(), QMessageBox::Yes, &seen);
+        const auto answer1 = answerNextMessageBox(QString(), QMessageBox::Yes, &seen);
         f.press(Qt::Key_Delete, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(seen.count, 1);
         QCOMPARE(f->levelItems().size(), 3);

@@ -165,12 +165,12 @@ private slots:
         tree->setFocus();
         tree->setCurrentItem(treeRow(tree, 1));
         SeenBox seen;
-        answerNextMessageBox(QString(), QMessageBox::No, &seen);
+        const auto answer1 = answerNextMessageBox(QString(), QMessageBox::No, &seen);
         QTest::keyClick(tree, Qt::Key_Delete);
         QCOMPARE(seen.text, QStringLiteral("确定删除选中的数据项吗？"));
         QVERIFY(f->repository().get(1).iid != 0);
         menu = openMenu(1);
-        answerNextMessageBox(QString(), QMessageBox::Yes);
+        const auto answer2 = answerNextMessageBox(QString(), QMessageBox::Yes);
         entry(menu, QStringLiteral("删除"))->trigger();
         menu->close();
         QCOMPARE(f->repository().get(1).iid, 0);

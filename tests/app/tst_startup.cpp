@@ -68,7 +68,7 @@ private slots:
         const QByteArray before = fileHash(file);
         {
             SeenBox told;
-            answerNextMessageBox(QString(), QMessageBox::Ok, &told);
+            const auto answer1 = answerNextMessageBox(QString(), QMessageBox::Ok, &told);
             MainWindow window;
             QVERIFY(window.isWorkspaceReady()); // the cheap checks cannot see the damage
             window.show();
@@ -85,7 +85,7 @@ private slots:
             window.table()->nameEditor(row)->setText(QStringLiteral("不会保存"));
             window.rowTextChanged(row);
             SeenBox refused;
-            answerNextMessageBox(QString(), QMessageBox::Ok, &refused);
+            const auto answer2 = answerNextMessageBox(QString(), QMessageBox::Ok, &refused);
             window.saveCurrent();
             QTRY_COMPARE(refused.count, 1);
             QVERIFY2(refused.text.startsWith(QStringLiteral("保存失败：数据库处于只读状态 ("))
