@@ -308,7 +308,8 @@ void ResourceDropTest::commandsInsertAfterSelection()
     QVERIFY(w.panel->resourceSelectionActive());
     QCOMPARE(w.panel->resourceTable()->currentRow(), 2);
     settle();
-    QVERIFY(changed.count() >= 2); // once when added, once more when scrolled into view
+    // Once when added; showing the resource it already chose is no further change.
+    QVERIFY(changed.count() >= 1);
 
     // A stamped note after the last resource: the time, then an empty line with the cursor.
     clickCell(w.panel->resourceTable(), 3);

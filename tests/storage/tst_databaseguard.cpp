@@ -89,7 +89,8 @@ private slots:
         // the file itself grow.
         const qint64 sizeBefore = QFileInfo(file).size();
         ContentBlock note;
-        note.value = QString(3 * DatabaseGuard::checkpointPages * 1024, QLatin1Char('n'));
+        // Twice the checkpoint's pages of 4 KiB in the block alone (no index row is written here).
+        note.value = QString(8 * DatabaseGuard::checkpointPages * 1024, QLatin1Char('n'));
         QString error;
         QVERIFY2(s.service.replaceContentBlocks(1, {note}, &error), qPrintable(error));
         QTRY_VERIFY2_WITH_TIMEOUT(QFileInfo(file).size() > sizeBefore + 2 * 1024 * 1024,
