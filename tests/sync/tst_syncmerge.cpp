@@ -1,6 +1,8 @@
 // The merge of sync on local folders playing the server: identity, change records, conflicts,
 // deletions, moves and loops, and convergence.
+#include "ExportDocument.h"
 #include "FolderTransport.h"
+#include "ImportTransaction.h"
 #include "SearchIndexObserver.h"
 #include "SyncDevices.h"
 #include "SyncJournal.h"
@@ -141,6 +143,27 @@ private slots:
         QVERIFY(report.ok);
         QCOMPARE(report.sent, 0);
         QCOMPARE(report.received, 0);
+    }
+
+    void importedItemsReachTheOtherDevices()
+    {
+        QTemporaryDir server;
+        FolderTransport transport(server.path());
+        SyncDevice a(QStringLiteral("a"));
+        SyncDevice b(QStringLiteral("b"));
+        b.clear();
+        a.add(QStringLiteral("带笔记的条目"), a.find(QStringLiteral("日常记录")),
+            QStringLiteral("<p>导入前的笔记</p>"));
+        syncAll({&a, &b}, &transport);
+        const int before = a.tree().size();
+        // The manual bridge: a's own export imported back into a adds a second copy of its tree.
+        ImportTransaction import(&a.database);
+        QString error;
+        QVERIFY2(import.loadBytes(ExportDocument::build(&a.database), &error) && import.run(&error),
+            qPrintable(error));
+        QCOMPARE(a.tree().size(), 2 * before);
+        syncAll({&a, &b}, &transport);
+        QCOMPARE(b.tree(), a.tree());
     }
 
     void concurrentEditsKeepBothAndEditBeatsDelete()
