@@ -490,8 +490,9 @@ bool SyncEngine::settlePlaces(QString *error)
                     {old, pid}, error);
         }
         if (ok && next >= moves.size())
-            ok = local::exec(
-                m_db, QStringLiteral("DELETE FROM app_state WHERE key = 'sync_settle'"), error);
+            ok = removeUnneeded(target, uuidOfIid, kept, error)
+                && local::exec(
+                    m_db, QStringLiteral("DELETE FROM app_state WHERE key = 'sync_settle'"), error);
         if (!ok || !commit(error)) {
             rollback();
             return false;
@@ -501,6 +502,60 @@ bool SyncEngine::settlePlaces(QString *error)
         if (!begin(error))
             return false;
     }
+}
+
+// An item deleted everywhere it was changed stays only while the merged tree puts a child under
+// it. Whether it stays must follow from the merged places, not from the children this device
+// happened to hold when the deletion arrived, or devices would end with different trees: once
+// the places are settled, such an item that nothing needs any more goes.
+bool SyncEngine::removeUnneeded(const QHash<qint64, qint64> &target,
+    const QHash<qint64, QString> &uuidOfIid, const QSet<qint64> &kept, QString *error)
+{
+    QSet<QString> dead;
+    {
+        QSqlQuery query(m_db);
+        query.setForwardOnly(true);
+        if (!query.exec(QStringLiteral("SELECT uuid FROM sync_versions WHERE head = 1 GROUP BY "
+                                       "uuid HAVING MIN(deleted) = 1"))) {
+            if (error)
+                *error = query.lastError().text();
+            return false;
+        }
+        while (query.next())
+            dead.insert(query.value(0).toString());
+    }
+    if (dead.isEmpty())
+        return true;
+    const auto removable = [&](qint64 iid) {
+        return dead.contains(uuidOfIid.value(iid)) && !kept.contains(iid) && !isHeld(iid);
+    };
+    QSet<qint64> needed;
+    for (auto it = target.cbegin(); it != target.cend(); ++it) {
+        if (removable(it.key()))
+            continue;
+        for (qint64 at = it.value(); at != 0 && !needed.contains(at); at = target.value(at))
+            needed.insert(at);
+    }
+    QList<qint64> gone;
+    for (auto it = target.cbegin(); it != target.cend(); ++it) {
+        if (removable(it.key()) && !needed.contains(it.key()))
+            gone.append(it.key());
+    }
+    std::sort(gone.begin(), gone.end());
+    for (const qint64 iid : qAsConst(gone)) {
+        if (!local::execBound(
+                m_db, QStringLiteral("DELETE FROM data_items WHERE iid = ?"), {iid}, error)
+            || !changeobservers::itemChanged(m_db, iid, ChangeObserver::Removed, error)
+            || !local::execBound(m_db,
+                QStringLiteral("INSERT OR IGNORE INTO sync_reorder(pid) VALUES (?)"),
+                {target.value(iid)}, error)
+            || !local::execBound(m_db,
+                QStringLiteral("UPDATE sync_items SET iid = 0, deleted = 1 WHERE uuid = ?"),
+                {uuidOfIid.value(iid)}, error))
+            return false;
+        ++m_report.applied;
+    }
+    return true;
 }
 
 // Brings the children of pid into the merged order (positions, then identity; children without

@@ -71,6 +71,8 @@ private:
     bool apply(QString *error);
     bool applyOne(const QString &uuid, bool *skipped, QString *error);
     bool settlePlaces(QString *error);
+    bool removeUnneeded(const QHash<qint64, qint64> &target,
+        const QHash<qint64, QString> &uuidOfIid, const QSet<qint64> &kept, QString *error);
     bool renumber(qint64 pid, QString *error);
 
     // Records made here: stored as versions and places, and queued in the open segment.

@@ -274,6 +274,36 @@ private slots:
         }
     }
 
+    void anItemDeletedElsewhereStaysOnlyWhileAChildNeedsIt()
+    {
+        QTemporaryDir server;
+        FolderTransport transport(server.path());
+        SyncDevice a(QStringLiteral("a"));
+        SyncDevice b(QStringLiteral("b"));
+        SyncDevice d(QStringLiteral("d"));
+        b.clear();
+        d.clear();
+        syncAll({&a, &b, &d}, &transport);
+        const QString parent = QStringLiteral("今日记录");
+        const QString child = QStringLiteral("备用钥匙");
+        QString error;
+        // b puts the child under the parent, a takes it out again, d deletes the parent.
+        QVERIFY(b.service.moveToParent(b.find(child), b.find(parent), &error));
+        QVERIFY(b.sync(&transport).ok);
+        QVERIFY(a.sync(&transport).ok);
+        QVERIFY(a.service.moveToParent(a.find(child), 0, &error));
+        QVERIFY(a.sync(&transport).ok);
+        QVERIFY(d.service.erase(d.find(parent), &error));
+        QVERIFY(d.sync(&transport).ok);
+        // b still holds the child under the parent when the deletion arrives.
+        QVERIFY(b.sync(&transport).ok);
+        syncAll({&a, &b, &d}, &transport);
+        QCOMPARE(b.tree(), d.tree());
+        QCOMPARE(a.tree(), d.tree());
+        QCOMPARE(b.find(parent), 0);
+        QCOMPARE(b.items.get(b.find(child)).pid, 0);
+    }
+
     void randomOperationsConverge()
     {
         QTemporaryDir server;
