@@ -168,6 +168,26 @@ void benchLoading()
         "  resources built after scrolling to the end: %d\n", w.panel->builtResourceCount());
 }
 
+// Only the selection of an item with a thousand resources, many times: the figure to profile.
+void benchSelecting()
+{
+    Window w;
+    const QList<ContentBlock> blocks = manyBlocks(1000);
+    qint64 id = 100;
+    measure(
+        "selecting a new item, 1000 blocks (repeated)", 31,
+        [&] {
+            w.panel->clearWorkspace(id);
+            ++id;
+            settle();
+        },
+        [&] {
+            w.panel->activateWorkspace(id, blocks);
+            w.panel->contentState();
+            settle();
+        });
+}
+
 void benchSignature()
 {
     Window w;
@@ -237,13 +257,15 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    // Sections to run may be named on the command line: load, signature, preview.
+    // Sections to run may be named on the command line: load, select, signature, preview.
     const QStringList wanted = app.arguments().mid(1);
     const auto runs = [&wanted](const char *name) {
         return wanted.isEmpty() || wanted.contains(QLatin1String(name));
     };
     if (runs("load"))
         benchLoading();
+    if (runs("select"))
+        benchSelecting();
     if (runs("signature"))
         benchSignature();
     if (runs("preview"))
