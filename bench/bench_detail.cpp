@@ -93,6 +93,21 @@ struct Window {
     }
 };
 
+// Scrolling through a thousand resources a page at a time: each step until painted.
+void benchScrolling(Window &w)
+{
+    w.panel->setContentBlocks(manyBlocks(1000));
+    settle();
+    QScrollBar *bar = w.panel->resourceScrollArea()->verticalScrollBar();
+    const int pages = bar->maximum() / qMax(1, bar->pageStep()) + 1;
+    measure("scrolling a page down through 1000 blocks (per step)", pages, nullptr, [&] {
+        bar->setValue(bar->value() + bar->pageStep());
+        settle();
+    });
+    std::printf(
+        "  resources built after scrolling to the end: %d\n", w.panel->builtResourceCount());
+}
+
 void benchLoading()
 {
     Window w;
@@ -155,17 +170,7 @@ void benchLoading()
         id = id == 1 ? 2 : 1;
     });
 
-    // Scrolling through a thousand resources a page at a time: each step until painted.
-    w.panel->setContentBlocks(manyBlocks(1000));
-    settle();
-    QScrollBar *bar = w.panel->resourceScrollArea()->verticalScrollBar();
-    const int pages = bar->maximum() / qMax(1, bar->pageStep()) + 1;
-    measure("scrolling a page down through 1000 blocks (per step)", pages, nullptr, [&] {
-        bar->setValue(bar->value() + bar->pageStep());
-        settle();
-    });
-    std::printf(
-        "  resources built after scrolling to the end: %d\n", w.panel->builtResourceCount());
+    benchScrolling(w);
 }
 
 // Only the selection of an item with a thousand resources, many times: the figure to profile.
@@ -186,6 +191,8 @@ void benchSelecting()
             w.panel->contentState();
             settle();
         });
+    std::printf("  resources built after selecting: %d of %d\n", w.panel->builtResourceCount(),
+        int(w.panel->resourceFrames().size()));
 }
 
 void benchSignature()
@@ -257,7 +264,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    // Sections to run may be named on the command line: load, select, signature, preview.
+    // Sections to run may be named on the command line: load, select, scroll, signature, preview.
     const QStringList wanted = app.arguments().mid(1);
     const auto runs = [&wanted](const char *name) {
         return wanted.isEmpty() || wanted.contains(QLatin1String(name));
@@ -266,6 +273,10 @@ int main(int argc, char **argv)
         benchLoading();
     if (runs("select"))
         benchSelecting();
+    if (runs("scroll")) {
+        Window w;
+        benchScrolling(w);
+    }
     if (runs("signature"))
         benchSignature();
     if (runs("preview"))

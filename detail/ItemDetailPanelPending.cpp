@@ -188,48 +188,47 @@ void ItemDetailPanel::scheduleFramesInView()
 
 // Builds the pending frames in or near the view. Positions come from the items' size hints
 // (unbuilt resources have fixed heights, built ones fixed or bounded ones), so they are right
-// before the layout has run; a frame built taller or shorter than its place moves the ones below
-// it, so the view is looked at again until nothing more is built.
+// before the layout has run. A frame just built takes its real height only once its resource has
+// laid itself out; should that leave part of the view empty, the change of the scroll range this
+// brings looks at the view again.
 void ItemDetailPanel::buildFramesInView()
 {
     framesInViewQueued = false;
-    bool built = false;
+    if (!hasPendingResources())
+        return;
     const int viewHeight = scrollArea->viewport()->height();
-    for (int round = 0; round < 8 && hasPendingResources(); ++round) {
-        const int resources = contentLayout->count() - 1; // the stretch is last
-        QList<int> heights;
-        heights.reserve(resources);
-        int total = 0;
-        for (int i = 0; i < resources; ++i) {
-            const int height = contentLayout->itemAt(i)->sizeHint().height();
-            heights.append(height);
-            total += height;
-        }
-        const int value
-            = std::min(scrollArea->verticalScrollBar()->value(), std::max(0, total - viewHeight));
-        const int top = value - buildMargin();
-        const int bottom = value + viewHeight + buildMargin();
-        QList<int> inView;
-        int y = 0;
-        for (int i = 0; i < resources && y <= bottom; ++i) {
-            if (y + heights.at(i) >= top && pendingSlot(i))
-                inView.append(i);
-            y += heights.at(i);
-        }
-        if (inView.isEmpty())
-            break;
-        // Showing a frame lays out the whole list again: the layout waits until all are built, and
-        // then runs once, on its posted request.
-        buildingBatch = true;
-        contentLayout->setEnabled(false);
-        for (const int index : std::as_const(inView))
-            buildFrame(index);
-        contentLayout->setEnabled(true);
-        buildingBatch = false;
-        rebuildWidgetCollections();
-        built = true;
+    const int resources = contentLayout->count() - 1; // the stretch is last
+    QList<int> heights;
+    heights.reserve(resources);
+    int total = 0;
+    for (int i = 0; i < resources; ++i) {
+        const int height = contentLayout->itemAt(i)->sizeHint().height();
+        heights.append(height);
+        total += height;
     }
-    if (built && revealTarget)
+    const int value
+        = std::min(scrollArea->verticalScrollBar()->value(), std::max(0, total - viewHeight));
+    const int top = value - buildMargin();
+    const int bottom = value + viewHeight + buildMargin();
+    QList<int> inView;
+    int y = 0;
+    for (int i = 0; i < resources && y <= bottom; ++i) {
+        if (y + heights.at(i) >= top && pendingSlot(i))
+            inView.append(i);
+        y += heights.at(i);
+    }
+    if (inView.isEmpty())
+        return;
+    // Showing a frame lays out the whole list again: the layout waits until all are built, and
+    // then runs once, on its posted request.
+    buildingBatch = true;
+    contentLayout->setEnabled(false);
+    for (const int index : std::as_const(inView))
+        buildFrame(index);
+    contentLayout->setEnabled(true);
+    buildingBatch = false;
+    rebuildWidgetCollections();
+    if (revealTarget)
         followReveal(); // what was built may have moved the resource being revealed
 }
 
