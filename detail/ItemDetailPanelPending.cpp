@@ -149,6 +149,9 @@ QWidget *ItemDetailPanel::buildFrame(int layoutIndex)
     } else {
         TextAttachmentWidget *text = newTextWidget(frame);
         text->setHtml(block.value);
+        // Until the note has laid out its text it keeps the height its place had, so that the
+        // frames around it are placed, and built, where they will be.
+        text->setFixedHeight(pending.height - frameBorder());
         content = text;
     }
     frame->setContent(content);
