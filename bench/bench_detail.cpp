@@ -96,7 +96,8 @@ struct Window {
 // Scrolling through a thousand resources a page at a time: each step until painted.
 void benchScrolling(Window &w)
 {
-    w.panel->setContentBlocks(manyBlocks(1000));
+    const qint64 scrolled = 7000;
+    w.panel->activateWorkspace(scrolled, manyBlocks(1000));
     settle();
     QScrollBar *bar = w.panel->resourceScrollArea()->verticalScrollBar();
     const int pages = bar->maximum() / qMax(1, bar->pageStep()) + 1;
@@ -106,6 +107,12 @@ void benchScrolling(Window &w)
     });
     std::printf(
         "  resources built after scrolling to the end: %d\n", w.panel->builtResourceCount());
+    // Leaving that item for a small one and coming back: every built frame is put back.
+    const QList<ContentBlock> small = manyBlocks(3);
+    measure("switching away from and back to it (1000 frames built)", 7, settle, [&] {
+        w.panel->activateWorkspace(scrolled + 1000, small);
+        w.panel->activateWorkspace(scrolled, {});
+    });
 }
 
 void benchLoading()
@@ -195,6 +202,19 @@ void benchSelecting()
         int(w.panel->resourceFrames().size()));
 }
 
+// The first item shown in a process: styles, fonts and the note template are made then. Run this
+// section alone (`bench_detail first`), or the figure is not the first one.
+void benchFirstSelection()
+{
+    Window w;
+    const QList<ContentBlock> blocks = manyBlocks(1000);
+    measure("first selection in the process, 1000 blocks, until shown", 1, nullptr, [&] {
+        w.panel->activateWorkspace(1, blocks);
+        w.panel->contentState();
+        settle();
+    });
+}
+
 void benchSignature()
 {
     Window w;
@@ -264,13 +284,16 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    // Sections to run may be named on the command line: load, select, scroll, signature, preview.
+    // Sections to run may be named on the command line: load, select, scroll, signature,
+    // preview, and first (only when named).
     const QStringList wanted = app.arguments().mid(1);
     const auto runs = [&wanted](const char *name) {
         return wanted.isEmpty() || wanted.contains(QLatin1String(name));
     };
     if (runs("load"))
         benchLoading();
+    if (wanted.contains(QLatin1String("first")))
+        benchFirstSelection();
     if (runs("select"))
         benchSelecting();
     if (runs("scroll")) {

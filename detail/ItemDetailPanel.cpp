@@ -509,6 +509,7 @@ QList<ItemDetailPanel::CachedResource> ItemDetailPanel::takeResources()
 {
     QList<CachedResource> taken;
     taken.reserve(contentLayout->count());
+    contentLayout->setEnabled(false);
     // From the end, so that each item is taken without moving the ones before it.
     for (int i = contentLayout->count() - 2; i >= 0; --i) {
         QLayoutItem *item = contentLayout->takeAt(i);
@@ -523,6 +524,7 @@ QList<ItemDetailPanel::CachedResource> ItemDetailPanel::takeResources()
         if (resource.frame || resource.pending.source)
             taken.append(resource);
     }
+    contentLayout->setEnabled(true);
     std::reverse(taken.begin(), taken.end());
     return taken;
 }
@@ -565,6 +567,9 @@ void ItemDetailPanel::cacheCurrentWorkspace()
 
 void ItemDetailPanel::restoreCachedWorkspace(const QList<CachedResource> &list)
 {
+    // Showing a frame would lay out the whole list at once, each time: the layout waits until all
+    // are back, and then runs once, on its posted request.
+    contentLayout->setEnabled(false);
     for (const CachedResource &resource : list) {
         if (resource.frame) {
             contentLayout->insertWidget(contentLayout->count() - 1, resource.frame);
@@ -574,6 +579,7 @@ void ItemDetailPanel::restoreCachedWorkspace(const QList<CachedResource> &list)
                 contentLayout->count() - 1, new PendingSlot(resource.pending));
         }
     }
+    contentLayout->setEnabled(true);
     rebuildWidgetCollections();
     for (ResourceFrame *frame : std::as_const(frames)) {
         if (auto *resource = frame ? qobject_cast<ResourceWindow *>(frame->content) : nullptr)
