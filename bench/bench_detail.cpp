@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTableWidget>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -277,6 +278,22 @@ void benchPreview()
         preview.contentHeight(), int(shown));
 }
 
+// A picture of a thousand resources, scrolled to the middle: `bench_detail shot file.png`.
+void screenshot(const QString &path)
+{
+    Window w;
+    w.panel->activateWorkspace(1, manyBlocks(1000));
+    settle();
+    QScrollBar *bar = w.panel->resourceScrollArea()->verticalScrollBar();
+    for (int i = 0; i < 10; ++i) {
+        bar->setValue(bar->maximum() / 2);
+        settle();
+    }
+    w.panel->resourceTable()->scrollToItem(w.panel->resourceTable()->item(500, 0));
+    settle();
+    w.window.grab().save(path);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -287,6 +304,10 @@ int main(int argc, char **argv)
     // Sections to run may be named on the command line: load, select, scroll, signature,
     // preview, and first (only when named).
     const QStringList wanted = app.arguments().mid(1);
+    if (wanted.value(0) == QLatin1String("shot")) {
+        screenshot(wanted.value(1));
+        return 0;
+    }
     const auto runs = [&wanted](const char *name) {
         return wanted.isEmpty() || wanted.contains(QLatin1String(name));
     };

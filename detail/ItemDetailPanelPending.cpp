@@ -162,8 +162,13 @@ QWidget *ItemDetailPanel::buildFrame(int layoutIndex)
     }
     if (!pending.enabled)
         content->setEnabled(false);
+    // Showing a frame would lay out the whole list at once; it runs on its posted request instead,
+    // or when the caller scrolls to the frame.
+    const bool layoutEnabled = contentLayout->isEnabled();
+    contentLayout->setEnabled(false);
     contentLayout->insertWidget(layoutIndex, frame);
     frame->show();
+    contentLayout->setEnabled(layoutEnabled);
     if (!buildingBatch)
         rebuildWidgetCollections();
     return content;
