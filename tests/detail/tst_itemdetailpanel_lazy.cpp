@@ -121,6 +121,8 @@ void ItemDetailPanelLazyTest::unbuiltResourcesReadAsBuiltOnes()
     QCOMPARE(w.count(), 1000);
     QVERIFY2(w.panel->builtResourceCount() < 100,
         qPrintable(QString::number(w.panel->builtResourceCount())));
+    // An unbuilt resource has no widget of its own.
+    QVERIFY(w.panel->resourceScrollArea()->widget()->findChildren<ResourceFrame *>().size() < 100);
     const QString signature = w.panel->contentSignature();
     const QStringList saved = asText(w.panel->contentBlocks());
     const QString detail = w.panel->detail();
@@ -277,6 +279,13 @@ void ItemDetailPanelLazyTest::shownStateComparesAsItsSignature()
     QTableWidgetItem *name = w.panel->resourceTable()->item(row, 1);
     name->setText(QStringLiteral("改名"));
     QVERIFY(w.panel->contentState() != shown);
+    QVERIFY(w.panel->contentSignature().contains(QStringLiteral("改名")));
+    // The name stays with the unbuilt note while another item is shown.
+    w.panel->activateWorkspace(2, {textBlock(QStringLiteral("other"))});
+    w.panel->activateWorkspace(1, {});
+    QVERIFY(!w.built(row));
+    name = w.panel->resourceTable()->item(row, 1);
+    QCOMPARE(name->text(), QStringLiteral("改名"));
     QVERIFY(w.panel->contentSignature().contains(QStringLiteral("改名")));
     name->setText(QStringLiteral("  "));
     QVERIFY(w.panel->contentState() == shown);
