@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTableWidget>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -93,6 +94,34 @@ struct Window {
     }
 };
 
+// Scrolling through a thousand resources a page at a time: each step until painted.
+void benchScrolling(Window &w)
+{
+    const qint64 scrolled = 7000;
+    w.panel->activateWorkspace(scrolled, manyBlocks(1000));
+    settle();
+    QScrollBar *bar = w.panel->resourceScrollArea()->verticalScrollBar();
+    const int pages = bar->maximum() / qMax(1, bar->pageStep()) + 1;
+    // The median alone flatters a step that builds ahead for the next ones: the mean, too.
+    const double cpuBefore = bench::threadCpuMs();
+    QElapsedTimer whole;
+    whole.start();
+    measure("scrolling a page down through 1000 blocks (per step)", pages, nullptr, [&] {
+        bar->setValue(bar->value() + bar->pageStep());
+        settle();
+    });
+    std::printf("  mean per step: %.3f ms (cpu %.3f ms)\n", whole.nsecsElapsed() / 1e6 / pages,
+        (bench::threadCpuMs() - cpuBefore) / pages);
+    std::printf(
+        "  resources built after scrolling to the end: %d\n", w.panel->builtResourceCount());
+    // Leaving that item for a small one and coming back: every built frame is put back.
+    const QList<ContentBlock> small = manyBlocks(3);
+    measure("switching away from and back to it (1000 frames built)", 7, settle, [&] {
+        w.panel->activateWorkspace(scrolled + 1000, small);
+        w.panel->activateWorkspace(scrolled, {});
+    });
+}
+
 void benchLoading()
 {
     Window w;
@@ -155,17 +184,42 @@ void benchLoading()
         id = id == 1 ? 2 : 1;
     });
 
-    // Scrolling through a thousand resources a page at a time: each step until painted.
-    w.panel->setContentBlocks(manyBlocks(1000));
-    settle();
-    QScrollBar *bar = w.panel->resourceScrollArea()->verticalScrollBar();
-    const int pages = bar->maximum() / qMax(1, bar->pageStep()) + 1;
-    measure("scrolling a page down through 1000 blocks (per step)", pages, nullptr, [&] {
-        bar->setValue(bar->value() + bar->pageStep());
+    benchScrolling(w);
+}
+
+// Only the selection of an item with a thousand resources, many times: the figure to profile.
+void benchSelecting()
+{
+    Window w;
+    const QList<ContentBlock> blocks = manyBlocks(1000);
+    qint64 id = 100;
+    measure(
+        "selecting a new item, 1000 blocks (repeated)", 31,
+        [&] {
+            w.panel->clearWorkspace(id);
+            ++id;
+            settle();
+        },
+        [&] {
+            w.panel->activateWorkspace(id, blocks);
+            w.panel->contentState();
+            settle();
+        });
+    std::printf("  resources built after selecting: %d of %d\n", w.panel->builtResourceCount(),
+        int(w.panel->resourceFrames().size()));
+}
+
+// The first item shown in a process: styles, fonts and the note template are made then. Run this
+// section alone (`bench_detail first`), or the figure is not the first one.
+void benchFirstSelection()
+{
+    Window w;
+    const QList<ContentBlock> blocks = manyBlocks(1000);
+    measure("first selection in the process, 1000 blocks, until shown", 1, nullptr, [&] {
+        w.panel->activateWorkspace(1, blocks);
+        w.panel->contentState();
         settle();
     });
-    std::printf(
-        "  resources built after scrolling to the end: %d\n", w.panel->builtResourceCount());
 }
 
 void benchSignature()
@@ -230,6 +284,22 @@ void benchPreview()
         preview.contentHeight(), int(shown));
 }
 
+// A picture of a thousand resources, scrolled to the middle: `bench_detail shot file.png`.
+void screenshot(const QString &path)
+{
+    Window w;
+    w.panel->activateWorkspace(1, manyBlocks(1000));
+    settle();
+    QScrollBar *bar = w.panel->resourceScrollArea()->verticalScrollBar();
+    for (int i = 0; i < 10; ++i) {
+        bar->setValue(bar->maximum() / 2);
+        settle();
+    }
+    w.panel->resourceTable()->scrollToItem(w.panel->resourceTable()->item(500, 0));
+    settle();
+    w.window.grab().save(path);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -237,13 +307,26 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    // Sections to run may be named on the command line: load, signature, preview.
+    // Sections to run may be named on the command line: load, select, scroll, signature,
+    // preview, and first (only when named).
     const QStringList wanted = app.arguments().mid(1);
+    if (wanted.value(0) == QLatin1String("shot")) {
+        screenshot(wanted.value(1));
+        return 0;
+    }
     const auto runs = [&wanted](const char *name) {
         return wanted.isEmpty() || wanted.contains(QLatin1String(name));
     };
     if (runs("load"))
         benchLoading();
+    if (wanted.contains(QLatin1String("first")))
+        benchFirstSelection();
+    if (runs("select"))
+        benchSelecting();
+    if (runs("scroll")) {
+        Window w;
+        benchScrolling(w);
+    }
     if (runs("signature"))
         benchSignature();
     if (runs("preview"))

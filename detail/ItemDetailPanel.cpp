@@ -36,18 +36,6 @@ constexpr int listColumnName = 1;
 constexpr qint64 revealSettleMs = 1500;
 } // namespace
 
-QString ItemDetailPanel::frameKind(const ResourceFrame *frame) const
-{
-    if (frame->content)
-        return resourceKind(frame->content);
-    const PendingBlock &pending = *pendingResources[frame].source;
-    if (pending.block().type == ContentBlock::Text)
-        return QStringLiteral("文本");
-    if (pending.block().type == ContentBlock::WebLink)
-        return QStringLiteral("链接");
-    return pending.isFolder() ? QStringLiteral("文件夹") : QStringLiteral("文件");
-}
-
 ItemDetailPanel::ItemDetailPanel(QWidget *parent)
     : QWidget(parent)
 {
@@ -165,28 +153,28 @@ QString ItemDetailPanel::resourceSummary(QWidget *content) const
     return QString();
 }
 
+QString ItemDetailPanel::resourceTitle(int row) const
+{
+    if (const ResourceFrame *frame = frames.value(row))
+        return frame->title;
+    const PendingSlot *slot = pendingSlot(row);
+    return slot ? slot->resource.title : QString();
+}
+
 void ItemDetailPanel::rebuildResourceList()
 {
     if (!resourceList)
         return;
-    frames.clear();
-    for (int i = 0; i < contentLayout->count(); ++i) {
-        if (auto *frame = qobject_cast<ResourceFrame *>(contentLayout->itemAt(i)->widget()))
-            frames.append(frame);
-    }
+    rebuildWidgetCollections();
     for (int i = 0; i < frames.size(); ++i) {
         ResourceFrame *frame = frames.at(i);
-        if (frame->content)
-            frame->setSelected(frame->content == selectedWidget);
+        if (!frame)
+            continue;
+        frame->setSelected(frame->content == selectedWidget);
         // Assistive technology tells the frames apart by kind and place: "文本资源 1".
-        frame->setAccessibleName(frameKind(frame) + QStringLiteral("资源 %1").arg(i + 1));
-    }
-    // The cache entry of the item on screen follows its additions and removals, so it never
-    // names a frame that is gone.
-    if (currentWorkspaceId != 0 && !frames.isEmpty()) {
-        const auto entry = workspaceCache.find(currentWorkspaceId);
-        if (entry != workspaceCache.end())
-            *entry = frames;
+        const QString name = resourceKind(frame->content) + QStringLiteral("资源 %1").arg(i + 1);
+        if (frame->accessibleName() != name)
+            frame->setAccessibleName(name);
     }
 
     const bool wasBlocked = resourceList->blockSignals(true);
@@ -195,6 +183,7 @@ void ItemDetailPanel::rebuildResourceList()
     int selectedRow = -1;
     for (int row = 0; row < frames.size(); ++row) {
         const ResourceFrame *frame = frames.at(row);
+        const PendingSlot *slot = frame ? nullptr : pendingSlot(row);
         QTableWidgetItem *number = resourceList->item(row, listColumnNumber);
         if (!number) {
             number = new QTableWidgetItem;
@@ -208,16 +197,17 @@ void ItemDetailPanel::rebuildResourceList()
             name = new QTableWidgetItem;
             resourceList->setItem(row, listColumnName, name);
         }
-        name->setText(DisplayText::oneLine(!frame->title.trimmed().isEmpty() ? frame->title
-                : frame->content ? resourceSummary(frame->content)
-                                 : pendingSummary(frame)));
-        if (frame->content == selectedWidget)
+        const QString title = frame ? frame->title : slot->resource.title;
+        name->setText(DisplayText::oneLine(!title.trimmed().isEmpty() ? title
+                : frame ? resourceSummary(frame->content)
+                        : pendingSummary(slot->resource)));
+        if (frame && frame->content == selectedWidget)
             selectedRow = row;
     }
     if (selectedRow >= 0) {
         resourceList->setCurrentCell(selectedRow, listColumnName);
         for (ResourceFrame *frame : std::as_const(frames)) {
-            if (frame->content)
+            if (frame)
                 frame->setSelected(frame->content == selectedWidget);
         }
     }
@@ -231,14 +221,16 @@ void ItemDetailPanel::rebuildWidgetCollections()
     frames.clear();
     textWidgets.clear();
     attachmentWidgets.clear();
-    for (int i = 0; i < contentLayout->count(); ++i) {
+    const int resources = contentLayout->count() - 1; // the stretch is last
+    frames.reserve(resources);
+    for (int i = 0; i < resources; ++i) {
         auto *frame = qobject_cast<ResourceFrame *>(contentLayout->itemAt(i)->widget());
+        frames.append(frame); // null: a resource not built yet
         if (!frame)
             continue;
-        frames.append(frame);
         if (auto *text = qobject_cast<TextAttachmentWidget *>(frame->content))
             textWidgets.append(text);
-        else if (frame->content) // an unbuilt resource has no widget yet
+        else
             attachmentWidgets.append(frame->content);
     }
 }
@@ -269,8 +261,12 @@ void ItemDetailPanel::onTitleEdited(int row, int column)
     if (updatingResourceList || column != listColumnName || row < 0 || row >= frames.size())
         return;
     const QTableWidgetItem *item = resourceList->item(row, column);
-    frames.at(row)->title = item ? item->text().trimmed() : QString();
-    if (frames.at(row)->title.isEmpty() && !titleRefillPending) {
+    const QString title = item ? item->text().trimmed() : QString();
+    if (ResourceFrame *frame = frames.at(row))
+        frame->title = title;
+    else if (PendingSlot *slot = pendingSlot(row))
+        slot->resource.title = title;
+    if (title.isEmpty() && !titleRefillPending) {
         // A blank name shows the default name again; refill once the editor has closed.
         titleRefillPending = true;
         QTimer::singleShot(0, this, [this] {
@@ -363,7 +359,6 @@ void ItemDetailPanel::setResourceSelectionActive(bool active)
 
 void ItemDetailPanel::discardFrame(ResourceFrame *frame)
 {
-    pendingResources.remove(frame);
     signatureFragments.remove(frame);
     if (frame->content) {
         signatureFragments.remove(frame->content);
@@ -390,9 +385,9 @@ void ItemDetailPanel::removeContentWidget(QWidget *content)
     if (selectedWidget == content) {
         selectedWidget = nullptr;
         // The resource that moved into the removed position, else the one above it.
-        for (int i = std::min(index, contentLayout->count() - 1); i >= 0; --i) {
-            if (auto *next = qobject_cast<ResourceFrame *>(contentLayout->itemAt(i)->widget())) {
-                selectedWidget = buildFrame(next);
+        for (int i = std::min(index, contentLayout->count() - 2); i >= 0; --i) {
+            if (QWidget *next = buildFrame(i)) {
+                selectedWidget = next;
                 break;
             }
         }
@@ -480,10 +475,9 @@ void ItemDetailPanel::setAttachmentActionsEnabled(bool enabled)
 {
     for (QWidget *widget : std::as_const(attachmentWidgets))
         widget->setEnabled(enabled);
-    for (const ResourceFrame *frame : std::as_const(frames)) {
-        const auto pending = pendingResources.find(frame);
-        if (pending != pendingResources.end())
-            pending->enabled = enabled;
+    for (int i = 0; i < frames.size(); ++i) {
+        if (PendingSlot *slot = frames.at(i) ? nullptr : pendingSlot(i))
+            slot->resource.enabled = enabled;
     }
 }
 
@@ -511,16 +505,36 @@ void ItemDetailPanel::releaseFocusInside()
         focus->clearFocus();
 }
 
+QList<ItemDetailPanel::CachedResource> ItemDetailPanel::takeResources()
+{
+    QList<CachedResource> taken;
+    taken.reserve(contentLayout->count());
+    contentLayout->setEnabled(false);
+    // From the end, so that each item is taken without moving the ones before it.
+    for (int i = contentLayout->count() - 2; i >= 0; --i) {
+        QLayoutItem *item = contentLayout->takeAt(i);
+        CachedResource resource;
+        if (auto *frame = qobject_cast<ResourceFrame *>(item->widget())) {
+            frame->hide();
+            resource.frame = frame;
+        } else if (auto *slot = dynamic_cast<PendingSlot *>(item)) {
+            resource.pending = slot->resource;
+        }
+        delete item;
+        if (resource.frame || resource.pending.source)
+            taken.append(resource);
+    }
+    contentLayout->setEnabled(true);
+    std::reverse(taken.begin(), taken.end());
+    return taken;
+}
+
 void ItemDetailPanel::clearContent()
 {
-    QList<ResourceFrame *> shown;
-    for (int i = 0; i < contentLayout->count(); ++i) {
-        if (auto *frame = qobject_cast<ResourceFrame *>(contentLayout->itemAt(i)->widget()))
-            shown.append(frame);
-    }
-    for (ResourceFrame *frame : std::as_const(shown)) {
-        contentLayout->removeWidget(frame);
-        discardFrame(frame);
+    const QList<CachedResource> shown = takeResources();
+    for (const CachedResource &resource : shown) {
+        if (resource.frame)
+            discardFrame(resource.frame);
     }
     attachmentWidgets.clear();
     textWidgets.clear();
@@ -543,12 +557,7 @@ void ItemDetailPanel::cacheCurrentWorkspace()
         return;
     }
     releaseFocusInside();
-    const QList<ResourceFrame *> list = frames;
-    for (ResourceFrame *frame : list) {
-        contentLayout->removeWidget(frame);
-        frame->hide();
-    }
-    workspaceCache.insert(currentWorkspaceId, list);
+    workspaceCache.insert(currentWorkspaceId, takeResources());
     frames.clear();
     textWidgets.clear();
     attachmentWidgets.clear();
@@ -556,23 +565,31 @@ void ItemDetailPanel::cacheCurrentWorkspace()
     rebuildResourceList();
 }
 
-void ItemDetailPanel::restoreCachedWorkspace(const QList<ResourceFrame *> &list)
+void ItemDetailPanel::restoreCachedWorkspace(const QList<CachedResource> &list)
 {
-    for (ResourceFrame *frame : list) {
-        contentLayout->insertWidget(contentLayout->count() - 1, frame);
-        if (frame->content)
-            frame->show(); // a placeholder stays hidden
+    // Showing a frame would lay out the whole list at once, each time: the layout waits until all
+    // are back, and then runs once, on its posted request.
+    contentLayout->setEnabled(false);
+    for (const CachedResource &resource : list) {
+        if (resource.frame) {
+            contentLayout->insertWidget(contentLayout->count() - 1, resource.frame);
+            resource.frame->show();
+        } else {
+            contentLayout->insertItem(
+                contentLayout->count() - 1, new PendingSlot(resource.pending));
+        }
     }
+    contentLayout->setEnabled(true);
     rebuildWidgetCollections();
-    for (ResourceFrame *frame : list) {
-        if (auto *resource = qobject_cast<ResourceWindow *>(frame->content))
+    for (ResourceFrame *frame : std::as_const(frames)) {
+        if (auto *resource = frame ? qobject_cast<ResourceWindow *>(frame->content) : nullptr)
             resource->setEditingEnabled(contentEditable);
     }
-    selectedWidget = list.isEmpty() ? nullptr : buildFrame(list.first());
+    selectedWidget = list.isEmpty() ? nullptr : buildFrame(0);
     selectionActive = !list.isEmpty();
     rebuildResourceList();
     buildFramesInView();
-    if (!pendingResources.isEmpty())
+    if (hasPendingResources())
         schedulePreparation();
 }
 
@@ -582,14 +599,16 @@ void ItemDetailPanel::activateWorkspace(qint64 itemId, const QList<ContentBlock>
         return; // the widgets on screen, with any unsaved edits, stay
     cacheCurrentWorkspace();
     currentWorkspaceId = itemId;
-    const QList<ResourceFrame *> cached = workspaceCache.value(itemId);
+    const QList<CachedResource> cached = workspaceCache.value(itemId);
     if (!cached.isEmpty()) {
+        // The entry of the item on screen is empty: its resources are in the layout.
+        workspaceCache.insert(itemId, {});
         restoreCachedWorkspace(cached);
         return;
     }
     setContentBlocks(blocks);
     if (itemId != 0)
-        workspaceCache.insert(itemId, frames);
+        workspaceCache.insert(itemId, {});
 }
 
 void ItemDetailPanel::clearWorkspace(qint64 itemId)
@@ -598,7 +617,9 @@ void ItemDetailPanel::clearWorkspace(qint64 itemId)
         clearContent();
         currentWorkspaceId = 0;
     }
-    const QList<ResourceFrame *> cached = workspaceCache.take(itemId);
-    for (ResourceFrame *frame : cached)
-        discardFrame(frame);
+    const QList<CachedResource> cached = workspaceCache.take(itemId);
+    for (const CachedResource &resource : cached) {
+        if (resource.frame)
+            discardFrame(resource.frame);
+    }
 }

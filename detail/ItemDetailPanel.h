@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ContentState.h"
+#include "PendingSlot.h"
 #include "Records.h"
 
 #include <QElapsedTimer>
@@ -10,7 +11,6 @@
 #include <QString>
 #include <QWidget>
 
-#include <functional>
 #include <memory>
 
 class FileAttachmentWidget;
@@ -29,8 +29,8 @@ class UrlAttachmentWidget;
 // The workspace of the selected item: its resources (notes, files, folders, links) as a stack of
 // selectable frames, with a numbered resource list beside it. Each item visited keeps its own
 // frames in a cache, so switching between items keeps unsaved text, cursor and undo history.
-// A loaded resource's widget is built only when its frame comes into (or near) the view, or when
-// someone asks for it; until then the frame is an empty placeholder of about its height and the
+// A loaded resource's frame and widget are built only when it comes into (or near) the view, or
+// when someone asks for it; until then it is an empty layout item of about its height and the
 // resource is kept as its block, which the content signature and the saved blocks read as the
 // widget would give it.
 // The panel never touches storage: it shows the blocks it is given and reports through
@@ -90,7 +90,7 @@ public:
 
     // What is on screen.
     qint64 currentWorkspace() const { return currentWorkspaceId; }
-    // Every resource's frame; a frame not built yet has no content widget.
+    // Every resource's frame, in order; null for a resource not built yet.
     QList<ResourceFrame *> resourceFrames() const { return frames; }
     // The widget of the resource at a position of the list, built when it is not yet.
     QWidget *resourceContent(int index);
@@ -114,11 +114,11 @@ protected:
     bool focusNextPrevChild(bool next) override;
 
 private:
-    // A resource kept as data until its frame is built: the block it was loaded from, whether a
-    // file block names a folder, and (once asked for) the block its widget would give.
-    struct PendingResource {
-        std::shared_ptr<PendingBlock> source;
-        bool enabled = true; // setAttachmentActionsEnabled since it was loaded
+    // A resource of a workspace kept in the cache: its hidden frame, or its block when it was
+    // never built.
+    struct CachedResource {
+        ResourceFrame *frame = nullptr;
+        PendingResource pending;
     };
 
     struct SignatureFragment {
@@ -142,18 +142,17 @@ private:
     ResourceFrame *frameForContent(QWidget *content) const;
 
     // Resources kept as data (ItemDetailPanelPending.cpp).
-    ResourceFrame *insertPendingFrame(const ContentBlock &block, int layoutIndex);
-    bool isPending(const ResourceFrame *frame) const { return pendingResources.contains(frame); }
-    QWidget *buildFrame(ResourceFrame *frame);
+    void insertPendingResource(const ContentBlock &block, int layoutIndex);
+    // The unbuilt resource at a layout index, or null.
+    PendingSlot *pendingSlot(int layoutIndex) const;
+    bool hasPendingResources() const;
+    // Builds the frame of the resource at a layout index when it is not yet; its widget.
+    QWidget *buildFrame(int layoutIndex);
     void buildFramesInView();
     void scheduleFramesInView();
-    // The block a pending resource's widget would give (without the title rule).
-    const ContentBlock &pendingSnapshot(const ResourceFrame *frame) const;
-    QString pendingSummary(const ResourceFrame *frame) const;
-    // "文本", "文件", "文件夹" or "链接", for a built or a pending frame.
-    QString frameKind(const ResourceFrame *frame) const;
+    QString pendingSummary(const PendingResource &pending) const;
+    QString resourceTitle(int row) const;
     QFont noteFont() const;
-    std::function<std::shared_ptr<const PendingBlock>(const ResourceFrame *)> pendingBlocks() const;
     // Makes the blocks the unbuilt notes of the item on screen would give, a few at a time while
     // the window is idle, so that a save or a change finds them ready.
     void prepareSnapshots();
@@ -176,10 +175,12 @@ private:
     QString resourceSummary(QWidget *content) const;
     void installDropFilter(QWidget *widget);
     void clearContent();
+    // Takes every resource out of the content layout, frames hidden, in order.
+    QList<CachedResource> takeResources();
     void discardFrame(ResourceFrame *frame);
     void releaseFocusInside();
     void cacheCurrentWorkspace();
-    void restoreCachedWorkspace(const QList<ResourceFrame *> &list);
+    void restoreCachedWorkspace(const QList<CachedResource> &list);
 
     void onCurrentCellChanged(int row);
     void onCellClicked(int row, int column);
@@ -205,6 +206,7 @@ private:
     QWidget *contentWidget = nullptr;
     QSplitter *splitter = nullptr;
     QTableWidget *resourceList = nullptr;
+    // One entry per resource in layout order: its frame, or null while it is not built.
     QList<ResourceFrame *> frames;
     QList<TextAttachmentWidget *> textWidgets;
     QList<QWidget *> attachmentWidgets;
@@ -217,8 +219,8 @@ private:
     QPointer<QWidget> revealTarget;
     QElapsedTimer revealClock;
     bool revealQueued = false;
-    QHash<qint64, QList<ResourceFrame *>> workspaceCache;
-    mutable QHash<const ResourceFrame *, PendingResource> pendingResources;
+    // The resources of other items, hidden; the item on screen has an empty entry.
+    QHash<qint64, QList<CachedResource>> workspaceCache;
     bool framesInViewQueued = false;
     bool buildingBatch = false;
     // A hidden note that gives the HTML a note's widget makes of a pending note's block.

@@ -12,8 +12,6 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 
-#include <functional>
-
 namespace {
 
 bool sameText(const QString &a, const QString &b)
@@ -40,35 +38,33 @@ struct PlacedBlock {
     }
 };
 
-// The resources in the content layout, in on-screen order; a frame not built yet stands for the
-// block its widget would give.
-QList<PlacedBlock> placedBlocks(const QVBoxLayout *layout,
-    const std::function<std::shared_ptr<const PendingBlock>(const ResourceFrame *)> &pending)
+// The resources in the content layout, in on-screen order; a resource not built yet stands for
+// the block its widget would give.
+QList<PlacedBlock> placedBlocks(const QVBoxLayout *layout)
 {
     QList<PlacedBlock> result;
     result.reserve(layout->count());
     for (int i = 0; i < layout->count(); ++i) {
-        QWidget *item = layout->itemAt(i)->widget();
-        if (!item)
-            continue;
-        auto *frame = qobject_cast<ResourceFrame *>(item);
-        QWidget *content = frame ? frame->content : item;
-        if (frame && !content) {
-            std::shared_ptr<const PendingBlock> kept = pending(frame);
-            if (!kept)
-                continue;
+        QLayoutItem *layoutItem = layout->itemAt(i);
+        QWidget *item = layoutItem->widget();
+        if (!item) {
+            const auto *slot = dynamic_cast<const PendingSlot *>(layoutItem);
+            if (!slot)
+                continue; // the final stretch
+            const std::shared_ptr<const PendingBlock> &kept = slot->resource.source;
             // A note's HTML as its editor writes it is never blank; a file's or link's location
             // is cheap to make and may be.
             if (kept->block().type != ContentBlock::Text
                 && kept->snapshot().value.trimmed().isEmpty())
                 continue;
             PlacedBlock placed;
-            placed.widget = frame;
-            placed.pending = std::move(kept);
-            placed.title = frame->title;
+            placed.pending = kept;
+            placed.title = slot->resource.title;
             result.append(placed);
             continue;
         }
+        auto *frame = qobject_cast<ResourceFrame *>(item);
+        QWidget *content = frame ? frame->content : item;
         auto *resource = qobject_cast<ResourceWindow *>(content);
         if (!resource)
             continue;
@@ -88,15 +84,6 @@ QList<PlacedBlock> placedBlocks(const QVBoxLayout *layout,
 
 } // namespace
 
-std::function<std::shared_ptr<const PendingBlock>(const ResourceFrame *)>
-ItemDetailPanel::pendingBlocks() const
-{
-    return [this](const ResourceFrame *frame) -> std::shared_ptr<const PendingBlock> {
-        const auto found = pendingResources.constFind(frame);
-        return found == pendingResources.constEnd() ? nullptr : found->source;
-    };
-}
-
 QString ItemDetailPanel::editorBreak()
 {
     return QStringLiteral("\n<!-- velto-editor-break -->\n");
@@ -105,7 +92,7 @@ QString ItemDetailPanel::editorBreak()
 QList<ContentBlock> ItemDetailPanel::contentBlocks() const
 {
     QList<ContentBlock> blocks;
-    const QList<PlacedBlock> placed = placedBlocks(contentLayout, pendingBlocks());
+    const QList<PlacedBlock> placed = placedBlocks(contentLayout);
     blocks.reserve(placed.size());
     for (const PlacedBlock &entry : placed)
         blocks.append(entry.finalBlock());
@@ -119,7 +106,7 @@ QString ItemDetailPanel::contentSignature() const
 
 ContentState ItemDetailPanel::contentState() const
 {
-    const QList<PlacedBlock> placed = placedBlocks(contentLayout, pendingBlocks());
+    const QList<PlacedBlock> placed = placedBlocks(contentLayout);
     QHash<const QWidget *, SignatureFragment> fresh;
     ContentState state = ContentState::taken();
     for (const PlacedBlock &entry : placed) {
@@ -152,37 +139,41 @@ void ItemDetailPanel::setContentBlocks(const QList<ContentBlock> &blocks)
     workspaceCache.remove(currentWorkspaceId);
     clearContent();
 
-    // Every resource starts as its block in a placeholder frame; the last one, which is selected,
-    // and the ones in view are built.
-    ResourceFrame *last = nullptr;
+    // Every resource starts as its block in the layout, without a frame; the last one, which is
+    // selected, and the ones in view are built.
+    int last = -1;
     for (const ContentBlock &block : blocks) {
         if (block.type == ContentBlock::Text || block.type == ContentBlock::LocalPath
-            || block.type == ContentBlock::WebLink)
-            last = insertPendingFrame(block, contentLayout->count() - 1);
+            || block.type == ContentBlock::WebLink) {
+            last = contentLayout->count() - 1;
+            insertPendingResource(block, last);
+        }
     }
-    if (last)
+    if (last >= 0)
         selectedWidget = buildFrame(last);
     if (blocks.isEmpty())
         addTextAttachment();
     selectionActive = false; // loading highlights the last resource but picks nothing
     rebuildResourceList();
     buildFramesInView();
-    if (!pendingResources.isEmpty())
+    if (hasPendingResources())
         schedulePreparation();
 }
 
 QString ItemDetailPanel::detail() const
 {
     QStringList notes;
-    for (const ResourceFrame *frame : frames) {
-        if (isPending(frame)) {
-            const PendingBlock &pending = *pendingResources[frame].source;
-            if (pending.block().type != ContentBlock::Text)
+    for (int i = 0; i < frames.size(); ++i) {
+        const ResourceFrame *frame = frames.at(i);
+        if (!frame) {
+            const PendingSlot *slot = pendingSlot(i);
+            if (!slot || slot->resource.source->block().type != ContentBlock::Text)
                 continue;
+            const PendingBlock &pending = *slot->resource.source;
             QTextDocument document;
             document.setHtml(pending.block().value);
             if (!document.toPlainText().trimmed().isEmpty())
-                notes.append(pendingSnapshot(frame).value);
+                notes.append(pending.snapshot().value);
         } else if (const auto *text = qobject_cast<TextAttachmentWidget *>(frame->content)) {
             if (!text->plainText().trimmed().isEmpty())
                 notes.append(text->html());

@@ -21,7 +21,9 @@ void ItemDetailPanel::watchFrame(ResourceFrame *frame)
 void ItemDetailPanel::updateFrameTabStops()
 {
     for (ResourceFrame *frame : std::as_const(frames)) {
-        const bool stop = frame->content && frame->content == selectedWidget;
+        if (!frame)
+            continue;
+        const bool stop = frame->content == selectedWidget;
         frame->setFocusPolicy(stop ? Qt::TabFocus : Qt::NoFocus);
     }
 }
@@ -32,7 +34,7 @@ void ItemDetailPanel::showResource(QWidget *content)
     if (content != selectedWidget || !selectionActive)
         selectResource(content);
     // Frames built around it as it comes into view take their own heights and may move it.
-    if (pendingResources.isEmpty())
+    if (!hasPendingResources())
         scrollToResource(content);
     else
         revealNewResource(content);

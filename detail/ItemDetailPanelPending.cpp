@@ -1,5 +1,5 @@
-// Resources kept as data until their frames come into view: the placeholders, building a frame
-// when it is needed, and the blocks a pending resource's widget would give.
+// Resources kept as data until their frames come into view: their places in the layout, building
+// a frame when it is needed, and the blocks a pending resource's widget would give.
 
 #include "ItemDetailPanel.h"
 
@@ -75,55 +75,60 @@ int estimatedNoteHeight(const QString &html)
 
 } // namespace
 
-ResourceFrame *ItemDetailPanel::insertPendingFrame(const ContentBlock &block, int layoutIndex)
+void ItemDetailPanel::insertPendingResource(const ContentBlock &block, int layoutIndex)
 {
-    QString title = block.summary;
+    PendingResource pending;
+    pending.title = block.summary;
     int height = UiMetrics::px(resourceRowHeight);
     bool folder = false;
     if (block.type == ContentBlock::LocalPath) {
         folder = block.summary == folderMarker
             || (block.summary.isEmpty() && QFileInfo(block.value).isDir());
         if (block.summary == folderMarker)
-            title.clear();
+            pending.title.clear();
     } else if (block.type == ContentBlock::Text) {
         height = estimatedNoteHeight(block.value);
     }
-    PendingResource pending;
     pending.source = std::make_shared<PendingBlock>(block, folder, noteFont());
-    auto *frame = new ResourceFrame(contentWidget);
-    frame->title = title;
-    // A placeholder keeps its place in the layout while hidden, and is never polished or painted.
-    frame->setFixedHeight(height + frameBorder());
-    QSizePolicy policy = frame->sizePolicy();
-    policy.setRetainSizeWhenHidden(true);
-    frame->setSizePolicy(policy);
-    frame->hide();
-    watchFrame(frame);
-    pendingResources.insert(frame, pending);
-    contentLayout->insertWidget(layoutIndex, frame);
-    return frame;
+    pending.height = height + frameBorder();
+    contentLayout->insertItem(layoutIndex, new PendingSlot(pending));
 }
 
-QWidget *ItemDetailPanel::buildFrame(ResourceFrame *frame)
+PendingSlot *ItemDetailPanel::pendingSlot(int layoutIndex) const
 {
-    if (!frame)
+    if (layoutIndex < 0 || layoutIndex >= contentLayout->count())
         return nullptr;
-    const auto found = pendingResources.constFind(frame);
-    if (found == pendingResources.constEnd())
-        return frame->content;
-    const PendingResource pending = *found;
-    pendingResources.erase(found);
-    signatureFragments.remove(frame);
+    return dynamic_cast<PendingSlot *>(contentLayout->itemAt(layoutIndex));
+}
+
+bool ItemDetailPanel::hasPendingResources() const
+{
+    // Every item but the final stretch is a frame or an unbuilt resource.
+    for (int i = contentLayout->count() - 2; i >= 0; --i) {
+        if (!contentLayout->itemAt(i)->widget())
+            return true;
+    }
+    return false;
+}
+
+QWidget *ItemDetailPanel::buildFrame(int layoutIndex)
+{
+    if (layoutIndex < 0 || layoutIndex >= contentLayout->count())
+        return nullptr;
+    if (auto *built = qobject_cast<ResourceFrame *>(contentLayout->itemAt(layoutIndex)->widget()))
+        return built->content;
+    PendingSlot *slot = pendingSlot(layoutIndex);
+    if (!slot)
+        return nullptr;
+    const PendingResource pending = slot->resource;
+    delete contentLayout->takeAt(layoutIndex);
     // As loading does: no detailChanged while the widget takes its content.
     const QSignalBlocker blocker(this);
     const ContentBlock &block = pending.source->block();
     // The frame takes its style before it has children, and the widget is made inside it: a
     // widget moved under a styled frame would be polished again.
-    frame->setMinimumHeight(0);
-    frame->setMaximumHeight(QWIDGETSIZE_MAX);
-    QSizePolicy policy = frame->sizePolicy();
-    policy.setRetainSizeWhenHidden(false);
-    frame->setSizePolicy(policy);
+    auto *frame = new ResourceFrame(contentWidget);
+    frame->title = pending.title;
     frame->setSelected(false);
     QWidget *content = nullptr;
     if (block.type == ContentBlock::WebLink) {
@@ -144,107 +149,108 @@ QWidget *ItemDetailPanel::buildFrame(ResourceFrame *frame)
     } else {
         TextAttachmentWidget *text = newTextWidget(frame);
         text->setHtml(block.value);
+        // Until the note has laid out its text it keeps the height its place had, so that the
+        // frames around it are placed, and built, where they will be.
+        text->setFixedHeight(pending.height - frameBorder());
         content = text;
     }
     frame->setContent(content);
+    watchFrame(frame);
     if (!contentEditable) {
         if (auto *resource = qobject_cast<ResourceWindow *>(content))
             resource->setEditingEnabled(false);
     }
     if (!pending.enabled)
         content->setEnabled(false);
-    if (contentLayout->indexOf(frame) >= 0) {
-        frame->show();
-        if (!buildingBatch)
-            rebuildWidgetCollections();
-    }
+    // Showing a frame would lay out the whole list at once; it runs on its posted request instead,
+    // or when the caller scrolls to the frame.
+    const bool layoutEnabled = contentLayout->isEnabled();
+    contentLayout->setEnabled(false);
+    contentLayout->insertWidget(layoutIndex, frame);
+    frame->show();
+    contentLayout->setEnabled(layoutEnabled);
+    if (!buildingBatch)
+        rebuildWidgetCollections();
     return content;
 }
 
 int ItemDetailPanel::builtResourceCount() const
 {
-    return int(std::count_if(
-        frames.cbegin(), frames.cend(), [](const ResourceFrame *frame) { return frame->content; }));
+    return int(frames.size() - frames.count(nullptr));
 }
 
 QWidget *ItemDetailPanel::resourceContent(int index)
 {
-    return buildFrame(frames.value(index));
+    if (index < 0 || index >= frames.size())
+        return nullptr;
+    return buildFrame(index);
 }
 
 void ItemDetailPanel::scheduleFramesInView()
 {
-    if (framesInViewQueued || pendingResources.isEmpty())
+    if (framesInViewQueued || !hasPendingResources())
         return;
     framesInViewQueued = true;
     QTimer::singleShot(0, this, [this] { buildFramesInView(); });
 }
 
-// Builds the pending frames in or near the view. Positions come from the frames' size hints
-// (placeholders have fixed heights, built resources fixed or bounded ones), so they are right
-// before the layout has run; a frame built taller or shorter than its placeholder moves the ones
-// below it, so the view is looked at again until nothing more is built.
+// Builds the pending frames in or near the view. Positions come from the items' size hints
+// (unbuilt resources have fixed heights, built ones fixed or bounded ones), so they are right
+// before the layout has run. A frame just built takes its real height only once its resource has
+// laid itself out; should that leave part of the view empty, the change of the scroll range this
+// brings looks at the view again.
 void ItemDetailPanel::buildFramesInView()
 {
     framesInViewQueued = false;
-    bool built = false;
+    if (!hasPendingResources())
+        return;
     const int viewHeight = scrollArea->viewport()->height();
-    for (int round = 0; round < 8 && !pendingResources.isEmpty(); ++round) {
-        QList<int> heights;
-        heights.reserve(contentLayout->count());
-        int total = 0;
-        for (int i = 0; i < contentLayout->count(); ++i) {
-            const int height = contentLayout->itemAt(i)->widget()
-                ? contentLayout->itemAt(i)->sizeHint().height()
-                : 0;
-            heights.append(height);
-            total += height;
-        }
-        const int value
-            = std::min(scrollArea->verticalScrollBar()->value(), std::max(0, total - viewHeight));
-        const int top = value - buildMargin();
-        const int bottom = value + viewHeight + buildMargin();
-        QList<ResourceFrame *> inView;
-        int y = 0;
-        for (int i = 0; i < contentLayout->count() && y <= bottom; ++i) {
-            auto *frame = qobject_cast<ResourceFrame *>(contentLayout->itemAt(i)->widget());
-            if (frame && y + heights.at(i) >= top && isPending(frame))
-                inView.append(frame);
-            y += heights.at(i);
-        }
-        if (inView.isEmpty())
-            break;
-        // Showing a frame lays out the whole list again: the layout waits until all are built, and
-        // then runs once, on its posted request.
-        buildingBatch = true;
-        contentLayout->setEnabled(false);
-        for (ResourceFrame *frame : std::as_const(inView))
-            buildFrame(frame);
-        contentLayout->setEnabled(true);
-        buildingBatch = false;
-        rebuildWidgetCollections();
-        built = true;
+    const int resources = contentLayout->count() - 1; // the stretch is last
+    QList<int> heights;
+    heights.reserve(resources);
+    int total = 0;
+    for (int i = 0; i < resources; ++i) {
+        const int height = contentLayout->itemAt(i)->sizeHint().height();
+        heights.append(height);
+        total += height;
     }
-    if (built && revealTarget)
+    const int value
+        = std::min(scrollArea->verticalScrollBar()->value(), std::max(0, total - viewHeight));
+    const int top = value - buildMargin();
+    const int bottom = value + viewHeight + buildMargin();
+    QList<int> inView;
+    int y = 0;
+    for (int i = 0; i < resources && y <= bottom; ++i) {
+        if (y + heights.at(i) >= top && pendingSlot(i))
+            inView.append(i);
+        y += heights.at(i);
+    }
+    if (inView.isEmpty())
+        return;
+    // Showing a frame lays out the whole list again: the layout waits until all are built, and
+    // then runs once, on its posted request.
+    buildingBatch = true;
+    contentLayout->setEnabled(false);
+    for (const int index : std::as_const(inView))
+        buildFrame(index);
+    contentLayout->setEnabled(true);
+    buildingBatch = false;
+    rebuildWidgetCollections();
+    if (revealTarget)
         followReveal(); // what was built may have moved the resource being revealed
 }
 
-const ContentBlock &ItemDetailPanel::pendingSnapshot(const ResourceFrame *frame) const
+QString ItemDetailPanel::pendingSummary(const PendingResource &pending) const
 {
-    return pendingResources[frame].source->snapshot();
-}
-
-QString ItemDetailPanel::pendingSummary(const ResourceFrame *frame) const
-{
-    const PendingBlock &pending = *pendingResources[frame].source;
-    if (pending.block().type == ContentBlock::Text)
+    const PendingBlock &source = *pending.source;
+    if (source.block().type == ContentBlock::Text)
         return QStringLiteral("文本");
-    if (pending.block().type == ContentBlock::WebLink)
+    if (source.block().type == ContentBlock::WebLink)
         return QStringLiteral("链接");
-    const QString name = QFileInfo(fieldText(pending.block().value).trimmed()).fileName();
+    const QString name = QFileInfo(fieldText(source.block().value).trimmed()).fileName();
     if (!name.isEmpty())
         return name;
-    return pending.isFolder() ? QStringLiteral("文件夹") : QStringLiteral("文件");
+    return source.isFolder() ? QStringLiteral("文件夹") : QStringLiteral("文件");
 }
 
 // The default font of a note's editor, which decides the HTML it writes out.
@@ -273,14 +279,14 @@ void ItemDetailPanel::prepareSnapshots()
 {
     QElapsedTimer clock;
     clock.start();
-    for (const ResourceFrame *frame : std::as_const(frames)) {
-        const auto pending = pendingResources.constFind(frame);
-        if (pending == pendingResources.constEnd() || pending->source->isSnapshotReady())
+    for (int i = 0; i < frames.size(); ++i) {
+        const PendingSlot *slot = frames.at(i) ? nullptr : pendingSlot(i);
+        if (!slot || slot->resource.source->isSnapshotReady())
             continue;
         if (clock.elapsed() >= preparationStepMs) {
             preparationTimer->start(0); // the rest after the events waiting meanwhile
             return;
         }
-        pending->source->snapshot();
+        slot->resource.source->snapshot();
     }
 }

@@ -9,8 +9,8 @@ class ResourceFrame : public QFrame {
 
 public:
     ResourceFrame(QWidget *content, QWidget *parent);
-    // A frame whose resource widget is built later (setContent): until then it holds no widget,
-    // no layout and no style, and costs next to nothing.
+    // A frame whose resource widget is put in afterwards (setContent): a widget made inside the
+    // styled frame is polished once, under the frame's style.
     explicit ResourceFrame(QWidget *parent);
 
     // Puts the resource widget in; the frame owns it from then on.

@@ -74,6 +74,12 @@ struct PanelWindow {
     // The widget of a resource, built when it is not yet.
     QWidget *content(int index) const { return panel->resourceContent(index); }
     int count() const { return int(panel->resourceFrames().size()); }
+    // The widget of a resource when it is built, else null (nothing is built).
+    QWidget *built(int index) const
+    {
+        const ResourceFrame *frame = panel->resourceFrames().value(index);
+        return frame ? frame->content : nullptr;
+    }
 
     TextAttachmentWidget *text(int index) const
     {

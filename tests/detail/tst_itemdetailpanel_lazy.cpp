@@ -121,6 +121,8 @@ void ItemDetailPanelLazyTest::unbuiltResourcesReadAsBuiltOnes()
     QCOMPARE(w.count(), 1000);
     QVERIFY2(w.panel->builtResourceCount() < 100,
         qPrintable(QString::number(w.panel->builtResourceCount())));
+    // An unbuilt resource has no widget of its own.
+    QVERIFY(w.panel->resourceScrollArea()->widget()->findChildren<ResourceFrame *>().size() < 100);
     const QString signature = w.panel->contentSignature();
     const QStringList saved = asText(w.panel->contentBlocks());
     const QString detail = w.panel->detail();
@@ -128,7 +130,7 @@ void ItemDetailPanelLazyTest::unbuiltResourcesReadAsBuiltOnes()
     // The list numbers and names every resource, built or not.
     QTableWidget *list = w.panel->resourceTable();
     QCOMPARE(list->rowCount(), 1000);
-    QVERIFY(!w.panel->resourceFrames().at(frameOf(502))->content);
+    QVERIFY(!w.built(frameOf(502)));
     QCOMPARE(list->item(999, 0)->text(), QStringLiteral("1000"));
     QCOMPARE(list->item(frameOf(502), 1)->text(), QStringLiteral("file-502.pdf"));
     QCOMPARE(list->item(frameOf(503), 1)->text(), QStringLiteral("dir-503"));
@@ -159,14 +161,14 @@ void ItemDetailPanelLazyTest::editingDeepInTheListAfterScrolling()
     const QString before = w.panel->contentSignature();
     const QStringList savedBefore = asText(w.panel->contentBlocks());
     const int deep = frameOf(1100); // a note near the end
-    QVERIFY(!w.panel->resourceFrames().at(deep)->content);
+    QVERIFY(!w.built(deep));
 
     w.panel->setContentEditable(false);
-    for (int step = 0; step < 200 && !w.panel->resourceFrames().at(deep)->content; ++step) {
+    for (int step = 0; step < 200 && !w.built(deep); ++step) {
         scrollBar(w)->setValue(scrollBar(w)->maximum());
         settle();
     }
-    auto *note = qobject_cast<TextAttachmentWidget *>(w.panel->resourceFrames().at(deep)->content);
+    auto *note = qobject_cast<TextAttachmentWidget *>(w.built(deep));
     QVERIFY2(note, "scrolling to the end never built the note near it");
     QVERIFY(note->textEdit()->isReadOnly()); // built under the panel's current state
     QVERIFY(w.panel->builtResourceCount() < 300);
@@ -207,13 +209,13 @@ void ItemDetailPanelLazyTest::choosingAnUnbuiltResourceInTheListBuildsIt()
     settle();
     QTableWidget *list = w.panel->resourceTable();
     const int row = 500;
-    QVERIFY(!w.panel->resourceFrames().at(row)->content);
+    QVERIFY(!w.built(row));
     list->scrollToItem(list->item(row, 0));
     settle();
     const QRect cell = list->visualRect(list->model()->index(row, 0));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
     settle();
-    QWidget *chosen = w.panel->resourceFrames().at(row)->content;
+    QWidget *chosen = w.built(row);
     QVERIFY2(chosen, "choosing the row did not build its resource");
     QCOMPARE(w.panel->selectedResource(), chosen);
     QVERIFY(w.panel->resourceFrames().at(row)->isSelected());
@@ -226,7 +228,7 @@ void ItemDetailPanelLazyTest::choosingAnUnbuiltResourceInTheListBuildsIt()
     QTest::keyClick(list, Qt::Key_Return);
     QCOMPARE(QApplication::focusWidget(), w.panel->resourceFrames().at(row));
     const int last = w.count() - 1;
-    QVERIFY(!w.panel->resourceFrames().at(last - 1)->content);
+    QVERIFY(!w.built(last - 1));
     const auto expectFocusOn = [&](int target) {
         ResourceFrame *frame = w.panel->resourceFrames().at(target);
         QVERIFY2(frame->content, qPrintable(QStringLiteral("frame %1 not built").arg(target)));
@@ -252,8 +254,7 @@ void ItemDetailPanelLazyTest::choosingAnUnbuiltResourceInTheListBuildsIt()
     expectFocusOn(last - 1);
     if (QTest::currentTestFailed())
         return;
-    auto *note
-        = qobject_cast<TextAttachmentWidget *>(w.panel->resourceFrames().at(last - 1)->content);
+    auto *note = qobject_cast<TextAttachmentWidget *>(w.built(last - 1));
     QVERIFY(note);
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("q"));
     QCOMPARE(QApplication::focusWidget(), note->textEdit());
@@ -274,10 +275,17 @@ void ItemDetailPanelLazyTest::shownStateComparesAsItsSignature()
 
     // A name given to an unbuilt note, then its default name again.
     const int row = frameOf(600);
-    QVERIFY(!w.panel->resourceFrames().at(row)->content);
+    QVERIFY(!w.built(row));
     QTableWidgetItem *name = w.panel->resourceTable()->item(row, 1);
     name->setText(QStringLiteral("改名"));
     QVERIFY(w.panel->contentState() != shown);
+    QVERIFY(w.panel->contentSignature().contains(QStringLiteral("改名")));
+    // The name stays with the unbuilt note while another item is shown.
+    w.panel->activateWorkspace(2, {textBlock(QStringLiteral("other"))});
+    w.panel->activateWorkspace(1, {});
+    QVERIFY(!w.built(row));
+    name = w.panel->resourceTable()->item(row, 1);
+    QCOMPARE(name->text(), QStringLiteral("改名"));
     QVERIFY(w.panel->contentSignature().contains(QStringLiteral("改名")));
     name->setText(QStringLiteral("  "));
     QVERIFY(w.panel->contentState() == shown);
