@@ -17,57 +17,49 @@ using namespace detail;
 
 namespace {
 
-bool writeBlocks(QSqlDatabase db, qint64 iid, const QList<ContentBlock> &blocks, QString *error)
+bool writeBlocks(
+    local::Statements &sql, qint64 iid, const QList<ContentBlock> &blocks, QString *error)
 {
-    if (!local::execBound(
-            db, QStringLiteral("DELETE FROM content_blocks WHERE item_iid = ?"), {iid}, error))
+    if (!sql.exec(QStringLiteral("DELETE FROM content_blocks WHERE item_iid = ?"), {iid}, error))
         return false;
-    QSqlQuery insert(db);
-    insert.prepare(QStringLiteral("INSERT INTO content_blocks(item_iid, sortid, type, value, "
-                                  "summary) VALUES (?, ?, ?, ?, ?)"));
     for (qsizetype i = 0; i < blocks.size(); ++i) {
-        insert.bindValue(0, iid);
-        insert.bindValue(1, qint64(i + 1));
-        insert.bindValue(2, blocks.at(i).type);
-        insert.bindValue(3, blocks.at(i).value);
-        insert.bindValue(4, blocks.at(i).summary);
-        if (!insert.exec()) {
-            if (error)
-                *error = insert.lastError().text();
+        if (!sql.exec(QStringLiteral("INSERT INTO content_blocks(item_iid, sortid, type, value, "
+                                     "summary) VALUES (?, ?, ?, ?, ?)"),
+                {iid, qint64(i + 1), blocks.at(i).type, blocks.at(i).value, blocks.at(i).summary},
+                error))
             return false;
-        }
     }
     return true;
 }
 
 // Writes body into the item uuid: a new row (at the top level, placed afterwards) when iid is 0.
 qint64 writeItem(
-    QSqlDatabase db, qint64 iid, const QString &uuid, const ItemBody &body, QString *error)
+    local::Statements &sql, qint64 iid, const QString &uuid, const ItemBody &body, QString *error)
 {
+    QSqlDatabase db = sql.connection();
     if (iid == 0) {
-        iid = local::scalar(db, QStringLiteral("SELECT COALESCE(MAX(iid), 0) + 1 FROM data_items"))
+        iid = sql.scalar(QStringLiteral("SELECT COALESCE(MAX(iid), 0) + 1 FROM data_items"))
                   .toLongLong();
-        const qint64 sortid = local::scalar(
-            db, QStringLiteral("SELECT COALESCE(MAX(sortid), 0) + 1 FROM data_items WHERE pid = 0"))
+        const qint64 sortid = sql.scalar(QStringLiteral(
+            "SELECT COALESCE(MAX(sortid), 0) + 1 FROM data_items WHERE pid = 0"))
                                   .toLongLong();
-        if (!local::execBound(db,
+        if (!sql.exec(
                 QStringLiteral("INSERT INTO data_items(iid, pid, sortid, here, cont, remark, "
                                "favorite, \"desc\", uuid) VALUES (?, 0, ?, ?, ?, ?, ?, ?, ?)"),
                 {iid, sortid, body.here, body.cont, body.remark, body.favorite ? 1 : 0, body.desc,
                     uuid},
                 error))
             return 0;
-        if (!writeBlocks(db, iid, body.blocks, error)
+        if (!writeBlocks(sql, iid, body.blocks, error)
             || !changeobservers::itemChanged(db, iid,
                 ChangeObserver::Created | ChangeObserver::Fields | ChangeObserver::Blocks, error))
             return 0;
         return iid;
     }
-    if (!local::execBound(db,
-            QStringLiteral("UPDATE data_items SET here = ?, cont = ?, remark = ?, favorite = ?, "
-                           "\"desc\" = ? WHERE iid = ?"),
+    if (!sql.exec(QStringLiteral("UPDATE data_items SET here = ?, cont = ?, remark = ?, "
+                                 "favorite = ?, \"desc\" = ? WHERE iid = ?"),
             {body.here, body.cont, body.remark, body.favorite ? 1 : 0, body.desc, iid}, error)
-        || !writeBlocks(db, iid, body.blocks, error)
+        || !writeBlocks(sql, iid, body.blocks, error)
         || !changeobservers::itemChanged(
             db, iid, ChangeObserver::Fields | ChangeObserver::Blocks, error))
         return 0;
@@ -116,15 +108,13 @@ bool SyncEngine::apply(QString *error)
                     skipped.insert(uuid);
                 else
                     ok = ok
-                        && local::execBound(m_db,
-                            QStringLiteral("DELETE FROM sync_pending WHERE uuid = ?"), {uuid},
+                        && m_sql.exec(QStringLiteral("DELETE FROM sync_pending WHERE uuid = ?"), {uuid},
                             error);
             }
             // Noted with the batch: a sync cut off before settling still settles next time.
             ok = ok
                 && (!m_placesChanged
-                    || local::setState(
-                        m_db, QStringLiteral("sync_settle"), QStringLiteral("1"), error));
+                    || m_sql.setState(QStringLiteral("sync_settle"), QStringLiteral("1"), error));
             if (!ok || !commit(error)) {
                 rollback();
                 return false;
@@ -133,7 +123,7 @@ bool SyncEngine::apply(QString *error)
                 checkpoint(QStringLiteral("apply"));
         }
     }
-    if ((m_placesChanged || !local::state(m_db, QStringLiteral("sync_settle")).isEmpty())
+    if ((m_placesChanged || !m_sql.state(QStringLiteral("sync_settle")).isEmpty())
         && !settlePlaces(error))
         return false;
     // The order of the siblings of everything placed, one parent at a time.
@@ -155,15 +145,15 @@ bool SyncEngine::apply(QString *error)
 
 bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
 {
-    qint64 iid = local::iidOf(m_db, uuid);
+    qint64 iid = iidOf(m_sql, uuid);
     if (iid != 0
         && (isHeld(iid)
-            || local::scalar(m_db, QStringLiteral("SELECT 1 FROM sync_dirty WHERE iid = ?"), {iid})
+            || m_sql.scalar(QStringLiteral("SELECT 1 FROM sync_dirty WHERE iid = ?"), {iid})
                    .isValid())) {
         *skipped = true;
         return true;
     }
-    const QList<Head> heads = headsOf(m_db, uuid);
+    const QList<Head> heads = headsOf(m_sql, uuid);
     QStringList headVids;
     for (const Head &head : heads)
         headVids.append(head.vid);
@@ -180,23 +170,19 @@ bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
         // Deleted everywhere it was changed. An item that still has children stays (they bring
         // it back on every device, see settlePlaces).
         if (iid != 0
-            && !local::scalar(m_db, QStringLiteral("SELECT 1 FROM data_items WHERE pid = ?"), {iid})
+            && !m_sql.scalar(QStringLiteral("SELECT 1 FROM data_items WHERE pid = ?"), {iid})
                     .isValid()) {
-            const qint64 pid = local::scalar(
-                m_db, QStringLiteral("SELECT pid FROM data_items WHERE iid = ?"), {iid}, 0)
+            const qint64 pid = m_sql.scalar(QStringLiteral("SELECT pid FROM data_items WHERE iid = ?"), {iid}, 0)
                                    .toLongLong();
-            if (!local::execBound(
-                    m_db, QStringLiteral("DELETE FROM data_items WHERE iid = ?"), {iid}, error)
+            if (!m_sql.exec(QStringLiteral("DELETE FROM data_items WHERE iid = ?"), {iid}, error)
                 || !changeobservers::itemChanged(m_db, iid, ChangeObserver::Removed, error)
-                || !local::execBound(m_db,
-                    QStringLiteral("INSERT OR IGNORE INTO sync_reorder(pid) VALUES (?)"), {pid},
+                || !m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_reorder(pid) VALUES (?)"), {pid},
                     error))
                 return false;
             ++m_report.applied;
             iid = 0;
         }
-        return local::execBound(m_db,
-            QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, deleted) "
+        return m_sql.exec(QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, deleted) "
                            "VALUES (?, ?, '', ?, ?)"),
             {uuid, iid, local::joinList(headVids), iid == 0 ? 1 : 0}, error);
     }
@@ -207,10 +193,9 @@ bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
     if (iid != 0) {
         QString ignored;
         qint64 pid = 0;
-        local::readItem(m_db, iid, &ignored, &pid, &localBody);
+        readItem(m_sql, iid, &ignored, &pid, &localBody);
         localHash = localBody.hash();
-        localBases = local::splitList(local::scalar(
-            m_db, QStringLiteral("SELECT bases FROM sync_items WHERE uuid = ?"), {uuid})
+        localBases = local::splitList(m_sql.scalar(QStringLiteral("SELECT bases FROM sync_items WHERE uuid = ?"), {uuid})
                                           .toString());
     }
     const auto bodyOf = [&](const Head &head, bool *found) {
@@ -232,15 +217,14 @@ bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
         if (head.deleted || &head == winner || head.hash == winner->hash)
             continue;
         if (!ancestorsRead) {
-            ancestors = ancestorHashes(m_db, winner->vid);
+            ancestors = ancestorHashes(m_sql, winner->vid);
             ancestorsRead = true;
         }
         if (ancestors.contains(head.hash))
             continue;
         // A concurrent version the winner does not contain: kept as a copy beside the item.
         const QString copy = copyUuid(uuid, head.vid);
-        if (local::scalar(
-                m_db, QStringLiteral("SELECT 1 FROM sync_versions WHERE uuid = ?"), {copy})
+        if (m_sql.scalar(QStringLiteral("SELECT 1 FROM sync_versions WHERE uuid = ?"), {copy})
                 .isValid())
             continue;
         bool copyFound = false;
@@ -252,14 +236,13 @@ bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
         record.body.here = conflictName(record.body.here);
         if (!addLocalContent(record, 0, error))
             return false;
-        const Place place = placeOf(m_db, uuid);
+        const Place place = placeOf(m_sql, uuid);
         PlaceRecord copyPlace;
         copyPlace.uuid = copy;
         copyPlace.parent = place.parent;
         copyPlace.from = place.parent;
         const QString after = place.valid ? place.key : QString();
-        const QString before = local::scalar(m_db,
-            QStringLiteral("SELECT MIN(poskey) FROM sync_places WHERE parent = ? AND poskey > ?"),
+        const QString before = m_sql.scalar(QStringLiteral("SELECT MIN(poskey) FROM sync_places WHERE parent = ? AND poskey > ?"),
             {text(place.parent), text(after)})
                                    .toString();
         copyPlace.key = poskey::between(after, before);
@@ -268,17 +251,15 @@ bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
         ++m_report.conflicts;
     }
     if (iid == 0 || localHash != winner->hash) {
-        iid = writeItem(m_db, iid, uuid, winning, error);
+        iid = writeItem(m_sql, iid, uuid, winning, error);
         if (iid == 0)
             return false;
         ++m_report.applied;
     }
-    return local::execBound(m_db,
-               QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, deleted) "
+    return m_sql.exec(QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, deleted) "
                               "VALUES (?, ?, ?, ?, 0)"),
                {uuid, iid, winner->hash, local::joinList(headVids)}, error)
-        && local::execBound(m_db,
-            QStringLiteral(
+        && m_sql.exec(QStringLiteral(
                 "UPDATE sync_versions SET body = NULL WHERE uuid = ? AND head = 1 AND deleted = 0"),
             {uuid}, error);
 }
@@ -405,13 +386,12 @@ bool SyncEngine::settlePlaces(QString *error)
             continue;
         const ItemBody body = bodyFromText(query.value(0).toString());
         query.finish();
-        const qint64 iid = writeItem(m_db, 0, parent, body, error);
+        const qint64 iid = writeItem(m_sql, 0, parent, body, error);
         QStringList heads;
-        for (const Head &head : headsOf(m_db, parent))
+        for (const Head &head : headsOf(m_sql, parent))
             heads.append(head.vid);
         if (iid == 0
-            || !local::execBound(m_db,
-                QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, deleted) "
+            || !m_sql.exec(QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, deleted) "
                                "VALUES (?, ?, ?, ?, 0)"),
                 {parent, iid, body.hash(), local::joinList(heads)}, error)) {
             rollback();
@@ -460,8 +440,7 @@ bool SyncEngine::settlePlaces(QString *error)
     // Siblings of everything that changed here take the merged order.
     for (const QString &uuid : qAsConst(m_touched)) {
         if (here.contains(uuid)
-            && !local::execBound(m_db,
-                QStringLiteral("INSERT OR IGNORE INTO sync_reorder(pid) VALUES (?)"),
+            && !m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_reorder(pid) VALUES (?)"),
                 {target.value(here.value(uuid).iid)}, error)) {
             rollback();
             return false;
@@ -481,12 +460,10 @@ bool SyncEngine::settlePlaces(QString *error)
         while (ok && next < moves.size() && timer.elapsed() < batchMillis) {
             const auto [iid, pid] = moves.at(next++);
             const qint64 old = here.value(uuidOfIid.value(iid)).pid;
-            ok = local::execBound(m_db,
-                     QStringLiteral("UPDATE data_items SET pid = ?, sortid = (SELECT COALESCE(MAX("
+            ok = m_sql.exec(QStringLiteral("UPDATE data_items SET pid = ?, sortid = (SELECT COALESCE(MAX("
                                     "sortid), 0) + 1 FROM data_items WHERE pid = ?) WHERE iid = ?"),
                      {pid, pid, iid}, error)
-                && local::execBound(m_db,
-                    QStringLiteral("INSERT OR IGNORE INTO sync_reorder(pid) VALUES (?), (?)"),
+                && m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_reorder(pid) VALUES (?), (?)"),
                     {old, pid}, error);
         }
         if (ok && next >= moves.size())
@@ -557,8 +534,7 @@ bool SyncEngine::renumber(qint64 pid, QString *error)
             }
         }
         if (ok && next == children.size())
-            ok = local::execBound(
-                m_db, QStringLiteral("DELETE FROM sync_reorder WHERE pid = ?"), {pid}, error);
+            ok = m_sql.exec(QStringLiteral("DELETE FROM sync_reorder WHERE pid = ?"), {pid}, error);
         if (!ok || !commit(error)) {
             rollback();
             return false;

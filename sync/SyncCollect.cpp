@@ -51,7 +51,7 @@ bool SyncEngine::collectItems(QString *error)
                 QString uuid;
                 qint64 pid = 0;
                 ItemBody body;
-                const bool exists = local::readItem(m_db, iid, &uuid, &pid, &body);
+                const bool exists = readItem(m_sql, iid, &uuid, &pid, &body);
                 // Identities this iid held before: removed items (an iid can be reused).
                 QStringList gone;
                 {
@@ -70,11 +70,9 @@ bool SyncEngine::collectItems(QString *error)
                     ContentRecord record;
                     record.uuid = removed;
                     record.deleted = true;
-                    record.bases = local::splitList(local::scalar(m_db,
-                        QStringLiteral("SELECT bases FROM sync_items WHERE uuid = ?"), {removed})
+                    record.bases = local::splitList(m_sql.scalar(QStringLiteral("SELECT bases FROM sync_items WHERE uuid = ?"), {removed})
                                                         .toString());
-                    const QString tomb = local::scalar(m_db,
-                        QStringLiteral(
+                    const QString tomb = m_sql.scalar(QStringLiteral(
                             "SELECT body FROM sync_tombstones WHERE iid = ? AND uuid = ?"),
                         {iid, removed})
                                              .toString();
@@ -101,10 +99,8 @@ bool SyncEngine::collectItems(QString *error)
                     }
                 }
                 ok = ok
-                    && local::execBound(
-                        m_db, QStringLiteral("DELETE FROM sync_dirty WHERE iid = ?"), {iid}, error)
-                    && local::execBound(m_db,
-                        QStringLiteral("DELETE FROM sync_tombstones WHERE iid = ?"), {iid}, error);
+                    && m_sql.exec(QStringLiteral("DELETE FROM sync_dirty WHERE iid = ?"), {iid}, error)
+                    && m_sql.exec(QStringLiteral("DELETE FROM sync_tombstones WHERE iid = ?"), {iid}, error);
             }
             if (!ok || !commit(error)) {
                 rollback();
@@ -135,7 +131,7 @@ bool SyncEngine::collectParents(QString *error)
             parents.append({query.value(0).toLongLong(), query.value(1).toLongLong()});
     }
     for (const Marked &marked : parents) {
-        const QString parentUuid = marked.pid == 0 ? QString() : local::uuidOf(m_db, marked.pid);
+        const QString parentUuid = marked.pid == 0 ? QString() : uuidOf(m_sql, marked.pid);
         struct Child {
             QString uuid;
             QString parent;
@@ -227,8 +223,7 @@ bool SyncEngine::collectParents(QString *error)
                 && m_open.places.size() < m_batchLimit)
                 ok = addLocalPlace(records.at(next++), error);
             if (ok && next == records.size())
-                ok = local::execBound(m_db,
-                    QStringLiteral("DELETE FROM sync_dirty_parents WHERE pid = ? AND stamp = ?"),
+                ok = m_sql.exec(QStringLiteral("DELETE FROM sync_dirty_parents WHERE pid = ? AND stamp = ?"),
                     {marked.pid, marked.stamp}, error);
             if (!ok || !commit(error)) {
                 rollback();

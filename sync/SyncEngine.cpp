@@ -40,6 +40,7 @@ SyncEngine::SyncEngine(const QString &databaseFile, SyncTransport *transport)
 
 SyncEngine::~SyncEngine()
 {
+    m_sql.clear();
     if (m_db.isValid()) {
         m_db.close();
         m_db = QSqlDatabase();
@@ -67,7 +68,7 @@ SyncReport SyncEngine::run()
         && dropUntouchedSamples(&error) && collect(&error) && upload(&error) && fetch(&error)
         && apply(&error) && upload(&error);
     if (ok)
-        local::setState(m_db, QStringLiteral("sync_synced_once"), QStringLiteral("1"), nullptr);
+        m_sql.setState(QStringLiteral("sync_synced_once"), QStringLiteral("1"), nullptr);
     else
         rollback();
     m_report.ok = ok;
@@ -85,10 +86,13 @@ bool SyncEngine::open(QString *error)
             *error = m_db.lastError().text();
         return false;
     }
+    m_sql.setConnection(m_db);
     if (!local::exec(m_db, QStringLiteral("PRAGMA foreign_keys = ON"), error))
         return false;
-    if (!local::scalar(m_db,
-            QStringLiteral("SELECT 1 FROM pragma_table_info('data_items') WHERE name = 'uuid'"))
+    // A commit waits for no disk write: what a crash takes back, the next sync does again; the
+    // records are made durable before anything of them leaves for the server (see upload).
+    local::exec(m_db, QStringLiteral("PRAGMA synchronous = NORMAL"), nullptr);
+    if (!m_sql.scalar(QStringLiteral("SELECT 1 FROM pragma_table_info('data_items') WHERE name = 'uuid'"))
              .isValid()) {
         if (error)
             *error = QStringLiteral("数据库还没有升级，请先启动一次 Velto。");
@@ -98,15 +102,15 @@ bool SyncEngine::open(QString *error)
     changeobservers::connectionOpened(m_db);
     if (!SyncJournal::prepare(m_db, error))
         return false;
-    m_device = local::state(m_db, QStringLiteral("sync_device"));
+    m_device = m_sql.state(QStringLiteral("sync_device"));
     if (m_device.isEmpty()) {
         m_device = randomHex(8);
-        if (!local::setState(m_db, QStringLiteral("sync_device"), m_device, error))
+        if (!m_sql.setState(QStringLiteral("sync_device"), m_device, error))
             return false;
     }
-    m_clock = local::state(m_db, QStringLiteral("sync_clock"), QStringLiteral("0")).toLongLong();
+    m_clock = m_sql.state(QStringLiteral("sync_clock"), QStringLiteral("0")).toLongLong();
     m_nextVid
-        = local::state(m_db, QStringLiteral("sync_next_vid"), QStringLiteral("1")).toLongLong();
+        = m_sql.state(QStringLiteral("sync_next_vid"), QStringLiteral("1")).toLongLong();
     return true;
 }
 
@@ -132,9 +136,8 @@ bool SyncEngine::begin(QString *error)
 bool SyncEngine::commit(QString *error)
 {
     if (!closeSegment(error)
-        || !local::setState(m_db, QStringLiteral("sync_clock"), QString::number(m_clock), error)
-        || !local::setState(
-            m_db, QStringLiteral("sync_next_vid"), QString::number(m_nextVid), error)
+        || !m_sql.setState(QStringLiteral("sync_clock"), QString::number(m_clock), error)
+        || !m_sql.setState(QStringLiteral("sync_next_vid"), QString::number(m_nextVid), error)
         || !local::exec(m_db, QStringLiteral("COMMIT"), error)) {
         rollback();
         return false;
@@ -151,6 +154,20 @@ void SyncEngine::yieldToForeground() const
         QThread::msleep(5);
 }
 
+// Commits wait for no disk write (see open); before records leave for the server, everything
+// committed so far is written through, so that no record on the server is lost here by a crash.
+bool SyncEngine::makeDurable(QString *error)
+{
+    const bool ok = local::exec(m_db, QStringLiteral("PRAGMA synchronous = FULL"), error)
+        && local::exec(m_db, QStringLiteral("BEGIN IMMEDIATE"), error)
+        && m_sql.setState(QStringLiteral("sync_clock"), QString::number(m_clock), error)
+        && local::exec(m_db, QStringLiteral("COMMIT"), error);
+    if (!ok)
+        rollback();
+    local::exec(m_db, QStringLiteral("PRAGMA synchronous = NORMAL"), nullptr);
+    return ok;
+}
+
 void SyncEngine::rollback()
 {
     if (m_db.isValid() && m_db.isOpen())
@@ -159,9 +176,9 @@ void SyncEngine::rollback()
     // The counters in memory may be ahead of the rolled-back ones: read them again.
     if (m_db.isValid() && m_db.isOpen()) {
         m_clock = qMax(m_clock,
-            local::state(m_db, QStringLiteral("sync_clock"), QStringLiteral("0")).toLongLong());
+            m_sql.state(QStringLiteral("sync_clock"), QStringLiteral("0")).toLongLong());
         m_nextVid
-            = local::state(m_db, QStringLiteral("sync_next_vid"), QStringLiteral("1")).toLongLong();
+            = m_sql.state(QStringLiteral("sync_next_vid"), QStringLiteral("1")).toLongLong();
     }
 }
 
@@ -171,8 +188,7 @@ bool SyncEngine::closeSegment(QString *error)
     if (m_open.contents.isEmpty() && m_open.places.isEmpty())
         return true;
     m_open.device = m_device;
-    const bool ok = local::execBound(m_db,
-        QStringLiteral("INSERT INTO sync_outbox(seq, data) VALUES (NULL, ?)"), {m_open.encode()},
+    const bool ok = m_sql.exec(QStringLiteral("INSERT INTO sync_outbox(seq, data) VALUES (NULL, ?)"), {m_open.encode()},
         error);
     m_open = Segment();
     return ok;
@@ -277,7 +293,7 @@ bool SyncEngine::listRemote(QString *error)
     if (m_transport->list(QStringLiteral("velto/devices"), &devices, error) != Result::Ok)
         return false;
     const qint64 nextSeq
-        = local::state(m_db, QStringLiteral("sync_upload_seq"), QStringLiteral("1")).toLongLong();
+        = m_sql.state(QStringLiteral("sync_upload_seq"), QStringLiteral("1")).toLongLong();
     for (const RemoteEntry &device : devices) {
         if (!device.folder)
             continue;
@@ -288,8 +304,7 @@ bool SyncEngine::listRemote(QString *error)
             continue;
         if (listed != Result::Ok)
             return false;
-        const qint64 cursor = local::scalar(
-            m_db, QStringLiteral("SELECT seq FROM sync_cursors WHERE device = ?"), {device.name}, 0)
+        const qint64 cursor = m_sql.scalar(QStringLiteral("SELECT seq FROM sync_cursors WHERE device = ?"), {device.name}, 0)
                                   .toLongLong();
         for (const RemoteEntry &file : files) {
             if (file.folder || !file.name.endsWith(QLatin1String(".seg")))
@@ -329,11 +344,11 @@ bool SyncEngine::listRemote(QString *error)
 bool SyncEngine::dropUntouchedSamples(QString *error)
 {
     if (!m_serverHasOthers || m_ownOnServer
-        || !local::state(m_db, QStringLiteral("sync_synced_once")).isEmpty()
-        || local::scalar(m_db, QStringLiteral("SELECT COUNT(*) FROM sync_cursors"), {}, 1)
+        || !m_sql.state(QStringLiteral("sync_synced_once")).isEmpty()
+        || m_sql.scalar(QStringLiteral("SELECT COUNT(*) FROM sync_cursors"), {}, 1)
                 .toLongLong()
             != 0
-        || local::scalar(m_db, QStringLiteral("SELECT COUNT(*) FROM content_blocks"), {}, 1)
+        || m_sql.scalar(QStringLiteral("SELECT COUNT(*) FROM content_blocks"), {}, 1)
                 .toLongLong()
             != 0)
         return true;
@@ -372,15 +387,14 @@ bool SyncEngine::dropUntouchedSamples(QString *error)
     bool ok = true;
     for (const DataItem &item : stored) {
         ok = ok
-            && local::execBound(
-                m_db, QStringLiteral("DELETE FROM data_items WHERE iid = ?"), {item.iid}, error)
+            && m_sql.exec(QStringLiteral("DELETE FROM data_items WHERE iid = ?"), {item.iid}, error)
             && changeobservers::itemChanged(m_db, item.iid, ChangeObserver::Removed, error);
     }
     // Nothing of this device is on the server yet: its sync state starts afresh.
     for (const char *table : {"sync_dirty", "sync_dirty_parents", "sync_tombstones", "sync_items",
              "sync_versions", "sync_places", "sync_pending", "sync_outbox"})
         ok = ok && local::exec(m_db, QStringLiteral("DELETE FROM ") + QLatin1String(table), error);
-    ok = ok && local::setState(m_db, QStringLiteral("sync_upload_seq"), QStringLiteral("1"), error);
+    ok = ok && m_sql.setState(QStringLiteral("sync_upload_seq"), QStringLiteral("1"), error);
     if (!ok || !commit(error)) {
         rollback();
         return false;
@@ -391,33 +405,26 @@ bool SyncEngine::dropUntouchedSamples(QString *error)
 
 bool SyncEngine::storeContent(const ContentRecord &record, bool keepBody, QString *error)
 {
-    const QVariant known = local::scalar(
-        m_db, QStringLiteral("SELECT known FROM sync_versions WHERE vid = ?"), {record.vid});
+    const QVariant known = m_sql.scalar(QStringLiteral("SELECT known FROM sync_versions WHERE vid = ?"), {record.vid});
     if (known.isValid() && known.toBool())
         return true;
     // A version some other version already names as its base is not a head.
     const bool head = !known.isValid();
     const QVariant body = keepBody && head ? QVariant(bodyText(record.body)) : QVariant();
-    if (!local::execBound(m_db,
-            QStringLiteral("INSERT OR REPLACE INTO sync_versions(vid, uuid, ts, hash, bases, head, "
+    if (!m_sql.exec(QStringLiteral("INSERT OR REPLACE INTO sync_versions(vid, uuid, ts, hash, bases, head, "
                            "deleted, known, body) VALUES (?, ?, ?, ?, ?, ?, ?, 1, ?)"),
             {record.vid, record.uuid, record.ts, record.body.hash(), local::joinList(record.bases),
                 head ? 1 : 0, record.deleted ? 1 : 0, body},
             error))
         return false;
     for (const QString &base : record.bases) {
-        QSqlQuery update(m_db);
-        update.prepare(
-            QStringLiteral("UPDATE sync_versions SET head = 0, body = NULL WHERE vid = ?"));
-        update.addBindValue(base);
-        if (!update.exec()) {
-            if (error)
-                *error = update.lastError().text();
+        int updated = 0;
+        if (!m_sql.exec(
+                QStringLiteral("UPDATE sync_versions SET head = 0, body = NULL WHERE vid = ?"),
+                {base}, error, &updated))
             return false;
-        }
-        if (update.numRowsAffected() == 0
-            && !local::execBound(m_db,
-                QStringLiteral("INSERT INTO sync_versions(vid, uuid, known) VALUES (?, ?, 0)"),
+        if (updated == 0
+            && !m_sql.exec(QStringLiteral("INSERT INTO sync_versions(vid, uuid, known) VALUES (?, ?, 0)"),
                 {base, record.uuid}, error))
             return false;
     }
@@ -426,12 +433,11 @@ bool SyncEngine::storeContent(const ContentRecord &record, bool keepBody, QStrin
 
 bool SyncEngine::storePlace(const PlaceRecord &record, bool *won, QString *error)
 {
-    const Place current = placeOf(m_db, record.uuid);
+    const Place current = placeOf(m_sql, record.uuid);
     *won = !current.valid || later(record.ts, record.vid, current.ts, current.vid);
     if (!*won)
         return true;
-    return local::execBound(m_db,
-        QStringLiteral("INSERT OR REPLACE INTO sync_places(uuid, vid, ts, parent, poskey, "
+    return m_sql.exec(QStringLiteral("INSERT OR REPLACE INTO sync_places(uuid, vid, ts, parent, poskey, "
                        "from_parent) VALUES (?, ?, ?, ?, ?, ?)"),
         {record.uuid, record.vid, record.ts, text(record.parent), text(record.key),
             text(record.from)},
@@ -447,12 +453,10 @@ bool SyncEngine::addLocalContent(ContentRecord record, qint64 iid, QString *erro
     if (!storeContent(record, record.deleted || copy, error))
         return false;
     if (copy) {
-        if (!local::execBound(m_db,
-                QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
+        if (!m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
                 {record.uuid}, error))
             return false;
-    } else if (!local::execBound(m_db,
-                   QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, "
+    } else if (!m_sql.exec(QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, "
                                   "deleted) VALUES (?, ?, ?, ?, ?)"),
                    {record.uuid, record.deleted ? QVariant(0) : QVariant(iid), record.body.hash(),
                        record.vid, record.deleted ? 1 : 0},
@@ -482,6 +486,10 @@ bool SyncEngine::addLocalPlace(PlaceRecord record, QString *error)
 bool SyncEngine::upload(QString *error)
 {
     using Result = SyncTransport::Result;
+    if (!m_sql.scalar(QStringLiteral("SELECT 1 FROM sync_outbox LIMIT 1")).isValid())
+        return true;
+    if (!makeDurable(error))
+        return false;
     for (;;) {
         if (stopped(error))
             return false;
@@ -516,7 +524,7 @@ bool SyncEngine::upload(QString *error)
         if (rows.isEmpty())
             return true;
         const qint64 seq
-            = local::state(m_db, QStringLiteral("sync_upload_seq"), QStringLiteral("1"))
+            = m_sql.state(QStringLiteral("sync_upload_seq"), QStringLiteral("1"))
                   .toLongLong();
         joined.seq = seq;
         const QByteArray data = joined.encode();
@@ -560,11 +568,9 @@ bool SyncEngine::upload(QString *error)
         }
         if (!local::exec(m_db, QStringLiteral("BEGIN IMMEDIATE"), error))
             return false;
-        bool ok = local::setState(
-            m_db, QStringLiteral("sync_upload_seq"), QString::number(seq + 1), error);
+        bool ok = m_sql.setState(QStringLiteral("sync_upload_seq"), QString::number(seq + 1), error);
         for (qsizetype i = 0; ok && i < done; ++i)
-            ok = local::execBound(
-                m_db, QStringLiteral("DELETE FROM sync_outbox WHERE seq = ?"), {rows.at(i)}, error);
+            ok = m_sql.exec(QStringLiteral("DELETE FROM sync_outbox WHERE seq = ?"), {rows.at(i)}, error);
         if (!ok || !local::exec(m_db, QStringLiteral("COMMIT"), error)) {
             rollback();
             return false;
@@ -582,7 +588,7 @@ bool SyncEngine::fetch(QString *error)
         auto cursor = cursors.find(item.device);
         if (cursor == cursors.end())
             cursor = cursors.insert(item.device,
-                local::scalar(m_db, QStringLiteral("SELECT seq FROM sync_cursors WHERE device = ?"),
+                m_sql.scalar(QStringLiteral("SELECT seq FROM sync_cursors WHERE device = ?"),
                     {item.device}, 0)
                     .toLongLong());
         // Segments are read in order without gaps; a missing one stops that device here.
@@ -611,8 +617,7 @@ bool SyncEngine::fetch(QString *error)
         if (!begin(error))
             return false;
         if (!ingest(segment, error)
-            || !local::execBound(m_db,
-                QStringLiteral("INSERT OR REPLACE INTO sync_cursors(device, seq) VALUES (?, ?)"),
+            || !m_sql.exec(QStringLiteral("INSERT OR REPLACE INTO sync_cursors(device, seq) VALUES (?, ?)"),
                 {item.device, item.seq}, error)
             || !commit(error)) {
             rollback();
@@ -630,8 +635,7 @@ bool SyncEngine::ingest(const Segment &segment, QString *error)
     for (const ContentRecord &record : segment.contents) {
         observe(record.ts);
         if (!storeContent(record, true, error)
-            || !local::execBound(m_db,
-                QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
+            || !m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
                 {record.uuid}, error))
             return false;
         ++m_report.received;
@@ -642,8 +646,7 @@ bool SyncEngine::ingest(const Segment &segment, QString *error)
         if (!storePlace(record, &won, error))
             return false;
         if (won
-            && !local::execBound(m_db,
-                QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
+            && !m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
                 {record.uuid}, error))
             return false;
         ++m_report.received;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SyncLocal.h"
 #include "SyncRecords.h"
 #include "SyncTransport.h"
 
@@ -83,6 +84,7 @@ private:
     qint64 tick();
     void observe(qint64 ts);
 
+    bool makeDurable(QString *error);
     bool begin(QString *error);
     void yieldToForeground() const;
     bool commit(QString *error);
@@ -98,6 +100,7 @@ private:
     SyncTransport *m_transport;
     QString m_connection;
     QSqlDatabase m_db;
+    local::Statements m_sql;
     QString m_device;
     qint64 m_clock = 0;
     qint64 m_nextVid = 1;
