@@ -92,36 +92,28 @@ bool SyncEngine::apply(QString *error)
         if (queue.isEmpty())
             break;
         qsizetype next = 0;
-        while (next < queue.size()) {
-            if (!begin(error))
-                return false;
-            QElapsedTimer timer;
-            timer.start();
-            bool ok = true;
-            const qsizetype first = next;
-            while (ok && next < queue.size() && timer.elapsed() < batchMillis
-                && next - first < m_batchLimit) {
-                const QString uuid = queue.at(next++);
+        qsizetype reached = 0;
+        const Unit unit = [&](int size, bool *more, QString *error) {
+            writing();
+            reached = qMin(queue.size(), next + qsizetype(size));
+            for (qsizetype i = next; i < reached; ++i) {
+                const QString &uuid = queue.at(i);
                 bool skip = false;
-                ok = applyOne(uuid, &skip, error);
+                if (!applyOne(uuid, &skip, error))
+                    return false;
                 if (skip)
                     skipped.insert(uuid);
-                else
-                    ok = ok
-                        && m_sql.exec(QStringLiteral("DELETE FROM sync_pending WHERE uuid = ?"), {uuid},
-                            error);
+                else if (!m_sql.exec(QStringLiteral("DELETE FROM sync_pending WHERE uuid = ?"),
+                             {uuid}, error))
+                    return false;
             }
+            *more = reached < queue.size();
             // Noted with the batch: a sync cut off before settling still settles next time.
-            ok = ok
-                && (!m_placesChanged
-                    || m_sql.setState(QStringLiteral("sync_settle"), QStringLiteral("1"), error));
-            if (!ok || !commit(error)) {
-                rollback();
-                return false;
-            }
-            if (checkpoint)
-                checkpoint(QStringLiteral("apply"));
-        }
+            return !m_placesChanged
+                || m_sql.setState(QStringLiteral("sync_settle"), QStringLiteral("1"), error);
+        };
+        if (!inTransactions(QStringLiteral("apply"), unit, [&] { next = reached; }, error))
+            return false;
     }
     if ((m_placesChanged || !m_sql.state(QStringLiteral("sync_settle")).isEmpty())
         && !settlePlaces(error))

@@ -114,86 +114,6 @@ bool SyncEngine::open(QString *error)
     return true;
 }
 
-bool SyncEngine::stopped(QString *error) const
-{
-    if (!m_stop || !m_stop->load())
-        return false;
-    if (error)
-        *error = QStringLiteral("同步已中断，下次同步会继续。");
-    return true;
-}
-
-bool SyncEngine::begin(QString *error)
-{
-    if (stopped(error))
-        return false;
-    m_open = Segment();
-    return local::exec(m_db, QStringLiteral("BEGIN IMMEDIATE"), error);
-}
-
-// Ends the unit of work: its records go to the outbox and the counters to app_state in the same
-// transaction, so records and the state they describe never part.
-bool SyncEngine::commit(QString *error)
-{
-    if (!closeSegment(error)
-        || !m_sql.setState(QStringLiteral("sync_clock"), QString::number(m_clock), error)
-        || !m_sql.setState(QStringLiteral("sync_next_vid"), QString::number(m_nextVid), error)
-        || !local::exec(m_db, QStringLiteral("COMMIT"), error)) {
-        rollback();
-        return false;
-    }
-    yieldToForeground();
-    return true;
-}
-
-// The window's connection goes first: while it waits for the lock, sync does not take it again
-// (back-to-back transactions would otherwise starve it).
-void SyncEngine::yieldToForeground() const
-{
-    for (int waited = 0; waited < 500 && foregroundIsWaiting(); waited += 5)
-        QThread::msleep(5);
-}
-
-// Commits wait for no disk write (see open); before records leave for the server, everything
-// committed so far is written through, so that no record on the server is lost here by a crash.
-bool SyncEngine::makeDurable(QString *error)
-{
-    const bool ok = local::exec(m_db, QStringLiteral("PRAGMA synchronous = FULL"), error)
-        && local::exec(m_db, QStringLiteral("BEGIN IMMEDIATE"), error)
-        && m_sql.setState(QStringLiteral("sync_clock"), QString::number(m_clock), error)
-        && local::exec(m_db, QStringLiteral("COMMIT"), error);
-    if (!ok)
-        rollback();
-    local::exec(m_db, QStringLiteral("PRAGMA synchronous = NORMAL"), nullptr);
-    return ok;
-}
-
-void SyncEngine::rollback()
-{
-    if (m_db.isValid() && m_db.isOpen())
-        QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
-    m_open = Segment();
-    // The counters in memory may be ahead of the rolled-back ones: read them again.
-    if (m_db.isValid() && m_db.isOpen()) {
-        m_clock = qMax(m_clock,
-            m_sql.state(QStringLiteral("sync_clock"), QStringLiteral("0")).toLongLong());
-        m_nextVid
-            = m_sql.state(QStringLiteral("sync_next_vid"), QStringLiteral("1")).toLongLong();
-    }
-}
-
-// The records of the unit of work go to the outbox; upload() joins outbox rows into segments.
-bool SyncEngine::closeSegment(QString *error)
-{
-    if (m_open.contents.isEmpty() && m_open.places.isEmpty())
-        return true;
-    m_open.device = m_device;
-    const bool ok = m_sql.exec(QStringLiteral("INSERT INTO sync_outbox(seq, data) VALUES (NULL, ?)"), {m_open.encode()},
-        error);
-    m_open = Segment();
-    return ok;
-}
-
 QString SyncEngine::nextVid()
 {
     return m_device + QLatin1Char(':') + QString::number(m_nextVid++);
@@ -403,7 +323,8 @@ bool SyncEngine::dropUntouchedSamples(QString *error)
     return true;
 }
 
-bool SyncEngine::storeContent(const ContentRecord &record, bool keepBody, QString *error)
+bool SyncEngine::storeContent(
+    const ContentRecord &record, const QString &hash, bool keepBody, QString *error)
 {
     const QVariant known = m_sql.scalar(QStringLiteral("SELECT known FROM sync_versions WHERE vid = ?"), {record.vid});
     if (known.isValid() && known.toBool())
@@ -413,7 +334,7 @@ bool SyncEngine::storeContent(const ContentRecord &record, bool keepBody, QStrin
     const QVariant body = keepBody && head ? QVariant(bodyText(record.body)) : QVariant();
     if (!m_sql.exec(QStringLiteral("INSERT OR REPLACE INTO sync_versions(vid, uuid, ts, hash, bases, head, "
                            "deleted, known, body) VALUES (?, ?, ?, ?, ?, ?, ?, 1, ?)"),
-            {record.vid, record.uuid, record.ts, record.body.hash(), local::joinList(record.bases),
+            {record.vid, record.uuid, record.ts, hash, local::joinList(record.bases),
                 head ? 1 : 0, record.deleted ? 1 : 0, body},
             error))
         return false;
@@ -444,13 +365,15 @@ bool SyncEngine::storePlace(const PlaceRecord &record, bool *won, QString *error
         error);
 }
 
-bool SyncEngine::addLocalContent(ContentRecord record, qint64 iid, QString *error)
+bool SyncEngine::addLocalContent(
+    ContentRecord record, qint64 iid, QString *error, const QString &knownHash)
 {
+    const QString hash = knownHash.isEmpty() ? record.body.hash() : knownHash;
     record.vid = nextVid();
     record.ts = tick();
     // A conflict copy (iid 0) is written here by the apply, which needs its body until then.
     const bool copy = iid == 0 && !record.deleted;
-    if (!storeContent(record, record.deleted || copy, error))
+    if (!storeContent(record, hash, record.deleted || copy, error))
         return false;
     if (copy) {
         if (!m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
@@ -458,7 +381,7 @@ bool SyncEngine::addLocalContent(ContentRecord record, qint64 iid, QString *erro
             return false;
     } else if (!m_sql.exec(QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, "
                                   "deleted) VALUES (?, ?, ?, ?, ?)"),
-                   {record.uuid, record.deleted ? QVariant(0) : QVariant(iid), record.body.hash(),
+                   {record.uuid, record.deleted ? QVariant(0) : QVariant(iid), hash,
                        record.vid, record.deleted ? 1 : 0},
                    error)) {
         return false;
@@ -614,15 +537,24 @@ bool SyncEngine::fetch(QString *error)
         if (!Segment::decode(data, &segment, error))
             return false;
         data.clear();
-        if (!begin(error))
+        // In parts: records stored twice (after a cut) are stored once, so the cursor moves with
+        // the last part.
+        const qsizetype total = segment.contents.size() + segment.places.size();
+        qsizetype next = 0;
+        qsizetype reached = 0;
+        const Unit unit = [&](int size, bool *more, QString *error) {
+            writing();
+            reached = qMin(total, next + qsizetype(size) * 4);
+            if (!ingest(segment, next, reached, error))
+                return false;
+            *more = reached < total;
+            return *more
+                || m_sql.exec(QStringLiteral(
+                                  "INSERT OR REPLACE INTO sync_cursors(device, seq) VALUES (?, ?)"),
+                    {item.device, item.seq}, error);
+        };
+        if (!inTransactions(QString(), unit, [&] { next = reached; }, error))
             return false;
-        if (!ingest(segment, error)
-            || !m_sql.exec(QStringLiteral("INSERT OR REPLACE INTO sync_cursors(device, seq) VALUES (?, ?)"),
-                {item.device, item.seq}, error)
-            || !commit(error)) {
-            rollback();
-            return false;
-        }
         cursor.value() = item.seq;
         if (checkpoint)
             checkpoint(QStringLiteral("fetch"));
@@ -630,17 +562,21 @@ bool SyncEngine::fetch(QString *error)
     return true;
 }
 
-bool SyncEngine::ingest(const Segment &segment, QString *error)
+// Stores records from..to of segment (its contents, then its places).
+bool SyncEngine::ingest(const Segment &segment, qsizetype from, qsizetype to, QString *error)
 {
-    for (const ContentRecord &record : segment.contents) {
+    const qsizetype contents = segment.contents.size();
+    for (qsizetype i = from; i < qMin(to, contents); ++i) {
+        const ContentRecord &record = segment.contents.at(i);
         observe(record.ts);
-        if (!storeContent(record, true, error)
+        if (!storeContent(record, record.body.hash(), true, error)
             || !m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
                 {record.uuid}, error))
             return false;
         ++m_report.received;
     }
-    for (const PlaceRecord &record : segment.places) {
+    for (qsizetype i = qMax(from, contents); i < to; ++i) {
+        const PlaceRecord &record = segment.places.at(i - contents);
         observe(record.ts);
         bool won = false;
         if (!storePlace(record, &won, error))

@@ -4,6 +4,7 @@
 #include "SyncRecords.h"
 #include "SyncTransport.h"
 
+#include <QElapsedTimer>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QString>
@@ -22,6 +23,23 @@ struct SyncReport {
     qint64 conflicts = 0; // conflict copies made here
     qint64 applied = 0; // items written here from the merge
     bool tookServerTree = false; // the sample items were dropped for the server's tree
+    qint64 longestWriteMs = 0; // the longest time sync held the write lock
+};
+
+// How many items a unit of work takes: adjusted after each from the measured time of its writes.
+class BatchSize {
+public:
+    void setLimit(int limit)
+    {
+        m_limit = qMax(1, limit);
+        m_size = qMin(m_size, m_limit);
+    }
+    int size() const { return m_size; }
+    void measured(qint64 nanos);
+
+private:
+    int m_limit = 1000;
+    int m_size = 50;
 };
 
 // One sync of the database file with the server: local changes become records in new segments,
@@ -53,6 +71,7 @@ public:
     {
         m_batchLimit = qMax(1, items);
         m_uploadRecords = m_batchLimit;
+        m_batch.setLimit(m_batchLimit);
     }
 
     // The name of the conflict copy made of name.
@@ -68,16 +87,18 @@ private:
     bool collectParents(QString *error);
     bool upload(QString *error);
     bool fetch(QString *error);
-    bool ingest(const Segment &segment, QString *error);
+    bool ingest(const Segment &segment, qsizetype from, qsizetype to, QString *error);
     bool apply(QString *error);
     bool applyOne(const QString &uuid, bool *skipped, QString *error);
     bool settlePlaces(QString *error);
     bool renumber(qint64 pid, QString *error);
 
     // Records made here: stored as versions and places, and queued in the open segment.
-    bool addLocalContent(ContentRecord record, qint64 iid, QString *error);
+    bool addLocalContent(
+        ContentRecord record, qint64 iid, QString *error, const QString &hash = QString());
     bool addLocalPlace(PlaceRecord record, QString *error);
-    bool storeContent(const ContentRecord &record, bool keepBody, QString *error);
+    bool storeContent(
+        const ContentRecord &record, const QString &hash, bool keepBody, QString *error);
     bool storePlace(const PlaceRecord &record, bool *won, QString *error);
     bool closeSegment(QString *error);
     QString nextVid();
@@ -85,6 +106,12 @@ private:
     void observe(qint64 ts);
 
     bool makeDurable(QString *error);
+    // One unit of work: reads what it needs, then writes (noting writing() first); up to size
+    // items; *more when items are left.
+    using Unit = std::function<bool(int size, bool *more, QString *error)>;
+    bool inTransactions(const QString &phase, const Unit &unit,
+        const std::function<void()> &committed, QString *error);
+    void writing() { m_writing.start(); }
     bool begin(QString *error);
     void yieldToForeground() const;
     bool commit(QString *error);
@@ -101,6 +128,10 @@ private:
     QString m_connection;
     QSqlDatabase m_db;
     local::Statements m_sql;
+    BatchSize m_batch;
+    QElapsedTimer m_began; // the transaction
+    QElapsedTimer m_writing; // its writes
+    qint64 m_lastWriteNanos = 0;
     QString m_device;
     qint64 m_clock = 0;
     qint64 m_nextVid = 1;

@@ -157,10 +157,36 @@ bool Statements::exec(
         query->bindValue(i, values.at(i));
     if (!query->exec())
         return failed(*query, error);
+    m_busy = false;
     if (rowsAffected)
         *rowsAffected = query->numRowsAffected();
     query->finish();
     return true;
+}
+
+bool Statements::select(const QString &sql, const QVariantList &values,
+    const std::function<void(const QSqlQuery &)> &row, QString *error)
+{
+    QSqlQuery *query = prepared(sql, error);
+    if (!query)
+        return false;
+    for (int i = 0; i < values.size(); ++i)
+        query->bindValue(i, values.at(i));
+    if (!query->exec())
+        return failed(*query, error);
+    while (query->next())
+        row(*query);
+    const bool ok = !query->lastError().isValid() || failed(*query, error);
+    query->finish();
+    return ok;
+}
+
+bool Statements::failed(const QSqlQuery &query, QString *error)
+{
+    // SQLITE_BUSY and SQLITE_LOCKED
+    const int code = query.lastError().nativeErrorCode().toInt();
+    m_busy = (code & 0xff) == 5 || (code & 0xff) == 6;
+    return local::failed(query, error);
 }
 
 QVariant Statements::scalar(const QString &sql, const QVariantList &values, const QVariant &def)

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 // Reading and writing the local tables of sync on one connection.
@@ -44,12 +45,20 @@ public:
     // Runs sql with the values bound; with rowsAffected, the number of rows it changed.
     bool exec(const QString &sql, const QVariantList &values, QString *error,
         int *rowsAffected = nullptr);
+    // Calls row for every row sql gives with the values bound.
+    bool select(const QString &sql, const QVariantList &values,
+        const std::function<void(const QSqlQuery &)> &row, QString *error);
     // The first column of the first row, or def.
     QVariant scalar(const QString &sql, const QVariantList &values = {}, const QVariant &def = {});
     QString state(const QString &key, const QString &def = QString());
     bool setState(const QString &key, const QString &value, QString *error);
+    // The last statement that failed found the database locked by another connection.
+    bool lastFailureWasBusy() const { return m_busy; }
+    void forgetFailure() { m_busy = false; }
 
 private:
+    bool failed(const QSqlQuery &query, QString *error);
+    bool m_busy = false;
     QSqlDatabase m_db;
     QHash<QString, std::shared_ptr<QSqlQuery>> m_queries;
 };
