@@ -64,9 +64,20 @@ SyncReport SyncEngine::run()
     m_placesChanged = false;
     m_touched.clear();
     QString error;
-    const bool ok = open(&error) && prepareServer(&error) && listRemote(&error)
-        && dropUntouchedSamples(&error) && collect(&error) && upload(&error) && fetch(&error)
-        && apply(&error) && upload(&error);
+    // VELTO_SYNC_PROFILE=1: the time of every step on standard error.
+    const bool profile = qEnvironmentVariableIsSet("VELTO_SYNC_PROFILE");
+    QElapsedTimer timer;
+    timer.start();
+    const auto step = [&](const char *name, bool done) {
+        if (profile)
+            qInfo("sync %s: %lld ms", name, timer.restart());
+        return done;
+    };
+    const bool ok = step("open", open(&error)) && step("server", prepareServer(&error))
+        && step("list", listRemote(&error)) && step("samples", dropUntouchedSamples(&error))
+        && step("collect", collect(&error)) && step("upload", upload(&error))
+        && step("fetch", fetch(&error)) && step("apply", apply(&error))
+        && step("upload", upload(&error));
     if (ok)
         m_sql.setState(QStringLiteral("sync_synced_once"), QStringLiteral("1"), nullptr);
     else
