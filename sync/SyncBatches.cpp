@@ -24,6 +24,7 @@ bool SyncEngine::begin(QString *error)
     if (stopped(error))
         return false;
     m_open = Segment();
+    m_sealedRecords = -1;
     m_began.start();
     m_writing.invalidate();
     return local::exec(m_db, QStringLiteral("BEGIN IMMEDIATE"), error);
@@ -88,11 +89,21 @@ bool SyncEngine::closeSegment(QString *error)
 {
     if (m_open.contents.isEmpty() && m_open.places.isEmpty())
         return true;
-    m_open.device = m_device;
-    const bool ok = m_sql.exec(QStringLiteral("INSERT INTO sync_outbox(seq, data) VALUES (NULL, ?)"), {m_open.encode()},
-        error);
+    if (m_sealedRecords != m_open.contents.size() + m_open.places.size())
+        sealSegment();
+    const bool ok = m_sql.exec(
+        QStringLiteral("INSERT INTO sync_outbox(seq, data) VALUES (NULL, ?)"), {m_sealed}, error);
     m_open = Segment();
+    m_sealed.clear();
+    m_sealedRecords = -1;
     return ok;
+}
+
+void SyncEngine::sealSegment()
+{
+    m_open.device = m_device;
+    m_sealed = m_open.encode();
+    m_sealedRecords = m_open.contents.size() + m_open.places.size();
 }
 
 
@@ -110,6 +121,7 @@ bool SyncEngine::inTransactions(const QString &phase, const Unit &unit,
             if (stopped(error))
                 return false;
             m_open = Segment();
+            m_sealedRecords = -1;
             if (!local::exec(m_db,
                     attempt < 20 ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"),
                     error))
@@ -120,6 +132,8 @@ bool SyncEngine::inTransactions(const QString &phase, const Unit &unit,
             m_writing.invalidate();
             more = false;
             if (unit(m_batch.size(), &more, error) && commit(error)) {
+                if (qEnvironmentVariableIsSet("VELTO_SYNC_PROFILE"))
+                    qInfo("unit size %d attempt %d write %lld us whole %lld us", m_batch.size(), attempt, m_lastWriteNanos / 1000, m_began.nsecsElapsed() / 1000);
                 m_batch.measured(m_lastWriteNanos);
                 break;
             }
@@ -142,8 +156,8 @@ bool SyncEngine::inTransactions(const QString &phase, const Unit &unit,
 
 void BatchSize::measured(qint64 nanos)
 {
-    // Aim at a quarter of the longest wait allowed, so that noise stays well below it.
-    constexpr double target = 12e6;
+    // Aim at well under half of the longest wait allowed, so that noise stays well below it.
+    constexpr double target = 20e6;
     const double factor = qBound(0.25, target / double(qMax<qint64>(nanos, 1)), 2.0);
     m_size = qBound(1, int(m_size * factor), m_limit);
 }

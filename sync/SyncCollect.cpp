@@ -127,7 +127,13 @@ bool SyncEngine::collectItems(QString *error)
                 error);
         if (!read)
             return false;
-        writing();
+        // The records first, encoded before the writes.
+        struct Local {
+            ContentRecord record;
+            qint64 iid;
+            QString hash;
+        };
+        QList<Local> records;
         for (const qint64 iid : qAsConst(iids)) {
             const Marked &item = marked[iid];
             for (const auto &[removed, bases] : item.gone) {
@@ -138,8 +144,7 @@ bool SyncEngine::collectItems(QString *error)
                 const QString tomb = item.tombstones.value(removed);
                 if (!tomb.isEmpty())
                     record.body = bodyFromText(tomb);
-                if (!addLocalContent(record, iid, error))
-                    return false;
+                records.append({record, iid, record.body.hash()});
             }
             if (!item.exists)
                 continue;
@@ -149,9 +154,17 @@ bool SyncEngine::collectItems(QString *error)
                 record.uuid = item.uuid;
                 record.bases = item.known ? item.bases : QStringList();
                 record.body = item.body;
-                if (!addLocalContent(record, iid, error, hash))
-                    return false;
+                records.append({record, iid, hash});
             }
+        }
+        marked.clear();
+        for (Local &local : records)
+            stampLocal(local.record);
+        sealSegment();
+        writing();
+        for (const Local &local : qAsConst(records)) {
+            if (!storeLocal(local.record, local.iid, local.hash, error))
+                return false;
         }
         return m_sql.exec(QStringLiteral("DELETE FROM sync_tombstones WHERE iid IN ") + markedRange,
                    range, error)
@@ -264,23 +277,31 @@ bool SyncEngine::collectParents(QString *error)
             i = end;
         }
         qsizetype next = 0;
-        do {
-            if (!begin(error))
-                return false;
-            QElapsedTimer timer;
-            timer.start();
-            bool ok = true;
-            while (ok && next < records.size() && timer.elapsed() < batchMillis
-                && m_open.places.size() < m_batchLimit)
-                ok = addLocalPlace(records.at(next++), error);
-            if (ok && next == records.size())
-                ok = m_sql.exec(QStringLiteral("DELETE FROM sync_dirty_parents WHERE pid = ? AND stamp = ?"),
-                    {marked.pid, marked.stamp}, error);
-            if (!ok || !commit(error)) {
-                rollback();
-                return false;
+        qsizetype reached = 0;
+        const Unit unit = [&](int size, bool *more, QString *error) {
+            reached = qMin(records.size(), next + qsizetype(size));
+            QList<PlaceRecord> stamped = records.mid(next, reached - next);
+            for (PlaceRecord &record : stamped) {
+                record.vid = nextVid();
+                record.ts = tick();
+                m_open.places.append(record);
+                ++m_report.sent;
             }
-        } while (next < records.size());
+            sealSegment();
+            writing();
+            for (const PlaceRecord &record : qAsConst(stamped)) {
+                bool won = false;
+                if (!storePlace(record, &won, error))
+                    return false;
+            }
+            *more = reached < records.size();
+            return *more
+                || m_sql.exec(
+                    QStringLiteral("DELETE FROM sync_dirty_parents WHERE pid = ? AND stamp = ?"),
+                    {marked.pid, marked.stamp}, error);
+        };
+        if (!inTransactions(QString(), unit, [&] { next = reached; }, error))
+            return false;
     }
     return true;
 }

@@ -379,27 +379,33 @@ bool SyncEngine::storePlace(const PlaceRecord &record, bool *won, QString *error
 bool SyncEngine::addLocalContent(
     ContentRecord record, qint64 iid, QString *error, const QString &knownHash)
 {
-    const QString hash = knownHash.isEmpty() ? record.body.hash() : knownHash;
+    stampLocal(record);
+    return storeLocal(record, iid, knownHash.isEmpty() ? record.body.hash() : knownHash, error);
+}
+
+void SyncEngine::stampLocal(ContentRecord &record)
+{
     record.vid = nextVid();
     record.ts = tick();
+    m_open.contents.append(record);
+    ++m_report.sent;
+}
+
+bool SyncEngine::storeLocal(
+    const ContentRecord &record, qint64 iid, const QString &hash, QString *error)
+{
     // A conflict copy (iid 0) is written here by the apply, which needs its body until then.
     const bool copy = iid == 0 && !record.deleted;
     if (!storeContent(record, hash, record.deleted || copy, error))
         return false;
-    if (copy) {
-        if (!m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
-                {record.uuid}, error))
-            return false;
-    } else if (!m_sql.exec(QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, "
-                                  "deleted) VALUES (?, ?, ?, ?, ?)"),
-                   {record.uuid, record.deleted ? QVariant(0) : QVariant(iid), hash,
-                       record.vid, record.deleted ? 1 : 0},
-                   error)) {
-        return false;
-    }
-    m_open.contents.append(record);
-    ++m_report.sent;
-    return true;
+    if (copy)
+        return m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
+            {record.uuid}, error);
+    return m_sql.exec(QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, "
+                                     "deleted) VALUES (?, ?, ?, ?, ?)"),
+        {record.uuid, record.deleted ? QVariant(0) : QVariant(iid), hash, record.vid,
+            record.deleted ? 1 : 0},
+        error);
 }
 
 bool SyncEngine::addLocalPlace(PlaceRecord record, QString *error)

@@ -97,6 +97,12 @@ private:
     bool addLocalContent(
         ContentRecord record, qint64 iid, QString *error, const QString &hash = QString());
     bool addLocalPlace(PlaceRecord record, QString *error);
+    // addLocalContent in two steps, so that a unit of work can encode its segment before it
+    // writes: the version and time, queued in the open segment; then the local tables.
+    void stampLocal(ContentRecord &record);
+    bool storeLocal(const ContentRecord &record, qint64 iid, const QString &hash, QString *error);
+    // Encodes the open segment now (outside the write lock); closeSegment uses it.
+    void sealSegment();
     bool storeContent(
         const ContentRecord &record, const QString &hash, bool keepBody, QString *error);
     bool storePlace(const PlaceRecord &record, bool *won, QString *error);
@@ -136,6 +142,8 @@ private:
     qint64 m_clock = 0;
     qint64 m_nextVid = 1;
     Segment m_open; // records of the current transaction, written to the outbox at its commit
+    QByteArray m_sealed; // m_open encoded, when sealSegment ran
+    qsizetype m_sealedRecords = -1;
     struct Fetch {
         QString device;
         qint64 seq;
