@@ -40,9 +40,10 @@ qint64 writeItem(
     if (iid == 0) {
         iid = sql.scalar(QStringLiteral("SELECT COALESCE(MAX(iid), 0) + 1 FROM data_items"))
                   .toLongLong();
-        const qint64 sortid = sql.scalar(QStringLiteral(
-            "SELECT COALESCE(MAX(sortid), 0) + 1 FROM data_items WHERE pid = 0"))
-                                  .toLongLong();
+        const qint64 sortid
+            = sql.scalar(QStringLiteral(
+                             "SELECT COALESCE(MAX(sortid), 0) + 1 FROM data_items WHERE pid = 0"))
+                  .toLongLong();
         if (!sql.exec(
                 QStringLiteral("INSERT INTO data_items(iid, pid, sortid, here, cont, remark, "
                                "favorite, \"desc\", uuid) VALUES (?, 0, ?, ?, ?, ?, ?, ?, ?)"),
@@ -112,7 +113,8 @@ bool SyncEngine::apply(QString *error)
             return !m_placesChanged
                 || m_sql.setState(QStringLiteral("sync_settle"), QStringLiteral("1"), error);
         };
-        if (!inTransactions(QStringLiteral("apply"), unit, [&] { next = reached; }, error))
+        if (!inTransactions(
+                QStringLiteral("apply"), unit, [&] { next = reached; }, error))
             return false;
     }
     if ((m_placesChanged || !m_sql.state(QStringLiteral("sync_settle")).isEmpty())
@@ -164,17 +166,19 @@ bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
         if (iid != 0
             && !m_sql.scalar(QStringLiteral("SELECT 1 FROM data_items WHERE pid = ?"), {iid})
                     .isValid()) {
-            const qint64 pid = m_sql.scalar(QStringLiteral("SELECT pid FROM data_items WHERE iid = ?"), {iid}, 0)
-                                   .toLongLong();
+            const qint64 pid
+                = m_sql.scalar(QStringLiteral("SELECT pid FROM data_items WHERE iid = ?"), {iid}, 0)
+                      .toLongLong();
             if (!m_sql.exec(QStringLiteral("DELETE FROM data_items WHERE iid = ?"), {iid}, error)
                 || !changeobservers::itemChanged(m_db, iid, ChangeObserver::Removed, error)
-                || !m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_reorder(pid) VALUES (?)"), {pid},
-                    error))
+                || !m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_reorder(pid) VALUES (?)"),
+                    {pid}, error))
                 return false;
             ++m_report.applied;
             iid = 0;
         }
-        return m_sql.exec(QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, deleted) "
+        return m_sql.exec(
+            QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, deleted) "
                            "VALUES (?, ?, '', ?, ?)"),
             {uuid, iid, local::joinList(headVids), iid == 0 ? 1 : 0}, error);
     }
@@ -187,8 +191,9 @@ bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
         qint64 pid = 0;
         readItem(m_sql, iid, &ignored, &pid, &localBody);
         localHash = localBody.hash();
-        localBases = local::splitList(m_sql.scalar(QStringLiteral("SELECT bases FROM sync_items WHERE uuid = ?"), {uuid})
-                                          .toString());
+        localBases = local::splitList(
+            m_sql.scalar(QStringLiteral("SELECT bases FROM sync_items WHERE uuid = ?"), {uuid})
+                .toString());
     }
     const auto bodyOf = [&](const Head &head, bool *found) {
         *found = true;
@@ -234,9 +239,13 @@ bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
         copyPlace.parent = place.parent;
         copyPlace.from = place.parent;
         const QString after = place.valid ? place.key : QString();
-        const QString before = m_sql.scalar(QStringLiteral("SELECT MIN(poskey) FROM sync_places WHERE parent = ? AND poskey > ?"),
-            {text(place.parent), text(after)})
-                                   .toString();
+        const QString before
+            = m_sql
+                  .scalar(
+                      QStringLiteral(
+                          "SELECT MIN(poskey) FROM sync_places WHERE parent = ? AND poskey > ?"),
+                      {text(place.parent), text(after)})
+                  .toString();
         copyPlace.key = poskey::between(after, before);
         if (!addLocalPlace(copyPlace, error))
             return false;
@@ -248,10 +257,12 @@ bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
             return false;
         ++m_report.applied;
     }
-    return m_sql.exec(QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, deleted) "
+    return m_sql.exec(
+               QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, deleted) "
                               "VALUES (?, ?, ?, ?, 0)"),
                {uuid, iid, winner->hash, local::joinList(headVids)}, error)
-        && m_sql.exec(QStringLiteral(
+        && m_sql.exec(
+            QStringLiteral(
                 "UPDATE sync_versions SET body = NULL WHERE uuid = ? AND head = 1 AND deleted = 0"),
             {uuid}, error);
 }
@@ -383,7 +394,8 @@ bool SyncEngine::settlePlaces(QString *error)
         for (const Head &head : headsOf(m_sql, parent))
             heads.append(head.vid);
         if (iid == 0
-            || !m_sql.exec(QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, deleted) "
+            || !m_sql.exec(
+                QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, deleted) "
                                "VALUES (?, ?, ?, ?, 0)"),
                 {parent, iid, body.hash(), local::joinList(heads)}, error)) {
             rollback();
@@ -408,19 +420,24 @@ bool SyncEngine::settlePlaces(QString *error)
         const QString parent = effective.value(it.key());
         target.insert(iid, parent.isEmpty() ? 0 : here.value(parent).iid);
     }
-    // Kept items may disagree with the merged tree: whatever would close a loop stays put.
+    // Kept items may disagree with the merged tree: a move that would close a loop is not made.
+    // The tree as it is has no loop, so every loop runs through an item that moves.
+    const auto currentParent = [&](qint64 iid) { return here.value(uuidOfIid.value(iid)).pid; };
+    QList<qint64> moving;
+    for (auto it = target.cbegin(); it != target.cend(); ++it) {
+        if (it.value() != currentParent(it.key()))
+            moving.append(it.key());
+    }
+    std::sort(moving.begin(), moving.end());
     for (bool changed = true; changed;) {
         changed = false;
-        for (auto it = target.begin(); it != target.end(); ++it) {
-            QSet<qint64> seen {it.key()};
-            for (qint64 at = it.value(); at != 0; at = target.value(at)) {
+        for (const qint64 iid : qAsConst(moving)) {
+            qint64 &to = target[iid];
+            QSet<qint64> seen {iid};
+            for (qint64 at = to; at != 0; at = target.value(at)) {
                 if (seen.contains(at)) {
-                    const qint64 current = here.value(uuidOfIid.value(it.key())).pid;
-                    if (it.value() != current) {
-                        it.value() = current;
-                        changed = true;
-                    } else {
-                        it.value() = 0;
+                    if (at == iid) {
+                        to = currentParent(iid);
                         changed = true;
                     }
                     break;
@@ -452,10 +469,12 @@ bool SyncEngine::settlePlaces(QString *error)
         while (ok && next < moves.size() && timer.elapsed() < batchMillis) {
             const auto [iid, pid] = moves.at(next++);
             const qint64 old = here.value(uuidOfIid.value(iid)).pid;
-            ok = m_sql.exec(QStringLiteral("UPDATE data_items SET pid = ?, sortid = (SELECT COALESCE(MAX("
+            ok = m_sql.exec(
+                     QStringLiteral("UPDATE data_items SET pid = ?, sortid = (SELECT COALESCE(MAX("
                                     "sortid), 0) + 1 FROM data_items WHERE pid = ?) WHERE iid = ?"),
                      {pid, pid, iid}, error)
-                && m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_reorder(pid) VALUES (?), (?)"),
+                && m_sql.exec(
+                    QStringLiteral("INSERT OR IGNORE INTO sync_reorder(pid) VALUES (?), (?)"),
                     {old, pid}, error);
         }
         if (ok && next >= moves.size())

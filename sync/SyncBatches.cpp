@@ -77,10 +77,9 @@ void SyncEngine::rollback()
     m_open = Segment();
     // The counters in memory may be ahead of the rolled-back ones: read them again.
     if (m_db.isValid() && m_db.isOpen()) {
-        m_clock = qMax(m_clock,
-            m_sql.state(QStringLiteral("sync_clock"), QStringLiteral("0")).toLongLong());
-        m_nextVid
-            = m_sql.state(QStringLiteral("sync_next_vid"), QStringLiteral("1")).toLongLong();
+        m_clock = qMax(
+            m_clock, m_sql.state(QStringLiteral("sync_clock"), QStringLiteral("0")).toLongLong());
+        m_nextVid = m_sql.state(QStringLiteral("sync_next_vid"), QStringLiteral("1")).toLongLong();
     }
 }
 
@@ -106,14 +105,13 @@ void SyncEngine::sealSegment()
     m_sealedRecords = m_open.contents.size() + m_open.places.size();
 }
 
-
 // A unit of work reads first and writes last inside a deferred transaction, so the write lock is
 // held only while it writes. When another connection wrote in between (or holds the lock), its
 // snapshot cannot become a write: it is rolled back and run again after the other connection's
 // write; after many such turns it takes the lock before reading. The number of items per unit
 // follows the measured time of its writes, so that a save of the window never waits long.
-bool SyncEngine::inTransactions(const QString &phase, const Unit &unit,
-    const std::function<void()> &committed, QString *error)
+bool SyncEngine::inTransactions(
+    const QString &phase, const Unit &unit, const std::function<void()> &committed, QString *error)
 {
     for (;;) {
         bool more = false;
@@ -132,8 +130,6 @@ bool SyncEngine::inTransactions(const QString &phase, const Unit &unit,
             m_writing.invalidate();
             more = false;
             if (unit(m_batch.size(), &more, error) && commit(error)) {
-                if (qEnvironmentVariableIsSet("VELTO_SYNC_PROFILE"))
-                    qInfo("unit size %d attempt %d write %lld us whole %lld us", m_batch.size(), attempt, m_lastWriteNanos / 1000, m_began.nsecsElapsed() / 1000);
                 m_batch.measured(m_lastWriteNanos);
                 break;
             }

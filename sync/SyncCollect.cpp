@@ -49,10 +49,11 @@ bool SyncEngine::collectItems(QString *error)
     qint64 reached = 0;
     const Unit unit = [&](int size, bool *more, QString *error) {
         QList<qint64> iids;
-        if (!m_sql.select(QStringLiteral("SELECT iid FROM sync_dirty WHERE iid > ? ORDER BY iid "
-                                         "LIMIT ?"),
-                {after, size}, [&](const QSqlQuery &row) { iids.append(row.value(0).toLongLong()); },
-                error))
+        if (!m_sql.select(
+                QStringLiteral("SELECT iid FROM sync_dirty WHERE iid > ? ORDER BY iid "
+                               "LIMIT ?"),
+                {after, size},
+                [&](const QSqlQuery &row) { iids.append(row.value(0).toLongLong()); }, error))
             return false;
         if (iids.isEmpty())
             return true;
@@ -61,24 +62,26 @@ bool SyncEngine::collectItems(QString *error)
         const QVariantList range {iids.first(), iids.last()};
         QHash<qint64, Marked> marked;
         marked.reserve(iids.size());
-        const bool read = m_sql.select(
-            QStringLiteral("SELECT iid, uuid, here, cont, remark, favorite, \"desc\" FROM "
-                           "data_items WHERE iid IN ")
-                + markedRange,
-            range,
-            [&](const QSqlQuery &row) {
-                Marked &item = marked[row.value(0).toLongLong()];
-                item.exists = true;
-                item.uuid = row.value(1).toString();
-                item.body.here = row.value(2).toString();
-                item.body.cont = row.value(3).toString();
-                item.body.remark = row.value(4).toString();
-                item.body.favorite = row.value(5).toBool();
-                item.body.desc = row.value(6).toString();
-            },
-            error)
-            && m_sql.select(QStringLiteral("SELECT item_iid, type, value, summary FROM "
-                                           "content_blocks WHERE item_iid IN ")
+        const bool read
+            = m_sql.select(
+                  QStringLiteral("SELECT iid, uuid, here, cont, remark, favorite, \"desc\" FROM "
+                                 "data_items WHERE iid IN ")
+                      + markedRange,
+                  range,
+                  [&](const QSqlQuery &row) {
+                      Marked &item = marked[row.value(0).toLongLong()];
+                      item.exists = true;
+                      item.uuid = row.value(1).toString();
+                      item.body.here = row.value(2).toString();
+                      item.body.cont = row.value(3).toString();
+                      item.body.remark = row.value(4).toString();
+                      item.body.favorite = row.value(5).toBool();
+                      item.body.desc = row.value(6).toString();
+                  },
+                  error)
+            && m_sql.select(
+                QStringLiteral("SELECT item_iid, type, value, summary FROM "
+                               "content_blocks WHERE item_iid IN ")
                     + markedRange + QStringLiteral(" ORDER BY item_iid, sortid, id"),
                 range,
                 [&](const QSqlQuery &row) {
@@ -92,9 +95,10 @@ bool SyncEngine::collectItems(QString *error)
                     blocks.append(block);
                 },
                 error)
-            && m_sql.select(QStringLiteral("SELECT d.iid, s.hash, s.bases, s.deleted FROM "
-                                           "data_items d JOIN sync_items s ON s.uuid = d.uuid "
-                                           "WHERE d.iid IN ")
+            && m_sql.select(
+                QStringLiteral("SELECT d.iid, s.hash, s.bases, s.deleted FROM "
+                               "data_items d JOIN sync_items s ON s.uuid = d.uuid "
+                               "WHERE d.iid IN ")
                     + markedRange,
                 range,
                 [&](const QSqlQuery &row) {
@@ -105,8 +109,9 @@ bool SyncEngine::collectItems(QString *error)
                     item.deleted = row.value(3).toBool();
                 },
                 error)
-            && m_sql.select(QStringLiteral("SELECT iid, uuid, bases FROM sync_items WHERE "
-                                           "deleted = 0 AND iid IN ")
+            && m_sql.select(
+                QStringLiteral("SELECT iid, uuid, bases FROM sync_items WHERE "
+                               "deleted = 0 AND iid IN ")
                     + markedRange + QStringLiteral(" ORDER BY iid, uuid"),
                 range,
                 [&](const QSqlQuery &row) {
@@ -171,7 +176,8 @@ bool SyncEngine::collectItems(QString *error)
             && m_sql.exec(
                 QStringLiteral("DELETE FROM sync_dirty WHERE iid BETWEEN ? AND ?"), range, error);
     };
-    return inTransactions(QString(), unit, [&] { after = reached; }, error);
+    return inTransactions(
+        QString(), unit, [&] { after = reached; }, error);
 }
 
 // The children of every marked parent keep the positions they have where these are still in
@@ -300,7 +306,8 @@ bool SyncEngine::collectParents(QString *error)
                     QStringLiteral("DELETE FROM sync_dirty_parents WHERE pid = ? AND stamp = ?"),
                     {marked.pid, marked.stamp}, error);
         };
-        if (!inTransactions(QString(), unit, [&] { next = reached; }, error))
+        if (!inTransactions(
+                QString(), unit, [&] { next = reached; }, error))
             return false;
     }
     return true;

@@ -74,10 +74,16 @@ SyncReport SyncEngine::run()
         return done;
     };
     const bool ok = step("open", open(&error)) && step("server", prepareServer(&error))
-        && step("list", listRemote(&error)) && step("samples", dropUntouchedSamples(&error))
+        && step("list", listRemote(&error) && findSnapshot(&error))
+        && step("samples", dropUntouchedSamples(&error)) && step("snapshot", loadSnapshot(&error))
         && step("collect", collect(&error)) && step("upload", upload(&error))
         && step("fetch", fetch(&error)) && step("apply", apply(&error))
         && step("upload", upload(&error));
+    // A snapshot that cannot be written now is written by a later sync.
+    if (ok) {
+        QString ignored;
+        step("write snapshot", writeSnapshot(&ignored));
+    }
     if (ok)
         m_sql.setState(QStringLiteral("sync_synced_once"), QStringLiteral("1"), nullptr);
     else
@@ -103,7 +109,12 @@ bool SyncEngine::open(QString *error)
     // A commit waits for no disk write: what a crash takes back, the next sync does again; the
     // records are made durable before anything of them leaves for the server (see upload).
     local::exec(m_db, QStringLiteral("PRAGMA synchronous = NORMAL"), nullptr);
-    if (!m_sql.scalar(QStringLiteral("SELECT 1 FROM pragma_table_info('data_items') WHERE name = 'uuid'"))
+    // The tables sync reads are keyed by random identities: a cache that holds their indexes
+    // keeps a big library from being read from the file page by page.
+    local::exec(m_db, QStringLiteral("PRAGMA cache_size = -65536"), nullptr);
+    if (!m_sql
+             .scalar(QStringLiteral(
+                 "SELECT 1 FROM pragma_table_info('data_items') WHERE name = 'uuid'"))
              .isValid()) {
         if (error)
             *error = QStringLiteral("数据库还没有升级，请先启动一次 Velto。");
@@ -120,8 +131,7 @@ bool SyncEngine::open(QString *error)
             return false;
     }
     m_clock = m_sql.state(QStringLiteral("sync_clock"), QStringLiteral("0")).toLongLong();
-    m_nextVid
-        = m_sql.state(QStringLiteral("sync_next_vid"), QStringLiteral("1")).toLongLong();
+    m_nextVid = m_sql.state(QStringLiteral("sync_next_vid"), QStringLiteral("1")).toLongLong();
     return true;
 }
 
@@ -218,6 +228,7 @@ bool SyncEngine::listRemote(QString *error)
 {
     using Result = SyncTransport::Result;
     m_toFetch.clear();
+    m_remoteSeqs.clear();
     m_serverHasOthers = false;
     m_ownOnServer = false;
     QList<RemoteEntry> devices;
@@ -235,8 +246,11 @@ bool SyncEngine::listRemote(QString *error)
             continue;
         if (listed != Result::Ok)
             return false;
-        const qint64 cursor = m_sql.scalar(QStringLiteral("SELECT seq FROM sync_cursors WHERE device = ?"), {device.name}, 0)
-                                  .toLongLong();
+        const qint64 cursor
+            = m_sql
+                  .scalar(QStringLiteral("SELECT seq FROM sync_cursors WHERE device = ?"),
+                      {device.name}, 0)
+                  .toLongLong();
         for (const RemoteEntry &file : files) {
             if (file.folder || !file.name.endsWith(QLatin1String(".seg")))
                 continue;
@@ -257,9 +271,11 @@ bool SyncEngine::listRemote(QString *error)
                     return false;
                 }
                 m_ownOnServer = true;
+                m_remoteSeqs[device.name] = qMax(m_remoteSeqs.value(device.name), seq);
                 continue;
             }
             m_serverHasOthers = true;
+            m_remoteSeqs[device.name] = qMax(m_remoteSeqs.value(device.name), seq);
             if (seq > cursor)
                 m_toFetch.append({device.name, seq, folder + QLatin1Char('/') + file.name});
         }
@@ -276,11 +292,9 @@ bool SyncEngine::dropUntouchedSamples(QString *error)
 {
     if (!m_serverHasOthers || m_ownOnServer
         || !m_sql.state(QStringLiteral("sync_synced_once")).isEmpty()
-        || m_sql.scalar(QStringLiteral("SELECT COUNT(*) FROM sync_cursors"), {}, 1)
-                .toLongLong()
+        || m_sql.scalar(QStringLiteral("SELECT COUNT(*) FROM sync_cursors"), {}, 1).toLongLong()
             != 0
-        || m_sql.scalar(QStringLiteral("SELECT COUNT(*) FROM content_blocks"), {}, 1)
-                .toLongLong()
+        || m_sql.scalar(QStringLiteral("SELECT COUNT(*) FROM content_blocks"), {}, 1).toLongLong()
             != 0)
         return true;
     const QList<DataItem> samples = Database::sampleItems();
@@ -337,16 +351,18 @@ bool SyncEngine::dropUntouchedSamples(QString *error)
 bool SyncEngine::storeContent(
     const ContentRecord &record, const QString &hash, bool keepBody, QString *error)
 {
-    const QVariant known = m_sql.scalar(QStringLiteral("SELECT known FROM sync_versions WHERE vid = ?"), {record.vid});
+    const QVariant known = m_sql.scalar(
+        QStringLiteral("SELECT known FROM sync_versions WHERE vid = ?"), {record.vid});
     if (known.isValid() && known.toBool())
         return true;
     // A version some other version already names as its base is not a head.
     const bool head = !known.isValid();
     const QVariant body = keepBody && head ? QVariant(bodyText(record.body)) : QVariant();
-    if (!m_sql.exec(QStringLiteral("INSERT OR REPLACE INTO sync_versions(vid, uuid, ts, hash, bases, head, "
+    if (!m_sql.exec(
+            QStringLiteral("INSERT OR REPLACE INTO sync_versions(vid, uuid, ts, hash, bases, head, "
                            "deleted, known, body) VALUES (?, ?, ?, ?, ?, ?, ?, 1, ?)"),
-            {record.vid, record.uuid, record.ts, hash, local::joinList(record.bases),
-                head ? 1 : 0, record.deleted ? 1 : 0, body},
+            {record.vid, record.uuid, record.ts, hash, local::joinList(record.bases), head ? 1 : 0,
+                record.deleted ? 1 : 0, body},
             error))
         return false;
     for (const QString &base : record.bases) {
@@ -356,7 +372,8 @@ bool SyncEngine::storeContent(
                 {base}, error, &updated))
             return false;
         if (updated == 0
-            && !m_sql.exec(QStringLiteral("INSERT INTO sync_versions(vid, uuid, known) VALUES (?, ?, 0)"),
+            && !m_sql.exec(
+                QStringLiteral("INSERT INTO sync_versions(vid, uuid, known) VALUES (?, ?, 0)"),
                 {base, record.uuid}, error))
             return false;
     }
@@ -369,7 +386,8 @@ bool SyncEngine::storePlace(const PlaceRecord &record, bool *won, QString *error
     *won = !current.valid || later(record.ts, record.vid, current.ts, current.vid);
     if (!*won)
         return true;
-    return m_sql.exec(QStringLiteral("INSERT OR REPLACE INTO sync_places(uuid, vid, ts, parent, poskey, "
+    return m_sql.exec(
+        QStringLiteral("INSERT OR REPLACE INTO sync_places(uuid, vid, ts, parent, poskey, "
                        "from_parent) VALUES (?, ?, ?, ?, ?, ?)"),
         {record.uuid, record.vid, record.ts, text(record.parent), text(record.key),
             text(record.from)},
@@ -464,8 +482,7 @@ bool SyncEngine::upload(QString *error)
         if (rows.isEmpty())
             return true;
         const qint64 seq
-            = m_sql.state(QStringLiteral("sync_upload_seq"), QStringLiteral("1"))
-                  .toLongLong();
+            = m_sql.state(QStringLiteral("sync_upload_seq"), QStringLiteral("1")).toLongLong();
         joined.seq = seq;
         const QByteArray data = joined.encode();
         const QString path
@@ -508,9 +525,11 @@ bool SyncEngine::upload(QString *error)
         }
         if (!local::exec(m_db, QStringLiteral("BEGIN IMMEDIATE"), error))
             return false;
-        bool ok = m_sql.setState(QStringLiteral("sync_upload_seq"), QString::number(seq + 1), error);
+        bool ok
+            = m_sql.setState(QStringLiteral("sync_upload_seq"), QString::number(seq + 1), error);
         for (qsizetype i = 0; ok && i < done; ++i)
-            ok = m_sql.exec(QStringLiteral("DELETE FROM sync_outbox WHERE seq = ?"), {rows.at(i)}, error);
+            ok = m_sql.exec(
+                QStringLiteral("DELETE FROM sync_outbox WHERE seq = ?"), {rows.at(i)}, error);
         if (!ok || !local::exec(m_db, QStringLiteral("COMMIT"), error)) {
             rollback();
             return false;
@@ -528,8 +547,9 @@ bool SyncEngine::fetch(QString *error)
         auto cursor = cursors.find(item.device);
         if (cursor == cursors.end())
             cursor = cursors.insert(item.device,
-                m_sql.scalar(QStringLiteral("SELECT seq FROM sync_cursors WHERE device = ?"),
-                    {item.device}, 0)
+                m_sql
+                    .scalar(QStringLiteral("SELECT seq FROM sync_cursors WHERE device = ?"),
+                        {item.device}, 0)
                     .toLongLong());
         // Segments are read in order without gaps; a missing one stops that device here.
         if (item.seq != cursor.value() + 1)
@@ -570,7 +590,8 @@ bool SyncEngine::fetch(QString *error)
                                   "INSERT OR REPLACE INTO sync_cursors(device, seq) VALUES (?, ?)"),
                     {item.device, item.seq}, error);
         };
-        if (!inTransactions(QString(), unit, [&] { next = reached; }, error))
+        if (!inTransactions(
+                QString(), unit, [&] { next = reached; }, error))
             return false;
         cursor.value() = item.seq;
         if (checkpoint)

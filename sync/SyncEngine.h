@@ -5,6 +5,7 @@
 #include "SyncTransport.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QString>
@@ -24,6 +25,8 @@ struct SyncReport {
     qint64 applied = 0; // items written here from the merge
     bool tookServerTree = false; // the sample items were dropped for the server's tree
     qint64 longestWriteMs = 0; // the longest time sync held the write lock
+    bool fromSnapshot = false; // this computer started from a snapshot of the server
+    bool wroteSnapshot = false;
 };
 
 // How many items a unit of work takes: adjusted after each from the measured time of its writes.
@@ -74,6 +77,12 @@ public:
         m_batch.setLimit(m_batchLimit);
     }
 
+    // A snapshot of the merged state is written once this many segments were written since the
+    // newest one (0: never). A computer that has read nothing yet starts from the newest one,
+    // unless useSnapshots is false.
+    void setSnapshotEvery(int segments) { m_snapshotEvery = segments; }
+    void setUseSnapshots(bool use) { m_useSnapshots = use; }
+
     // The name of the conflict copy made of name.
     static QString conflictName(const QString &name);
 
@@ -91,6 +100,13 @@ private:
     bool apply(QString *error);
     bool applyOne(const QString &uuid, bool *skipped, QString *error);
     bool settlePlaces(QString *error);
+    bool findSnapshot(QString *error);
+    bool loadSnapshot(QString *error);
+    bool writeSnapshot(QString *error);
+    bool writeSnapshotNow(QString *error);
+    QByteArray sealed(const QByteArray &plain) const;
+    bool unsealed(
+        const QByteArray &data, const QString &path, QByteArray *plain, QString *error) const;
     bool renumber(qint64 pid, QString *error);
 
     // Records made here: stored as versions and places, and queued in the open segment.
@@ -150,6 +166,16 @@ private:
         QString path;
     };
     QList<Fetch> m_toFetch;
+    QHash<QString, qint64> m_remoteSeqs; // the last segment of every device on the server
+    struct Snapshot {
+        QString folder; // empty: none
+        int parts = 0;
+        qint64 bytes = 0;
+        QHash<QString, qint64> cursors;
+    };
+    Snapshot m_snapshot;
+    int m_snapshotEvery = 200;
+    bool m_useSnapshots = true;
     bool m_serverHasOthers = false;
     bool m_ownOnServer = false;
     bool m_placesChanged = false; // the merged places must be settled again

@@ -142,8 +142,9 @@ QSet<QString> ancestorHashes(local::Statements &sql, const QString &vid)
 
 bool readItem(local::Statements &sql, qint64 iid, QString *uuid, qint64 *pid, ItemBody *body)
 {
-    QSqlQuery *query = sql.prepared(QStringLiteral("SELECT uuid, pid, here, cont, remark, "
-                                                   "favorite, \"desc\" FROM data_items WHERE iid = ?"));
+    QSqlQuery *query
+        = sql.prepared(QStringLiteral("SELECT uuid, pid, here, cont, remark, "
+                                      "favorite, \"desc\" FROM data_items WHERE iid = ?"));
     if (!query)
         return false;
     query->bindValue(0, iid);
