@@ -117,9 +117,13 @@ bool SyncEngine::apply(QString *error)
                 QStringLiteral("apply"), unit, [&] { next = reached; }, error))
             return false;
     }
+    QElapsedTimer timer;
+    timer.start();
     if ((m_placesChanged || !m_sql.state(QStringLiteral("sync_settle")).isEmpty())
         && !settlePlaces(error))
         return false;
+    if (m_profile)
+        qInfo("sync settle: %lld ms", timer.restart());
     // The order of the siblings of everything placed, one parent at a time.
     QList<qint64> parents;
     {
@@ -134,6 +138,8 @@ bool SyncEngine::apply(QString *error)
         if (!renumber(pid, error))
             return false;
     }
+    if (m_profile)
+        qInfo("sync renumber %lld parents: %lld ms", qint64(parents.size()), timer.restart());
     return true;
 }
 
@@ -151,7 +157,8 @@ bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
     QStringList headVids;
     for (const Head &head : heads)
         headVids.append(head.vid);
-    m_placesChanged = true;
+    // A change of content alone leaves the tree as it is; a place that won was noted when it
+    // came in (see ingest).
     m_touched.insert(uuid);
     if (heads.isEmpty())
         return true;
@@ -175,6 +182,7 @@ bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
                     {pid}, error))
                 return false;
             ++m_report.applied;
+            m_placesChanged = true;
             iid = 0;
         }
         return m_sql.exec(
@@ -252,6 +260,7 @@ bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
         ++m_report.conflicts;
     }
     if (iid == 0 || localHash != winner->hash) {
+        m_placesChanged = m_placesChanged || iid == 0; // a new item, at the top level for now
         iid = writeItem(m_sql, iid, uuid, winning, error);
         if (iid == 0)
             return false;

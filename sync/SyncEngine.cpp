@@ -65,11 +65,11 @@ SyncReport SyncEngine::run()
     m_touched.clear();
     QString error;
     // VELTO_SYNC_PROFILE=1: the time of every step on standard error.
-    const bool profile = qEnvironmentVariableIsSet("VELTO_SYNC_PROFILE");
+    m_profile = qEnvironmentVariableIsSet("VELTO_SYNC_PROFILE");
     QElapsedTimer timer;
     timer.start();
     const auto step = [&](const char *name, bool done) {
-        if (profile)
+        if (m_profile)
             qInfo("sync %s: %lld ms", name, timer.restart());
         return done;
     };
@@ -348,8 +348,8 @@ bool SyncEngine::dropUntouchedSamples(QString *error)
     return true;
 }
 
-bool SyncEngine::storeContent(
-    const ContentRecord &record, const QString &hash, bool keepBody, QString *error)
+bool SyncEngine::storeContent(const ContentRecord &record, const QString &hash, bool keepBody,
+    QString *error, const QByteArray &canonical)
 {
     const QVariant known = m_sql.scalar(
         QStringLiteral("SELECT known FROM sync_versions WHERE vid = ?"), {record.vid});
@@ -357,7 +357,9 @@ bool SyncEngine::storeContent(
         return true;
     // A version some other version already names as its base is not a head.
     const bool head = !known.isValid();
-    const QVariant body = keepBody && head ? QVariant(bodyText(record.body)) : QVariant();
+    const QVariant body = !keepBody || !head ? QVariant()
+        : canonical.isEmpty()                ? QVariant(bodyText(record.body))
+                                             : QVariant(QString::fromUtf8(canonical));
     if (!m_sql.exec(
             QStringLiteral("INSERT OR REPLACE INTO sync_versions(vid, uuid, ts, hash, bases, head, "
                            "deleted, known, body) VALUES (?, ?, ?, ?, ?, ?, ?, 1, ?)"),
@@ -607,7 +609,8 @@ bool SyncEngine::ingest(const Segment &segment, qsizetype from, qsizetype to, QS
     for (qsizetype i = from; i < qMin(to, contents); ++i) {
         const ContentRecord &record = segment.contents.at(i);
         observe(record.ts);
-        if (!storeContent(record, record.body.hash(), true, error)
+        const QByteArray canonical = record.body.canonical();
+        if (!storeContent(record, ItemBody::hashOf(canonical), true, error, canonical)
             || !m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
                 {record.uuid}, error))
             return false;
@@ -620,8 +623,9 @@ bool SyncEngine::ingest(const Segment &segment, qsizetype from, qsizetype to, QS
         if (!storePlace(record, &won, error))
             return false;
         if (won
-            && !m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
-                {record.uuid}, error))
+            && (!m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
+                    {record.uuid}, error)
+                || !m_sql.setState(QStringLiteral("sync_settle"), QStringLiteral("1"), error)))
             return false;
         ++m_report.received;
     }

@@ -119,8 +119,9 @@ private:
     bool storeLocal(const ContentRecord &record, qint64 iid, const QString &hash, QString *error);
     // Encodes the open segment now (outside the write lock); closeSegment uses it.
     void sealSegment();
-    bool storeContent(
-        const ContentRecord &record, const QString &hash, bool keepBody, QString *error);
+    // canonical: the body's canonical form when known (it is stored for heads).
+    bool storeContent(const ContentRecord &record, const QString &hash, bool keepBody,
+        QString *error, const QByteArray &canonical = QByteArray());
     bool storePlace(const PlaceRecord &record, bool *won, QString *error);
     bool closeSegment(QString *error);
     QString nextVid();
@@ -176,6 +177,7 @@ private:
     Snapshot m_snapshot;
     int m_snapshotEvery = 200;
     bool m_useSnapshots = true;
+    bool m_profile = false; // VELTO_SYNC_PROFILE: step times on standard error
     bool m_serverHasOthers = false;
     bool m_ownOnServer = false;
     bool m_placesChanged = false; // the merged places must be settled again
