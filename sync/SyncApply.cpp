@@ -120,7 +120,7 @@ bool SyncEngine::apply(QString *error)
     QElapsedTimer timer;
     timer.start();
     if ((m_placesChanged || !m_sql.state(QStringLiteral("sync_settle")).isEmpty())
-        && !settlePlaces(error))
+        && !settlePlaces(false, error))
         return false;
     if (m_profile)
         qInfo("sync settle: %lld ms", timer.restart());
@@ -282,8 +282,13 @@ bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
 // from (the top level when refused twice). A parent deleted elsewhere comes back when a child
 // needs it; an unknown one leaves the child at the top level until it arrives. Items the person is
 // editing keep their place, and no write ever makes a loop here.
-bool SyncEngine::settlePlaces(QString *error)
+bool SyncEngine::settlePlaces(bool lockFirst, QString *error)
 {
+    // Worked out from what is read before the write lock is taken, unless another connection
+    // wrote in between: then again, with the lock taken first.
+    if (lockFirst && !begin(error))
+        return false;
+    const qint64 version = m_sql.scalar(QStringLiteral("PRAGMA data_version")).toLongLong();
     struct Winner {
         QString parent;
         qint64 ts = 0;
@@ -375,14 +380,21 @@ bool SyncEngine::settlePlaces(QString *error)
         }
     }
 
-    if (!begin(error))
-        return false;
     // Parents deleted elsewhere that a child here needs come back, with what they held.
     QStringList missing;
     for (const QString &uuid : qAsConst(order)) {
         const QString parent = effective.value(uuid);
         if (here.contains(uuid) && !parent.isEmpty() && !here.contains(parent))
             missing.append(parent);
+    }
+    // Otherwise everything up to the moves is worked out before the write lock is taken.
+    bool writing = lockFirst || !missing.isEmpty();
+    if (writing && !lockFirst && !begin(error))
+        return false;
+    if (!lockFirst && writing
+        && m_sql.scalar(QStringLiteral("PRAGMA data_version")).toLongLong() != version) {
+        rollback();
+        return settlePlaces(true, error);
     }
     while (!missing.isEmpty()) {
         const QString parent = missing.takeFirst();
@@ -456,13 +468,10 @@ bool SyncEngine::settlePlaces(QString *error)
         }
     }
     // Siblings of everything that changed here take the merged order.
+    QSet<qint64> reorder;
     for (const QString &uuid : qAsConst(m_touched)) {
-        if (here.contains(uuid)
-            && !m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_reorder(pid) VALUES (?)"),
-                {target.value(here.value(uuid).iid)}, error)) {
-            rollback();
-            return false;
-        }
+        if (here.contains(uuid))
+            reorder.insert(target.value(here.value(uuid).iid));
     }
     QList<QPair<qint64, qint64>> moves;
     for (auto it = target.cbegin(); it != target.cend(); ++it) {
@@ -470,6 +479,21 @@ bool SyncEngine::settlePlaces(QString *error)
             moves.append({it.key(), it.value()});
     }
     std::sort(moves.begin(), moves.end());
+    if (!writing) {
+        if (!begin(error))
+            return false;
+        if (m_sql.scalar(QStringLiteral("PRAGMA data_version")).toLongLong() != version) {
+            rollback();
+            return settlePlaces(true, error);
+        }
+    }
+    for (const qint64 pid : qAsConst(reorder)) {
+        if (!m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_reorder(pid) VALUES (?)"), {pid},
+                error)) {
+            rollback();
+            return false;
+        }
+    }
     qsizetype next = 0;
     bool ok = true;
     for (;;) {

@@ -99,7 +99,7 @@ private:
     bool ingest(const Segment &segment, qsizetype from, qsizetype to, QString *error);
     bool apply(QString *error);
     bool applyOne(const QString &uuid, bool *skipped, QString *error);
-    bool settlePlaces(QString *error);
+    bool settlePlaces(bool lockFirst, QString *error);
     bool findSnapshot(QString *error);
     bool loadSnapshot(QString *error);
     bool writeSnapshot(QString *error);

@@ -13,7 +13,7 @@
 namespace datasync::detail {
 
 // A unit of work commits after this long, so the window's own writes never wait for long.
-constexpr qint64 batchMillis = 30;
+constexpr qint64 batchMillis = 15;
 
 bool isHeld(qint64 iid);
 void setHeld(const QSet<qint64> &iids);
