@@ -112,6 +112,7 @@ bool SyncEngine::open(QString *error)
     // The tables sync reads are keyed by random identities: a cache that holds their indexes
     // keeps a big library from being read from the file page by page.
     local::exec(m_db, QStringLiteral("PRAGMA cache_size = -65536"), nullptr);
+    timeCheckpoints();
     if (!m_sql
              .scalar(QStringLiteral(
                  "SELECT 1 FROM pragma_table_info('data_items') WHERE name = 'uuid'"))

@@ -42,7 +42,7 @@ public:
 
 private:
     int m_limit = 1000;
-    int m_size = 50;
+    int m_size = 16;
 };
 
 // One sync of the database file with the server: local changes become records in new segments,
@@ -74,7 +74,6 @@ public:
     {
         m_batchLimit = qMax(1, items);
         m_uploadRecords = m_batchLimit;
-        m_batch.setLimit(m_batchLimit);
     }
 
     // A snapshot of the merged state is written once this many segments were written since the
@@ -82,6 +81,9 @@ public:
     // unless useSnapshots is false.
     void setSnapshotEvery(int segments) { m_snapshotEvery = segments; }
     void setUseSnapshots(bool use) { m_useSnapshots = use; }
+
+    // Time spent in a checkpoint during the current commit (the write lock is free by then).
+    void checkpointed(qint64 nanos) { m_checkpointNanos += nanos; }
 
     // The name of the conflict copy made of name.
     static QString conflictName(const QString &name);
@@ -151,10 +153,11 @@ private:
     QString m_connection;
     QSqlDatabase m_db;
     local::Statements m_sql;
-    BatchSize m_batch;
     QElapsedTimer m_began; // the transaction
     QElapsedTimer m_writing; // its writes
     qint64 m_lastWriteNanos = 0;
+    qint64 m_checkpointNanos = 0;
+    void timeCheckpoints();
     QString m_device;
     qint64 m_clock = 0;
     qint64 m_nextVid = 1;
