@@ -14,6 +14,7 @@
 #include "SyncJournal.h"
 #include "WebDavServer.h"
 #include "WebDavTransport.h"
+#include "WritePriority.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -118,6 +119,7 @@ int main(int argc, char **argv)
     DataItemService service(&items, &attachments, &blocks);
     qint64 longestTick = 0;
     qint64 longestSave = 0;
+    qint64 longestLockWait = 0;
     QElapsedTimer sinceTick;
     QElapsedTimer sinceSave;
     QTimer tick;
@@ -129,8 +131,11 @@ int main(int argc, char **argv)
             item.remark = QStringLiteral("保存 %1").arg(saves);
             QElapsedTimer save;
             save.start();
+            const qint64 waitsBefore = foregroundLockWaits();
             service.save(item, nullptr);
             longestSave = qMax(longestSave, save.elapsed());
+            longestLockWait = qMax(longestLockWait,
+                (foregroundLockWaits() - waitsBefore) * foregroundPollMilliseconds);
             sinceSave.restart();
         }
         sinceTick.restart();
@@ -146,13 +151,16 @@ int main(int argc, char **argv)
     delete worker;
     std::printf("first sync up: %.1f s (%s, sent %lld)\n", seconds(timer),
         report.ok ? "ok" : qPrintable(report.error), report.sent);
-    std::printf("  while it ran: longest tick gap %lld ms, longest save %lld ms, %d saves\n",
-        longestTick, longestSave, saves);
+    std::printf("  while it ran: longest tick gap %lld ms, longest save %lld ms (of it waiting for "
+                "the lock: %lld ms), %d saves; sync held the write lock %lld ms at most\n",
+        longestTick, longestSave, longestLockWait, saves, report.longestWriteMs);
 
     timer.restart();
     report = syncOnce(Database::databaseFilePath(b.rootPath), server.url());
-    std::printf("first sync down to an empty device: %.1f s (%s, received %lld)\n", seconds(timer),
-        report.ok ? "ok" : qPrintable(report.error), report.received);
+    std::printf("first sync down to an empty device: %.1f s (%s, received %lld, write lock held "
+                "%lld ms at most)\n",
+        seconds(timer), report.ok ? "ok" : qPrintable(report.error), report.received,
+        report.longestWriteMs);
     // The saves made during the first sync go up now.
     syncOnce(fileA, server.url());
     syncOnce(Database::databaseFilePath(b.rootPath), server.url());

@@ -17,57 +17,50 @@ using namespace detail;
 
 namespace {
 
-bool writeBlocks(QSqlDatabase db, qint64 iid, const QList<ContentBlock> &blocks, QString *error)
+bool writeBlocks(
+    local::Statements &sql, qint64 iid, const QList<ContentBlock> &blocks, QString *error)
 {
-    if (!local::execBound(
-            db, QStringLiteral("DELETE FROM content_blocks WHERE item_iid = ?"), {iid}, error))
+    if (!sql.exec(QStringLiteral("DELETE FROM content_blocks WHERE item_iid = ?"), {iid}, error))
         return false;
-    QSqlQuery insert(db);
-    insert.prepare(QStringLiteral("INSERT INTO content_blocks(item_iid, sortid, type, value, "
-                                  "summary) VALUES (?, ?, ?, ?, ?)"));
     for (qsizetype i = 0; i < blocks.size(); ++i) {
-        insert.bindValue(0, iid);
-        insert.bindValue(1, qint64(i + 1));
-        insert.bindValue(2, blocks.at(i).type);
-        insert.bindValue(3, blocks.at(i).value);
-        insert.bindValue(4, blocks.at(i).summary);
-        if (!insert.exec()) {
-            if (error)
-                *error = insert.lastError().text();
+        if (!sql.exec(QStringLiteral("INSERT INTO content_blocks(item_iid, sortid, type, value, "
+                                     "summary) VALUES (?, ?, ?, ?, ?)"),
+                {iid, qint64(i + 1), blocks.at(i).type, blocks.at(i).value, blocks.at(i).summary},
+                error))
             return false;
-        }
     }
     return true;
 }
 
 // Writes body into the item uuid: a new row (at the top level, placed afterwards) when iid is 0.
 qint64 writeItem(
-    QSqlDatabase db, qint64 iid, const QString &uuid, const ItemBody &body, QString *error)
+    local::Statements &sql, qint64 iid, const QString &uuid, const ItemBody &body, QString *error)
 {
+    QSqlDatabase db = sql.connection();
     if (iid == 0) {
-        iid = local::scalar(db, QStringLiteral("SELECT COALESCE(MAX(iid), 0) + 1 FROM data_items"))
+        iid = sql.scalar(QStringLiteral("SELECT COALESCE(MAX(iid), 0) + 1 FROM data_items"))
                   .toLongLong();
-        const qint64 sortid = local::scalar(
-            db, QStringLiteral("SELECT COALESCE(MAX(sortid), 0) + 1 FROM data_items WHERE pid = 0"))
-                                  .toLongLong();
-        if (!local::execBound(db,
+        const qint64 sortid
+            = sql.scalar(QStringLiteral(
+                             "SELECT COALESCE(MAX(sortid), 0) + 1 FROM data_items WHERE pid = 0"))
+                  .toLongLong();
+        if (!sql.exec(
                 QStringLiteral("INSERT INTO data_items(iid, pid, sortid, here, cont, remark, "
                                "favorite, \"desc\", uuid) VALUES (?, 0, ?, ?, ?, ?, ?, ?, ?)"),
                 {iid, sortid, body.here, body.cont, body.remark, body.favorite ? 1 : 0, body.desc,
                     uuid},
                 error))
             return 0;
-        if (!writeBlocks(db, iid, body.blocks, error)
+        if (!writeBlocks(sql, iid, body.blocks, error)
             || !changeobservers::itemChanged(db, iid,
                 ChangeObserver::Created | ChangeObserver::Fields | ChangeObserver::Blocks, error))
             return 0;
         return iid;
     }
-    if (!local::execBound(db,
-            QStringLiteral("UPDATE data_items SET here = ?, cont = ?, remark = ?, favorite = ?, "
-                           "\"desc\" = ? WHERE iid = ?"),
+    if (!sql.exec(QStringLiteral("UPDATE data_items SET here = ?, cont = ?, remark = ?, "
+                                 "favorite = ?, \"desc\" = ? WHERE iid = ?"),
             {body.here, body.cont, body.remark, body.favorite ? 1 : 0, body.desc, iid}, error)
-        || !writeBlocks(db, iid, body.blocks, error)
+        || !writeBlocks(sql, iid, body.blocks, error)
         || !changeobservers::itemChanged(
             db, iid, ChangeObserver::Fields | ChangeObserver::Blocks, error))
         return 0;
@@ -100,42 +93,37 @@ bool SyncEngine::apply(QString *error)
         if (queue.isEmpty())
             break;
         qsizetype next = 0;
-        while (next < queue.size()) {
-            if (!begin(error))
-                return false;
-            QElapsedTimer timer;
-            timer.start();
-            bool ok = true;
-            const qsizetype first = next;
-            while (ok && next < queue.size() && timer.elapsed() < batchMillis
-                && next - first < m_batchLimit) {
-                const QString uuid = queue.at(next++);
+        qsizetype reached = 0;
+        const Unit unit = [&](int size, bool *more, QString *error) {
+            writing();
+            reached = qMin(queue.size(), next + qsizetype(size));
+            for (qsizetype i = next; i < reached; ++i) {
+                const QString &uuid = queue.at(i);
                 bool skip = false;
-                ok = applyOne(uuid, &skip, error);
+                if (!applyOne(uuid, &skip, error))
+                    return false;
                 if (skip)
                     skipped.insert(uuid);
-                else
-                    ok = ok
-                        && local::execBound(m_db,
-                            QStringLiteral("DELETE FROM sync_pending WHERE uuid = ?"), {uuid},
-                            error);
+                else if (!m_sql.exec(QStringLiteral("DELETE FROM sync_pending WHERE uuid = ?"),
+                             {uuid}, error))
+                    return false;
             }
+            *more = reached < queue.size();
             // Noted with the batch: a sync cut off before settling still settles next time.
-            ok = ok
-                && (!m_placesChanged
-                    || local::setState(
-                        m_db, QStringLiteral("sync_settle"), QStringLiteral("1"), error));
-            if (!ok || !commit(error)) {
-                rollback();
-                return false;
-            }
-            if (checkpoint)
-                checkpoint(QStringLiteral("apply"));
-        }
+            return !m_placesChanged
+                || m_sql.setState(QStringLiteral("sync_settle"), QStringLiteral("1"), error);
+        };
+        if (!inTransactions(
+                QStringLiteral("apply"), unit, [&] { next = reached; }, error))
+            return false;
     }
-    if ((m_placesChanged || !local::state(m_db, QStringLiteral("sync_settle")).isEmpty())
-        && !settlePlaces(error))
+    QElapsedTimer timer;
+    timer.start();
+    if ((m_placesChanged || !m_sql.state(QStringLiteral("sync_settle")).isEmpty())
+        && !settlePlaces(false, error))
         return false;
+    if (m_profile)
+        qInfo("sync settle: %lld ms", timer.restart());
     // The order of the siblings of everything placed, one parent at a time.
     QList<qint64> parents;
     {
@@ -150,24 +138,27 @@ bool SyncEngine::apply(QString *error)
         if (!renumber(pid, error))
             return false;
     }
+    if (m_profile)
+        qInfo("sync renumber %lld parents: %lld ms", qint64(parents.size()), timer.restart());
     return true;
 }
 
 bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
 {
-    qint64 iid = local::iidOf(m_db, uuid);
+    qint64 iid = iidOf(m_sql, uuid);
     if (iid != 0
         && (isHeld(iid)
-            || local::scalar(m_db, QStringLiteral("SELECT 1 FROM sync_dirty WHERE iid = ?"), {iid})
+            || m_sql.scalar(QStringLiteral("SELECT 1 FROM sync_dirty WHERE iid = ?"), {iid})
                    .isValid())) {
         *skipped = true;
         return true;
     }
-    const QList<Head> heads = headsOf(m_db, uuid);
+    const QList<Head> heads = headsOf(m_sql, uuid);
     QStringList headVids;
     for (const Head &head : heads)
         headVids.append(head.vid);
-    m_placesChanged = true;
+    // A change of content alone leaves the tree as it is; a place that won was noted when it
+    // came in (see ingest).
     m_touched.insert(uuid);
     if (heads.isEmpty())
         return true;
@@ -180,22 +171,22 @@ bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
         // Deleted everywhere it was changed. An item that still has children stays (they bring
         // it back on every device, see settlePlaces).
         if (iid != 0
-            && !local::scalar(m_db, QStringLiteral("SELECT 1 FROM data_items WHERE pid = ?"), {iid})
+            && !m_sql.scalar(QStringLiteral("SELECT 1 FROM data_items WHERE pid = ?"), {iid})
                     .isValid()) {
-            const qint64 pid = local::scalar(
-                m_db, QStringLiteral("SELECT pid FROM data_items WHERE iid = ?"), {iid}, 0)
-                                   .toLongLong();
-            if (!local::execBound(
-                    m_db, QStringLiteral("DELETE FROM data_items WHERE iid = ?"), {iid}, error)
+            const qint64 pid
+                = m_sql.scalar(QStringLiteral("SELECT pid FROM data_items WHERE iid = ?"), {iid}, 0)
+                      .toLongLong();
+            if (!m_sql.exec(QStringLiteral("DELETE FROM data_items WHERE iid = ?"), {iid}, error)
                 || !changeobservers::itemChanged(m_db, iid, ChangeObserver::Removed, error)
-                || !local::execBound(m_db,
-                    QStringLiteral("INSERT OR IGNORE INTO sync_reorder(pid) VALUES (?)"), {pid},
-                    error))
+                || !m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_reorder(pid) VALUES (?)"),
+                    {pid}, error))
                 return false;
             ++m_report.applied;
             iid = 0;
         }
-        return local::execBound(m_db,
+        // Either way the tree changes, or whether the item stays must be settled.
+        m_placesChanged = true;
+        return m_sql.exec(
             QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, deleted) "
                            "VALUES (?, ?, '', ?, ?)"),
             {uuid, iid, local::joinList(headVids), iid == 0 ? 1 : 0}, error);
@@ -207,11 +198,11 @@ bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
     if (iid != 0) {
         QString ignored;
         qint64 pid = 0;
-        local::readItem(m_db, iid, &ignored, &pid, &localBody);
+        readItem(m_sql, iid, &ignored, &pid, &localBody);
         localHash = localBody.hash();
-        localBases = local::splitList(local::scalar(
-            m_db, QStringLiteral("SELECT bases FROM sync_items WHERE uuid = ?"), {uuid})
-                                          .toString());
+        localBases = local::splitList(
+            m_sql.scalar(QStringLiteral("SELECT bases FROM sync_items WHERE uuid = ?"), {uuid})
+                .toString());
     }
     const auto bodyOf = [&](const Head &head, bool *found) {
         *found = true;
@@ -232,15 +223,14 @@ bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
         if (head.deleted || &head == winner || head.hash == winner->hash)
             continue;
         if (!ancestorsRead) {
-            ancestors = ancestorHashes(m_db, winner->vid);
+            ancestors = ancestorHashes(m_sql, winner->vid);
             ancestorsRead = true;
         }
         if (ancestors.contains(head.hash))
             continue;
         // A concurrent version the winner does not contain: kept as a copy beside the item.
         const QString copy = copyUuid(uuid, head.vid);
-        if (local::scalar(
-                m_db, QStringLiteral("SELECT 1 FROM sync_versions WHERE uuid = ?"), {copy})
+        if (m_sql.scalar(QStringLiteral("SELECT 1 FROM sync_versions WHERE uuid = ?"), {copy})
                 .isValid())
             continue;
         bool copyFound = false;
@@ -252,32 +242,36 @@ bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
         record.body.here = conflictName(record.body.here);
         if (!addLocalContent(record, 0, error))
             return false;
-        const Place place = placeOf(m_db, uuid);
+        const Place place = placeOf(m_sql, uuid);
         PlaceRecord copyPlace;
         copyPlace.uuid = copy;
         copyPlace.parent = place.parent;
         copyPlace.from = place.parent;
         const QString after = place.valid ? place.key : QString();
-        const QString before = local::scalar(m_db,
-            QStringLiteral("SELECT MIN(poskey) FROM sync_places WHERE parent = ? AND poskey > ?"),
-            {text(place.parent), text(after)})
-                                   .toString();
+        const QString before
+            = m_sql
+                  .scalar(
+                      QStringLiteral(
+                          "SELECT MIN(poskey) FROM sync_places WHERE parent = ? AND poskey > ?"),
+                      {text(place.parent), text(after)})
+                  .toString();
         copyPlace.key = poskey::between(after, before);
         if (!addLocalPlace(copyPlace, error))
             return false;
         ++m_report.conflicts;
     }
     if (iid == 0 || localHash != winner->hash) {
-        iid = writeItem(m_db, iid, uuid, winning, error);
+        m_placesChanged = m_placesChanged || iid == 0; // a new item, at the top level for now
+        iid = writeItem(m_sql, iid, uuid, winning, error);
         if (iid == 0)
             return false;
         ++m_report.applied;
     }
-    return local::execBound(m_db,
+    return m_sql.exec(
                QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, deleted) "
                               "VALUES (?, ?, ?, ?, 0)"),
                {uuid, iid, winner->hash, local::joinList(headVids)}, error)
-        && local::execBound(m_db,
+        && m_sql.exec(
             QStringLiteral(
                 "UPDATE sync_versions SET body = NULL WHERE uuid = ? AND head = 1 AND deleted = 0"),
             {uuid}, error);
@@ -289,8 +283,13 @@ bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
 // from (the top level when refused twice). A parent deleted elsewhere comes back when a child
 // needs it; an unknown one leaves the child at the top level until it arrives. Items the person is
 // editing keep their place, and no write ever makes a loop here.
-bool SyncEngine::settlePlaces(QString *error)
+bool SyncEngine::settlePlaces(bool lockFirst, QString *error)
 {
+    // Worked out from what is read before the write lock is taken, unless another connection
+    // wrote in between: then again, with the lock taken first.
+    if (lockFirst && !begin(error))
+        return false;
+    const qint64 version = m_sql.scalar(QStringLiteral("PRAGMA data_version")).toLongLong();
     struct Winner {
         QString parent;
         qint64 ts = 0;
@@ -382,14 +381,21 @@ bool SyncEngine::settlePlaces(QString *error)
         }
     }
 
-    if (!begin(error))
-        return false;
     // Parents deleted elsewhere that a child here needs come back, with what they held.
     QStringList missing;
     for (const QString &uuid : qAsConst(order)) {
         const QString parent = effective.value(uuid);
         if (here.contains(uuid) && !parent.isEmpty() && !here.contains(parent))
             missing.append(parent);
+    }
+    // Otherwise everything up to the moves is worked out before the write lock is taken.
+    bool writing = lockFirst || !missing.isEmpty();
+    if (writing && !lockFirst && !begin(error))
+        return false;
+    if (!lockFirst && writing
+        && m_sql.scalar(QStringLiteral("PRAGMA data_version")).toLongLong() != version) {
+        rollback();
+        return settlePlaces(true, error);
     }
     while (!missing.isEmpty()) {
         const QString parent = missing.takeFirst();
@@ -405,12 +411,12 @@ bool SyncEngine::settlePlaces(QString *error)
             continue;
         const ItemBody body = bodyFromText(query.value(0).toString());
         query.finish();
-        const qint64 iid = writeItem(m_db, 0, parent, body, error);
+        const qint64 iid = writeItem(m_sql, 0, parent, body, error);
         QStringList heads;
-        for (const Head &head : headsOf(m_db, parent))
+        for (const Head &head : headsOf(m_sql, parent))
             heads.append(head.vid);
         if (iid == 0
-            || !local::execBound(m_db,
+            || !m_sql.exec(
                 QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, deleted) "
                                "VALUES (?, ?, ?, ?, 0)"),
                 {parent, iid, body.hash(), local::joinList(heads)}, error)) {
@@ -436,19 +442,24 @@ bool SyncEngine::settlePlaces(QString *error)
         const QString parent = effective.value(it.key());
         target.insert(iid, parent.isEmpty() ? 0 : here.value(parent).iid);
     }
-    // Kept items may disagree with the merged tree: whatever would close a loop stays put.
+    // Kept items may disagree with the merged tree: a move that would close a loop is not made.
+    // The tree as it is has no loop, so every loop runs through an item that moves.
+    const auto currentParent = [&](qint64 iid) { return here.value(uuidOfIid.value(iid)).pid; };
+    QList<qint64> moving;
+    for (auto it = target.cbegin(); it != target.cend(); ++it) {
+        if (it.value() != currentParent(it.key()))
+            moving.append(it.key());
+    }
+    std::sort(moving.begin(), moving.end());
     for (bool changed = true; changed;) {
         changed = false;
-        for (auto it = target.begin(); it != target.end(); ++it) {
-            QSet<qint64> seen {it.key()};
-            for (qint64 at = it.value(); at != 0; at = target.value(at)) {
+        for (const qint64 iid : qAsConst(moving)) {
+            qint64 &to = target[iid];
+            QSet<qint64> seen {iid};
+            for (qint64 at = to; at != 0; at = target.value(at)) {
                 if (seen.contains(at)) {
-                    const qint64 current = here.value(uuidOfIid.value(it.key())).pid;
-                    if (it.value() != current) {
-                        it.value() = current;
-                        changed = true;
-                    } else {
-                        it.value() = 0;
+                    if (at == iid) {
+                        to = currentParent(iid);
                         changed = true;
                     }
                     break;
@@ -458,14 +469,10 @@ bool SyncEngine::settlePlaces(QString *error)
         }
     }
     // Siblings of everything that changed here take the merged order.
+    QSet<qint64> reorder;
     for (const QString &uuid : qAsConst(m_touched)) {
-        if (here.contains(uuid)
-            && !local::execBound(m_db,
-                QStringLiteral("INSERT OR IGNORE INTO sync_reorder(pid) VALUES (?)"),
-                {target.value(here.value(uuid).iid)}, error)) {
-            rollback();
-            return false;
-        }
+        if (here.contains(uuid))
+            reorder.insert(target.value(here.value(uuid).iid));
     }
     QList<QPair<qint64, qint64>> moves;
     for (auto it = target.cbegin(); it != target.cend(); ++it) {
@@ -473,6 +480,21 @@ bool SyncEngine::settlePlaces(QString *error)
             moves.append({it.key(), it.value()});
     }
     std::sort(moves.begin(), moves.end());
+    if (!writing) {
+        if (!begin(error))
+            return false;
+        if (m_sql.scalar(QStringLiteral("PRAGMA data_version")).toLongLong() != version) {
+            rollback();
+            return settlePlaces(true, error);
+        }
+    }
+    for (const qint64 pid : qAsConst(reorder)) {
+        if (!m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_reorder(pid) VALUES (?)"), {pid},
+                error)) {
+            rollback();
+            return false;
+        }
+    }
     qsizetype next = 0;
     bool ok = true;
     for (;;) {
@@ -481,11 +503,11 @@ bool SyncEngine::settlePlaces(QString *error)
         while (ok && next < moves.size() && timer.elapsed() < batchMillis) {
             const auto [iid, pid] = moves.at(next++);
             const qint64 old = here.value(uuidOfIid.value(iid)).pid;
-            ok = local::execBound(m_db,
+            ok = m_sql.exec(
                      QStringLiteral("UPDATE data_items SET pid = ?, sortid = (SELECT COALESCE(MAX("
                                     "sortid), 0) + 1 FROM data_items WHERE pid = ?) WHERE iid = ?"),
                      {pid, pid, iid}, error)
-                && local::execBound(m_db,
+                && m_sql.exec(
                     QStringLiteral("INSERT OR IGNORE INTO sync_reorder(pid) VALUES (?), (?)"),
                     {old, pid}, error);
         }
@@ -612,8 +634,7 @@ bool SyncEngine::renumber(qint64 pid, QString *error)
             }
         }
         if (ok && next == children.size())
-            ok = local::execBound(
-                m_db, QStringLiteral("DELETE FROM sync_reorder WHERE pid = ?"), {pid}, error);
+            ok = m_sql.exec(QStringLiteral("DELETE FROM sync_reorder WHERE pid = ?"), {pid}, error);
         if (!ok || !commit(error)) {
             rollback();
             return false;

@@ -5,6 +5,7 @@
 #include "SyncLocal.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -18,100 +19,165 @@ bool SyncEngine::collect(QString *error)
     return collectItems(error) && collectParents(error);
 }
 
+namespace {
+
+// A marked item as it is stored and as sync last knew it.
+struct Marked {
+    bool exists = false;
+    QString uuid;
+    ItemBody body;
+    bool known = false; // sync_items holds its identity
+    QString hash;
+    QStringList bases;
+    bool deleted = false;
+    // Identities this iid held before (removed items: an iid can be reused), with their bases.
+    QList<QPair<QString, QStringList>> gone;
+    QHash<QString, QString> tombstones; // identity -> what it held when removed
+};
+
+const QString markedRange
+    = QStringLiteral("(SELECT iid FROM sync_dirty WHERE iid BETWEEN ? AND ?)");
+
+} // namespace
+
 // Every marked item becomes a content record when its body differs from the version it derives
-// from, or a deletion record when it is gone.
+// from, or a deletion record when it is gone. Each unit reads a range of marked items with a few
+// queries, then writes their records.
 bool SyncEngine::collectItems(QString *error)
 {
-    for (;;) {
-        QList<qint64> marked;
-        {
-            QSqlQuery query(m_db);
-            query.setForwardOnly(true);
-            if (!query.exec(QStringLiteral("SELECT iid FROM sync_dirty ORDER BY iid LIMIT 2000"))) {
-                if (error)
-                    *error = query.lastError().text();
-                return false;
-            }
-            while (query.next())
-                marked.append(query.value(0).toLongLong());
-        }
-        if (marked.isEmpty())
+    qint64 after = 0;
+    qint64 reached = 0;
+    const Unit unit = [&](int size, bool *more, QString *error) {
+        QList<qint64> iids;
+        if (!m_sql.select(
+                QStringLiteral("SELECT iid FROM sync_dirty WHERE iid > ? ORDER BY iid "
+                               "LIMIT ?"),
+                {after, size},
+                [&](const QSqlQuery &row) { iids.append(row.value(0).toLongLong()); }, error))
+            return false;
+        if (iids.isEmpty())
             return true;
-        qsizetype next = 0;
-        while (next < marked.size()) {
-            if (!begin(error))
-                return false;
-            QElapsedTimer timer;
-            timer.start();
-            bool ok = true;
-            const qsizetype first = next;
-            while (ok && next < marked.size() && timer.elapsed() < batchMillis
-                && next - first < m_batchLimit) {
-                const qint64 iid = marked.at(next++);
-                QString uuid;
-                qint64 pid = 0;
-                ItemBody body;
-                const bool exists = local::readItem(m_db, iid, &uuid, &pid, &body);
-                // Identities this iid held before: removed items (an iid can be reused).
-                QStringList gone;
-                {
-                    QSqlQuery query(m_db);
-                    query.setForwardOnly(true);
-                    query.prepare(QStringLiteral(
-                        "SELECT uuid FROM sync_items WHERE iid = ? AND deleted = 0 AND uuid != ?"));
-                    query.addBindValue(iid);
-                    query.addBindValue(text(exists ? uuid : QString()));
-                    if (query.exec()) {
-                        while (query.next())
-                            gone.append(query.value(0).toString());
-                    }
-                }
-                for (const QString &removed : gone) {
-                    ContentRecord record;
-                    record.uuid = removed;
-                    record.deleted = true;
-                    record.bases = local::splitList(local::scalar(m_db,
-                        QStringLiteral("SELECT bases FROM sync_items WHERE uuid = ?"), {removed})
-                                                        .toString());
-                    const QString tomb = local::scalar(m_db,
-                        QStringLiteral(
-                            "SELECT body FROM sync_tombstones WHERE iid = ? AND uuid = ?"),
-                        {iid, removed})
-                                             .toString();
-                    if (!tomb.isEmpty())
-                        record.body = bodyFromText(tomb);
-                    ok = ok && addLocalContent(record, iid, error);
-                }
-                if (ok && exists) {
-                    QSqlQuery query(m_db);
-                    query.setForwardOnly(true);
-                    query.prepare(QStringLiteral(
-                        "SELECT hash, bases, deleted FROM sync_items WHERE uuid = ?"));
-                    query.addBindValue(uuid);
-                    const bool shadowed = query.exec() && query.next();
-                    const QString hash = body.hash();
-                    if (!shadowed || query.value(2).toBool() || query.value(0).toString() != hash) {
-                        ContentRecord record;
-                        record.uuid = uuid;
-                        record.bases = shadowed ? local::splitList(query.value(1).toString())
-                                                : QStringList();
-                        record.body = body;
-                        query.finish();
-                        ok = addLocalContent(record, iid, error);
-                    }
-                }
-                ok = ok
-                    && local::execBound(
-                        m_db, QStringLiteral("DELETE FROM sync_dirty WHERE iid = ?"), {iid}, error)
-                    && local::execBound(m_db,
-                        QStringLiteral("DELETE FROM sync_tombstones WHERE iid = ?"), {iid}, error);
+        *more = true;
+        reached = iids.last();
+        const QVariantList range {iids.first(), iids.last()};
+        QHash<qint64, Marked> marked;
+        marked.reserve(iids.size());
+        const bool read
+            = m_sql.select(
+                  QStringLiteral("SELECT iid, uuid, here, cont, remark, favorite, \"desc\" FROM "
+                                 "data_items WHERE iid IN ")
+                      + markedRange,
+                  range,
+                  [&](const QSqlQuery &row) {
+                      Marked &item = marked[row.value(0).toLongLong()];
+                      item.exists = true;
+                      item.uuid = row.value(1).toString();
+                      item.body.here = row.value(2).toString();
+                      item.body.cont = row.value(3).toString();
+                      item.body.remark = row.value(4).toString();
+                      item.body.favorite = row.value(5).toBool();
+                      item.body.desc = row.value(6).toString();
+                  },
+                  error)
+            && m_sql.select(
+                QStringLiteral("SELECT item_iid, type, value, summary FROM "
+                               "content_blocks WHERE item_iid IN ")
+                    + markedRange + QStringLiteral(" ORDER BY item_iid, sortid, id"),
+                range,
+                [&](const QSqlQuery &row) {
+                    QList<ContentBlock> &blocks = marked[row.value(0).toLongLong()].body.blocks;
+                    ContentBlock block;
+                    block.itemIid = row.value(0).toLongLong();
+                    block.sortid = blocks.size() + 1;
+                    block.type = row.value(1).toInt();
+                    block.value = row.value(2).toString();
+                    block.summary = row.value(3).toString();
+                    blocks.append(block);
+                },
+                error)
+            && m_sql.select(
+                QStringLiteral("SELECT d.iid, s.hash, s.bases, s.deleted FROM "
+                               "data_items d JOIN sync_items s ON s.uuid = d.uuid "
+                               "WHERE d.iid IN ")
+                    + markedRange,
+                range,
+                [&](const QSqlQuery &row) {
+                    Marked &item = marked[row.value(0).toLongLong()];
+                    item.known = true;
+                    item.hash = row.value(1).toString();
+                    item.bases = local::splitList(row.value(2).toString());
+                    item.deleted = row.value(3).toBool();
+                },
+                error)
+            && m_sql.select(
+                QStringLiteral("SELECT iid, uuid, bases FROM sync_items WHERE "
+                               "deleted = 0 AND iid IN ")
+                    + markedRange + QStringLiteral(" ORDER BY iid, uuid"),
+                range,
+                [&](const QSqlQuery &row) {
+                    Marked &item = marked[row.value(0).toLongLong()];
+                    const QString uuid = row.value(1).toString();
+                    if (!item.exists || uuid != item.uuid)
+                        item.gone.append({uuid, local::splitList(row.value(2).toString())});
+                },
+                error)
+            && m_sql.select(
+                QStringLiteral("SELECT iid, uuid, body FROM sync_tombstones WHERE iid IN ")
+                    + markedRange,
+                range,
+                [&](const QSqlQuery &row) {
+                    marked[row.value(0).toLongLong()].tombstones.insert(
+                        row.value(1).toString(), row.value(2).toString());
+                },
+                error);
+        if (!read)
+            return false;
+        // The records first, encoded before the writes.
+        struct Local {
+            ContentRecord record;
+            qint64 iid;
+            QString hash;
+        };
+        QList<Local> records;
+        for (const qint64 iid : qAsConst(iids)) {
+            const Marked &item = marked[iid];
+            for (const auto &[removed, bases] : item.gone) {
+                ContentRecord record;
+                record.uuid = removed;
+                record.deleted = true;
+                record.bases = bases;
+                const QString tomb = item.tombstones.value(removed);
+                if (!tomb.isEmpty())
+                    record.body = bodyFromText(tomb);
+                records.append({record, iid, record.body.hash()});
             }
-            if (!ok || !commit(error)) {
-                rollback();
-                return false;
+            if (!item.exists)
+                continue;
+            const QString hash = item.body.hash();
+            if (!item.known || item.deleted || item.hash != hash) {
+                ContentRecord record;
+                record.uuid = item.uuid;
+                record.bases = item.known ? item.bases : QStringList();
+                record.body = item.body;
+                records.append({record, iid, hash});
             }
         }
-    }
+        marked.clear();
+        for (Local &local : records)
+            stampLocal(local.record);
+        sealSegment();
+        writing();
+        for (const Local &local : qAsConst(records)) {
+            if (!storeLocal(local.record, local.iid, local.hash, error))
+                return false;
+        }
+        return m_sql.exec(QStringLiteral("DELETE FROM sync_tombstones WHERE iid IN ") + markedRange,
+                   range, error)
+            && m_sql.exec(
+                QStringLiteral("DELETE FROM sync_dirty WHERE iid BETWEEN ? AND ?"), range, error);
+    };
+    return inTransactions(
+        QString(), unit, [&] { after = reached; }, error);
 }
 
 // The children of every marked parent keep the positions they have where these are still in
@@ -135,7 +201,7 @@ bool SyncEngine::collectParents(QString *error)
             parents.append({query.value(0).toLongLong(), query.value(1).toLongLong()});
     }
     for (const Marked &marked : parents) {
-        const QString parentUuid = marked.pid == 0 ? QString() : local::uuidOf(m_db, marked.pid);
+        const QString parentUuid = marked.pid == 0 ? QString() : uuidOf(m_sql, marked.pid);
         struct Child {
             QString uuid;
             QString parent;
@@ -217,24 +283,32 @@ bool SyncEngine::collectParents(QString *error)
             i = end;
         }
         qsizetype next = 0;
-        do {
-            if (!begin(error))
-                return false;
-            QElapsedTimer timer;
-            timer.start();
-            bool ok = true;
-            while (ok && next < records.size() && timer.elapsed() < batchMillis
-                && m_open.places.size() < m_batchLimit)
-                ok = addLocalPlace(records.at(next++), error);
-            if (ok && next == records.size())
-                ok = local::execBound(m_db,
+        qsizetype reached = 0;
+        const Unit unit = [&](int size, bool *more, QString *error) {
+            reached = qMin(records.size(), next + qsizetype(size));
+            QList<PlaceRecord> stamped = records.mid(next, reached - next);
+            for (PlaceRecord &record : stamped) {
+                record.vid = nextVid();
+                record.ts = tick();
+                m_open.places.append(record);
+                ++m_report.sent;
+            }
+            sealSegment();
+            writing();
+            for (const PlaceRecord &record : qAsConst(stamped)) {
+                bool won = false;
+                if (!storePlace(record, &won, error))
+                    return false;
+            }
+            *more = reached < records.size();
+            return *more
+                || m_sql.exec(
                     QStringLiteral("DELETE FROM sync_dirty_parents WHERE pid = ? AND stamp = ?"),
                     {marked.pid, marked.stamp}, error);
-            if (!ok || !commit(error)) {
-                rollback();
-                return false;
-            }
-        } while (next < records.size());
+        };
+        if (!inTransactions(
+                QString(), unit, [&] { next = reached; }, error))
+            return false;
     }
     return true;
 }

@@ -40,6 +40,7 @@ SyncEngine::SyncEngine(const QString &databaseFile, SyncTransport *transport)
 
 SyncEngine::~SyncEngine()
 {
+    m_sql.clear();
     if (m_db.isValid()) {
         m_db.close();
         m_db = QSqlDatabase();
@@ -63,11 +64,28 @@ SyncReport SyncEngine::run()
     m_placesChanged = false;
     m_touched.clear();
     QString error;
-    const bool ok = open(&error) && prepareServer(&error) && listRemote(&error)
-        && dropUntouchedSamples(&error) && collect(&error) && upload(&error) && fetch(&error)
-        && apply(&error) && upload(&error);
+    // VELTO_SYNC_PROFILE=1: the time of every step on standard error.
+    m_profile = qEnvironmentVariableIsSet("VELTO_SYNC_PROFILE");
+    QElapsedTimer timer;
+    timer.start();
+    const auto step = [&](const char *name, bool done) {
+        if (m_profile)
+            qInfo("sync %s: %lld ms", name, timer.restart());
+        return done;
+    };
+    const bool ok = step("open", open(&error)) && step("server", prepareServer(&error))
+        && step("list", listRemote(&error) && findSnapshot(&error))
+        && step("samples", dropUntouchedSamples(&error)) && step("snapshot", loadSnapshot(&error))
+        && step("collect", collect(&error)) && step("upload", upload(&error))
+        && step("fetch", fetch(&error)) && step("apply", apply(&error))
+        && step("upload", upload(&error));
+    // A snapshot that cannot be written now is written by a later sync.
+    if (ok) {
+        QString ignored;
+        step("write snapshot", writeSnapshot(&ignored));
+    }
     if (ok)
-        local::setState(m_db, QStringLiteral("sync_synced_once"), QStringLiteral("1"), nullptr);
+        m_sql.setState(QStringLiteral("sync_synced_once"), QStringLiteral("1"), nullptr);
     else
         rollback();
     m_report.ok = ok;
@@ -85,10 +103,19 @@ bool SyncEngine::open(QString *error)
             *error = m_db.lastError().text();
         return false;
     }
+    m_sql.setConnection(m_db);
     if (!local::exec(m_db, QStringLiteral("PRAGMA foreign_keys = ON"), error))
         return false;
-    if (!local::scalar(m_db,
-            QStringLiteral("SELECT 1 FROM pragma_table_info('data_items') WHERE name = 'uuid'"))
+    // A commit waits for no disk write: what a crash takes back, the next sync does again; the
+    // records are made durable before anything of them leaves for the server (see upload).
+    local::exec(m_db, QStringLiteral("PRAGMA synchronous = NORMAL"), nullptr);
+    // The tables sync reads are keyed by random identities: a cache that holds their indexes
+    // keeps a big library from being read from the file page by page.
+    local::exec(m_db, QStringLiteral("PRAGMA cache_size = -65536"), nullptr);
+    timeCheckpoints();
+    if (!m_sql
+             .scalar(QStringLiteral(
+                 "SELECT 1 FROM pragma_table_info('data_items') WHERE name = 'uuid'"))
              .isValid()) {
         if (error)
             *error = QStringLiteral("数据库还没有升级，请先启动一次 Velto。");
@@ -98,84 +125,15 @@ bool SyncEngine::open(QString *error)
     changeobservers::connectionOpened(m_db);
     if (!SyncJournal::prepare(m_db, error))
         return false;
-    m_device = local::state(m_db, QStringLiteral("sync_device"));
+    m_device = m_sql.state(QStringLiteral("sync_device"));
     if (m_device.isEmpty()) {
         m_device = randomHex(8);
-        if (!local::setState(m_db, QStringLiteral("sync_device"), m_device, error))
+        if (!m_sql.setState(QStringLiteral("sync_device"), m_device, error))
             return false;
     }
-    m_clock = local::state(m_db, QStringLiteral("sync_clock"), QStringLiteral("0")).toLongLong();
-    m_nextVid
-        = local::state(m_db, QStringLiteral("sync_next_vid"), QStringLiteral("1")).toLongLong();
+    m_clock = m_sql.state(QStringLiteral("sync_clock"), QStringLiteral("0")).toLongLong();
+    m_nextVid = m_sql.state(QStringLiteral("sync_next_vid"), QStringLiteral("1")).toLongLong();
     return true;
-}
-
-bool SyncEngine::stopped(QString *error) const
-{
-    if (!m_stop || !m_stop->load())
-        return false;
-    if (error)
-        *error = QStringLiteral("同步已中断，下次同步会继续。");
-    return true;
-}
-
-bool SyncEngine::begin(QString *error)
-{
-    if (stopped(error))
-        return false;
-    m_open = Segment();
-    return local::exec(m_db, QStringLiteral("BEGIN IMMEDIATE"), error);
-}
-
-// Ends the unit of work: its records go to the outbox and the counters to app_state in the same
-// transaction, so records and the state they describe never part.
-bool SyncEngine::commit(QString *error)
-{
-    if (!closeSegment(error)
-        || !local::setState(m_db, QStringLiteral("sync_clock"), QString::number(m_clock), error)
-        || !local::setState(
-            m_db, QStringLiteral("sync_next_vid"), QString::number(m_nextVid), error)
-        || !local::exec(m_db, QStringLiteral("COMMIT"), error)) {
-        rollback();
-        return false;
-    }
-    yieldToForeground();
-    return true;
-}
-
-// The window's connection goes first: while it waits for the lock, sync does not take it again
-// (back-to-back transactions would otherwise starve it).
-void SyncEngine::yieldToForeground() const
-{
-    for (int waited = 0; waited < 500 && foregroundIsWaiting(); waited += 5)
-        QThread::msleep(5);
-}
-
-void SyncEngine::rollback()
-{
-    if (m_db.isValid() && m_db.isOpen())
-        QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
-    m_open = Segment();
-    // The counters in memory may be ahead of the rolled-back ones: read them again.
-    if (m_db.isValid() && m_db.isOpen()) {
-        m_clock = qMax(m_clock,
-            local::state(m_db, QStringLiteral("sync_clock"), QStringLiteral("0")).toLongLong());
-        m_nextVid
-            = local::state(m_db, QStringLiteral("sync_next_vid"), QStringLiteral("1")).toLongLong();
-    }
-}
-
-// The records of the unit of work go to the outbox; upload() joins outbox rows into segments.
-bool SyncEngine::closeSegment(QString *error)
-{
-    if (m_open.contents.isEmpty() && m_open.places.isEmpty())
-        return true;
-    m_open.device = m_device;
-    const bool ok = local::execBound(m_db,
-        QStringLiteral("INSERT INTO sync_outbox(seq, data) VALUES (NULL, ?)"), {m_open.encode()},
-        error);
-    m_open = Segment();
-    return ok;
 }
 
 QString SyncEngine::nextVid()
@@ -271,13 +229,14 @@ bool SyncEngine::listRemote(QString *error)
 {
     using Result = SyncTransport::Result;
     m_toFetch.clear();
+    m_remoteSeqs.clear();
     m_serverHasOthers = false;
     m_ownOnServer = false;
     QList<RemoteEntry> devices;
     if (m_transport->list(QStringLiteral("velto/devices"), &devices, error) != Result::Ok)
         return false;
     const qint64 nextSeq
-        = local::state(m_db, QStringLiteral("sync_upload_seq"), QStringLiteral("1")).toLongLong();
+        = m_sql.state(QStringLiteral("sync_upload_seq"), QStringLiteral("1")).toLongLong();
     for (const RemoteEntry &device : devices) {
         if (!device.folder)
             continue;
@@ -288,9 +247,11 @@ bool SyncEngine::listRemote(QString *error)
             continue;
         if (listed != Result::Ok)
             return false;
-        const qint64 cursor = local::scalar(
-            m_db, QStringLiteral("SELECT seq FROM sync_cursors WHERE device = ?"), {device.name}, 0)
-                                  .toLongLong();
+        const qint64 cursor
+            = m_sql
+                  .scalar(QStringLiteral("SELECT seq FROM sync_cursors WHERE device = ?"),
+                      {device.name}, 0)
+                  .toLongLong();
         for (const RemoteEntry &file : files) {
             if (file.folder || !file.name.endsWith(QLatin1String(".seg")))
                 continue;
@@ -311,9 +272,11 @@ bool SyncEngine::listRemote(QString *error)
                     return false;
                 }
                 m_ownOnServer = true;
+                m_remoteSeqs[device.name] = qMax(m_remoteSeqs.value(device.name), seq);
                 continue;
             }
             m_serverHasOthers = true;
+            m_remoteSeqs[device.name] = qMax(m_remoteSeqs.value(device.name), seq);
             if (seq > cursor)
                 m_toFetch.append({device.name, seq, folder + QLatin1Char('/') + file.name});
         }
@@ -329,12 +292,10 @@ bool SyncEngine::listRemote(QString *error)
 bool SyncEngine::dropUntouchedSamples(QString *error)
 {
     if (!m_serverHasOthers || m_ownOnServer
-        || !local::state(m_db, QStringLiteral("sync_synced_once")).isEmpty()
-        || local::scalar(m_db, QStringLiteral("SELECT COUNT(*) FROM sync_cursors"), {}, 1)
-                .toLongLong()
+        || !m_sql.state(QStringLiteral("sync_synced_once")).isEmpty()
+        || m_sql.scalar(QStringLiteral("SELECT COUNT(*) FROM sync_cursors"), {}, 1).toLongLong()
             != 0
-        || local::scalar(m_db, QStringLiteral("SELECT COUNT(*) FROM content_blocks"), {}, 1)
-                .toLongLong()
+        || m_sql.scalar(QStringLiteral("SELECT COUNT(*) FROM content_blocks"), {}, 1).toLongLong()
             != 0)
         return true;
     const QList<DataItem> samples = Database::sampleItems();
@@ -372,15 +333,14 @@ bool SyncEngine::dropUntouchedSamples(QString *error)
     bool ok = true;
     for (const DataItem &item : stored) {
         ok = ok
-            && local::execBound(
-                m_db, QStringLiteral("DELETE FROM data_items WHERE iid = ?"), {item.iid}, error)
+            && m_sql.exec(QStringLiteral("DELETE FROM data_items WHERE iid = ?"), {item.iid}, error)
             && changeobservers::itemChanged(m_db, item.iid, ChangeObserver::Removed, error);
     }
     // Nothing of this device is on the server yet: its sync state starts afresh.
     for (const char *table : {"sync_dirty", "sync_dirty_parents", "sync_tombstones", "sync_items",
              "sync_versions", "sync_places", "sync_pending", "sync_outbox"})
         ok = ok && local::exec(m_db, QStringLiteral("DELETE FROM ") + QLatin1String(table), error);
-    ok = ok && local::setState(m_db, QStringLiteral("sync_upload_seq"), QStringLiteral("1"), error);
+    ok = ok && m_sql.setState(QStringLiteral("sync_upload_seq"), QStringLiteral("1"), error);
     if (!ok || !commit(error)) {
         rollback();
         return false;
@@ -389,34 +349,33 @@ bool SyncEngine::dropUntouchedSamples(QString *error)
     return true;
 }
 
-bool SyncEngine::storeContent(const ContentRecord &record, bool keepBody, QString *error)
+bool SyncEngine::storeContent(const ContentRecord &record, const QString &hash, bool keepBody,
+    QString *error, const QByteArray &canonical)
 {
-    const QVariant known = local::scalar(
-        m_db, QStringLiteral("SELECT known FROM sync_versions WHERE vid = ?"), {record.vid});
+    const QVariant known = m_sql.scalar(
+        QStringLiteral("SELECT known FROM sync_versions WHERE vid = ?"), {record.vid});
     if (known.isValid() && known.toBool())
         return true;
     // A version some other version already names as its base is not a head.
     const bool head = !known.isValid();
-    const QVariant body = keepBody && head ? QVariant(bodyText(record.body)) : QVariant();
-    if (!local::execBound(m_db,
+    const QVariant body = !keepBody || !head ? QVariant()
+        : canonical.isEmpty()                ? QVariant(bodyText(record.body))
+                                             : QVariant(QString::fromUtf8(canonical));
+    if (!m_sql.exec(
             QStringLiteral("INSERT OR REPLACE INTO sync_versions(vid, uuid, ts, hash, bases, head, "
                            "deleted, known, body) VALUES (?, ?, ?, ?, ?, ?, ?, 1, ?)"),
-            {record.vid, record.uuid, record.ts, record.body.hash(), local::joinList(record.bases),
-                head ? 1 : 0, record.deleted ? 1 : 0, body},
+            {record.vid, record.uuid, record.ts, hash, local::joinList(record.bases), head ? 1 : 0,
+                record.deleted ? 1 : 0, body},
             error))
         return false;
     for (const QString &base : record.bases) {
-        QSqlQuery update(m_db);
-        update.prepare(
-            QStringLiteral("UPDATE sync_versions SET head = 0, body = NULL WHERE vid = ?"));
-        update.addBindValue(base);
-        if (!update.exec()) {
-            if (error)
-                *error = update.lastError().text();
+        int updated = 0;
+        if (!m_sql.exec(
+                QStringLiteral("UPDATE sync_versions SET head = 0, body = NULL WHERE vid = ?"),
+                {base}, error, &updated))
             return false;
-        }
-        if (update.numRowsAffected() == 0
-            && !local::execBound(m_db,
+        if (updated == 0
+            && !m_sql.exec(
                 QStringLiteral("INSERT INTO sync_versions(vid, uuid, known) VALUES (?, ?, 0)"),
                 {base, record.uuid}, error))
             return false;
@@ -426,11 +385,11 @@ bool SyncEngine::storeContent(const ContentRecord &record, bool keepBody, QStrin
 
 bool SyncEngine::storePlace(const PlaceRecord &record, bool *won, QString *error)
 {
-    const Place current = placeOf(m_db, record.uuid);
+    const Place current = placeOf(m_sql, record.uuid);
     *won = !current.valid || later(record.ts, record.vid, current.ts, current.vid);
     if (!*won)
         return true;
-    return local::execBound(m_db,
+    return m_sql.exec(
         QStringLiteral("INSERT OR REPLACE INTO sync_places(uuid, vid, ts, parent, poskey, "
                        "from_parent) VALUES (?, ?, ?, ?, ?, ?)"),
         {record.uuid, record.vid, record.ts, text(record.parent), text(record.key),
@@ -438,30 +397,36 @@ bool SyncEngine::storePlace(const PlaceRecord &record, bool *won, QString *error
         error);
 }
 
-bool SyncEngine::addLocalContent(ContentRecord record, qint64 iid, QString *error)
+bool SyncEngine::addLocalContent(
+    ContentRecord record, qint64 iid, QString *error, const QString &knownHash)
+{
+    stampLocal(record);
+    return storeLocal(record, iid, knownHash.isEmpty() ? record.body.hash() : knownHash, error);
+}
+
+void SyncEngine::stampLocal(ContentRecord &record)
 {
     record.vid = nextVid();
     record.ts = tick();
-    // A conflict copy (iid 0) is written here by the apply, which needs its body until then.
-    const bool copy = iid == 0 && !record.deleted;
-    if (!storeContent(record, record.deleted || copy, error))
-        return false;
-    if (copy) {
-        if (!local::execBound(m_db,
-                QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
-                {record.uuid}, error))
-            return false;
-    } else if (!local::execBound(m_db,
-                   QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, "
-                                  "deleted) VALUES (?, ?, ?, ?, ?)"),
-                   {record.uuid, record.deleted ? QVariant(0) : QVariant(iid), record.body.hash(),
-                       record.vid, record.deleted ? 1 : 0},
-                   error)) {
-        return false;
-    }
     m_open.contents.append(record);
     ++m_report.sent;
-    return true;
+}
+
+bool SyncEngine::storeLocal(
+    const ContentRecord &record, qint64 iid, const QString &hash, QString *error)
+{
+    // A conflict copy (iid 0) is written here by the apply, which needs its body until then.
+    const bool copy = iid == 0 && !record.deleted;
+    if (!storeContent(record, hash, record.deleted || copy, error))
+        return false;
+    if (copy)
+        return m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
+            {record.uuid}, error);
+    return m_sql.exec(QStringLiteral("INSERT OR REPLACE INTO sync_items(uuid, iid, hash, bases, "
+                                     "deleted) VALUES (?, ?, ?, ?, ?)"),
+        {record.uuid, record.deleted ? QVariant(0) : QVariant(iid), hash, record.vid,
+            record.deleted ? 1 : 0},
+        error);
 }
 
 bool SyncEngine::addLocalPlace(PlaceRecord record, QString *error)
@@ -482,6 +447,10 @@ bool SyncEngine::addLocalPlace(PlaceRecord record, QString *error)
 bool SyncEngine::upload(QString *error)
 {
     using Result = SyncTransport::Result;
+    if (!m_sql.scalar(QStringLiteral("SELECT 1 FROM sync_outbox LIMIT 1")).isValid())
+        return true;
+    if (!makeDurable(error))
+        return false;
     for (;;) {
         if (stopped(error))
             return false;
@@ -516,8 +485,7 @@ bool SyncEngine::upload(QString *error)
         if (rows.isEmpty())
             return true;
         const qint64 seq
-            = local::state(m_db, QStringLiteral("sync_upload_seq"), QStringLiteral("1"))
-                  .toLongLong();
+            = m_sql.state(QStringLiteral("sync_upload_seq"), QStringLiteral("1")).toLongLong();
         joined.seq = seq;
         const QByteArray data = joined.encode();
         const QString path
@@ -560,11 +528,11 @@ bool SyncEngine::upload(QString *error)
         }
         if (!local::exec(m_db, QStringLiteral("BEGIN IMMEDIATE"), error))
             return false;
-        bool ok = local::setState(
-            m_db, QStringLiteral("sync_upload_seq"), QString::number(seq + 1), error);
+        bool ok
+            = m_sql.setState(QStringLiteral("sync_upload_seq"), QString::number(seq + 1), error);
         for (qsizetype i = 0; ok && i < done; ++i)
-            ok = local::execBound(
-                m_db, QStringLiteral("DELETE FROM sync_outbox WHERE seq = ?"), {rows.at(i)}, error);
+            ok = m_sql.exec(
+                QStringLiteral("DELETE FROM sync_outbox WHERE seq = ?"), {rows.at(i)}, error);
         if (!ok || !local::exec(m_db, QStringLiteral("COMMIT"), error)) {
             rollback();
             return false;
@@ -582,8 +550,9 @@ bool SyncEngine::fetch(QString *error)
         auto cursor = cursors.find(item.device);
         if (cursor == cursors.end())
             cursor = cursors.insert(item.device,
-                local::scalar(m_db, QStringLiteral("SELECT seq FROM sync_cursors WHERE device = ?"),
-                    {item.device}, 0)
+                m_sql
+                    .scalar(QStringLiteral("SELECT seq FROM sync_cursors WHERE device = ?"),
+                        {item.device}, 0)
                     .toLongLong());
         // Segments are read in order without gaps; a missing one stops that device here.
         if (item.seq != cursor.value() + 1)
@@ -608,16 +577,25 @@ bool SyncEngine::fetch(QString *error)
         if (!Segment::decode(data, &segment, error))
             return false;
         data.clear();
-        if (!begin(error))
+        // In parts: records stored twice (after a cut) are stored once, so the cursor moves with
+        // the last part.
+        const qsizetype total = segment.contents.size() + segment.places.size();
+        qsizetype next = 0;
+        qsizetype reached = 0;
+        const Unit unit = [&](int size, bool *more, QString *error) {
+            writing();
+            reached = qMin(total, next + qsizetype(size) * 4);
+            if (!ingest(segment, next, reached, error))
+                return false;
+            *more = reached < total;
+            return *more
+                || m_sql.exec(QStringLiteral(
+                                  "INSERT OR REPLACE INTO sync_cursors(device, seq) VALUES (?, ?)"),
+                    {item.device, item.seq}, error);
+        };
+        if (!inTransactions(
+                QString(), unit, [&] { next = reached; }, error))
             return false;
-        if (!ingest(segment, error)
-            || !local::execBound(m_db,
-                QStringLiteral("INSERT OR REPLACE INTO sync_cursors(device, seq) VALUES (?, ?)"),
-                {item.device, item.seq}, error)
-            || !commit(error)) {
-            rollback();
-            return false;
-        }
         cursor.value() = item.seq;
         if (checkpoint)
             checkpoint(QStringLiteral("fetch"));
@@ -625,26 +603,30 @@ bool SyncEngine::fetch(QString *error)
     return true;
 }
 
-bool SyncEngine::ingest(const Segment &segment, QString *error)
+// Stores records from..to of segment (its contents, then its places).
+bool SyncEngine::ingest(const Segment &segment, qsizetype from, qsizetype to, QString *error)
 {
-    for (const ContentRecord &record : segment.contents) {
+    const qsizetype contents = segment.contents.size();
+    for (qsizetype i = from; i < qMin(to, contents); ++i) {
+        const ContentRecord &record = segment.contents.at(i);
         observe(record.ts);
-        if (!storeContent(record, true, error)
-            || !local::execBound(m_db,
-                QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
+        const QByteArray canonical = record.body.canonical();
+        if (!storeContent(record, ItemBody::hashOf(canonical), true, error, canonical)
+            || !m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
                 {record.uuid}, error))
             return false;
         ++m_report.received;
     }
-    for (const PlaceRecord &record : segment.places) {
+    for (qsizetype i = qMax(from, contents); i < to; ++i) {
+        const PlaceRecord &record = segment.places.at(i - contents);
         observe(record.ts);
         bool won = false;
         if (!storePlace(record, &won, error))
             return false;
         if (won
-            && !local::execBound(m_db,
-                QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
-                {record.uuid}, error))
+            && (!m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
+                    {record.uuid}, error)
+                || !m_sql.setState(QStringLiteral("sync_settle"), QStringLiteral("1"), error)))
             return false;
         ++m_report.received;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SyncLocal.h"
 #include "SyncRecords.h"
 
 #include <QList>
@@ -12,7 +13,7 @@
 namespace datasync::detail {
 
 // A unit of work commits after this long, so the window's own writes never wait for long.
-constexpr qint64 batchMillis = 30;
+constexpr qint64 batchMillis = 15;
 
 bool isHeld(qint64 iid);
 void setHeld(const QSet<qint64> &iids);
@@ -42,9 +43,14 @@ struct Place {
     bool valid = false;
 };
 
-Place placeOf(QSqlDatabase db, const QString &uuid);
-QList<Head> headsOf(QSqlDatabase db, const QString &uuid);
+Place placeOf(local::Statements &sql, const QString &uuid);
+QList<Head> headsOf(local::Statements &sql, const QString &uuid);
 // The digests of every version vid descends from (itself included), a bounded walk.
-QSet<QString> ancestorHashes(QSqlDatabase db, const QString &vid);
+QSet<QString> ancestorHashes(local::Statements &sql, const QString &vid);
+
+// The item iid as it is stored: its identity, parent iid and body. False when it does not exist.
+bool readItem(local::Statements &sql, qint64 iid, QString *uuid, qint64 *pid, ItemBody *body);
+qint64 iidOf(local::Statements &sql, const QString &uuid);
+QString uuidOf(local::Statements &sql, qint64 iid);
 
 } // namespace datasync::detail

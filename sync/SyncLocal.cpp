@@ -118,4 +118,101 @@ QStringList splitList(const QString &text)
     return text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
+void Statements::setConnection(QSqlDatabase db)
+{
+    clear();
+    m_db = db;
+}
+
+void Statements::clear()
+{
+    m_queries.clear();
+    m_db = QSqlDatabase();
+}
+
+QSqlQuery *Statements::prepared(const QString &sql, QString *error)
+{
+    auto found = m_queries.constFind(sql);
+    if (found != m_queries.constEnd()) {
+        found.value()->finish();
+        return found.value().get();
+    }
+    auto query = std::make_shared<QSqlQuery>(m_db);
+    query->setForwardOnly(true);
+    if (!query->prepare(sql)) {
+        failed(*query, error);
+        return nullptr;
+    }
+    m_queries.insert(sql, query);
+    return query.get();
+}
+
+bool Statements::exec(
+    const QString &sql, const QVariantList &values, QString *error, int *rowsAffected)
+{
+    QSqlQuery *query = prepared(sql, error);
+    if (!query)
+        return false;
+    for (int i = 0; i < values.size(); ++i)
+        query->bindValue(i, values.at(i));
+    if (!query->exec())
+        return failed(*query, error);
+    m_busy = false;
+    if (rowsAffected)
+        *rowsAffected = query->numRowsAffected();
+    query->finish();
+    return true;
+}
+
+bool Statements::select(const QString &sql, const QVariantList &values,
+    const std::function<void(const QSqlQuery &)> &row, QString *error)
+{
+    QSqlQuery *query = prepared(sql, error);
+    if (!query)
+        return false;
+    for (int i = 0; i < values.size(); ++i)
+        query->bindValue(i, values.at(i));
+    if (!query->exec())
+        return failed(*query, error);
+    while (query->next())
+        row(*query);
+    const bool ok = !query->lastError().isValid() || failed(*query, error);
+    query->finish();
+    return ok;
+}
+
+bool Statements::failed(const QSqlQuery &query, QString *error)
+{
+    // SQLITE_BUSY and SQLITE_LOCKED
+    const int code = query.lastError().nativeErrorCode().toInt();
+    m_busy = (code & 0xff) == 5 || (code & 0xff) == 6;
+    return local::failed(query, error);
+}
+
+QVariant Statements::scalar(const QString &sql, const QVariantList &values, const QVariant &def)
+{
+    QSqlQuery *query = prepared(sql);
+    if (!query)
+        return def;
+    for (int i = 0; i < values.size(); ++i)
+        query->bindValue(i, values.at(i));
+    QVariant value = def;
+    if (query->exec() && query->next())
+        value = query->value(0);
+    query->finish();
+    return value;
+}
+
+QString Statements::state(const QString &key, const QString &def)
+{
+    return scalar(QStringLiteral("SELECT value FROM app_state WHERE key = ?"), {key}, def)
+        .toString();
+}
+
+bool Statements::setState(const QString &key, const QString &value, QString *error)
+{
+    return exec(QStringLiteral("INSERT OR REPLACE INTO app_state(key, value) VALUES (?, ?)"),
+        {key, value}, error);
+}
+
 } // namespace datasync::local

@@ -83,8 +83,17 @@ ItemBody ItemBody::fromJson(const QJsonObject &object)
 
 QString ItemBody::hash() const
 {
+    return hashOf(canonical());
+}
+
+QByteArray ItemBody::canonical() const
+{
     // QJsonObject keeps its keys sorted: the compact form is canonical.
-    const QByteArray canonical = QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
+    return QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
+}
+
+QString ItemBody::hashOf(const QByteArray &canonical)
+{
     return QString::fromLatin1(
         QCryptographicHash::hash(canonical, QCryptographicHash::Sha256).left(16).toHex());
 }

@@ -23,6 +23,9 @@ struct ItemBody {
 
     // A short digest of the canonical form: equal bodies, equal hashes.
     QString hash() const;
+    // The canonical form (compact JSON) and the digest of a canonical form.
+    QByteArray canonical() const;
+    static QString hashOf(const QByteArray &canonical);
     QJsonObject toJson() const;
     static ItemBody fromJson(const QJsonObject &object);
 };

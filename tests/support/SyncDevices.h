@@ -34,9 +34,12 @@ struct SyncDevice {
 
     QString file() const { return Database::databaseFilePath(database.rootPath); }
 
-    datasync::SyncReport sync(datasync::SyncTransport *transport)
+    datasync::SyncReport sync(datasync::SyncTransport *transport,
+        const std::function<void(datasync::SyncEngine &)> &setup = {})
     {
         datasync::SyncEngine engine(file(), transport);
+        if (setup)
+            setup(engine);
         return engine.run();
     }
 

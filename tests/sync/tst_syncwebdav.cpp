@@ -21,12 +21,13 @@ const QString user = QStringLiteral("velto");
 const QString password = QStringLiteral("secret");
 
 SyncReport syncWith(SyncDevice &device, const QUrl &url, const QString &passphrase = QString(),
-    const QString &account = password)
+    const QString &account = password, int snapshotEvery = 200)
 {
     WebDavTransport transport(url, user, account);
     transport.setTimeout(20);
     SyncEngine engine(device.file(), &transport);
     engine.setPassphrase(passphrase);
+    engine.setSnapshotEvery(snapshotEvery);
     return engine.run();
 }
 
@@ -186,11 +187,15 @@ private slots:
         const QString passphrase = QStringLiteral("正确的口令 42");
         SyncReport report = syncWith(a, server.url(), passphrase);
         QVERIFY2(report.ok, qPrintable(report.error));
-        // Nothing readable reaches the server (segments are compressed too, so look at the
-        // format file and at the sealing marks).
+        report = syncWith(a, server.url(), passphrase, password, 1);
+        QVERIFY2(report.ok && report.wroteSnapshot, qPrintable(report.error));
+        // Nothing readable reaches the server (segments and snapshots are compressed too, so
+        // look at the format file, the snapshot's manifest and at the sealing marks).
         const QByteArray raw = serverBytes(server.folder());
         QVERIFY(!raw.contains(QStringLiteral("绝密笔记内容").toUtf8()));
         QVERIFY(!raw.contains("VELTO-SEGMENT-1"));
+        QVERIFY(!raw.contains("VELTO-SNAPSHOT-1"));
+        QVERIFY(!raw.contains("velto-snapshot-1"));
         QVERIFY(raw.contains("VELTO-SEALED-1"));
 
         SyncDevice b(QStringLiteral("b"));
@@ -202,7 +207,7 @@ private slots:
         QVERIFY2(report.error.contains(QStringLiteral("已加密")), qPrintable(report.error));
         QCOMPARE(b.tree().size(), 8); // untouched
         report = syncWith(b, server.url(), passphrase);
-        QVERIFY2(report.ok, qPrintable(report.error));
+        QVERIFY2(report.ok && report.fromSnapshot, qPrintable(report.error));
         QCOMPARE(b.tree(), a.tree());
     }
 };
