@@ -3,6 +3,7 @@
 #include "Database.h"
 #include "DatabaseCheck.h"
 #include "SqlSupport.h"
+#include "WritePriority.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -52,6 +53,8 @@ void tendLog(const QString &file, bool copy)
     if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READWRITE, nullptr)
         == SQLITE_OK) {
         sqlite3_busy_timeout(db, 1000);
+        runAsBackgroundThread();
+        yieldToForeground();
         // A first read opens the log; before it the connection does not know it is in WAL.
         sqlite3_exec(db, "PRAGMA schema_version", nullptr, nullptr, nullptr);
         int logged = -1;
