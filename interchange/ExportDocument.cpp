@@ -12,8 +12,11 @@
 
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 #ifdef Q_OS_LINUX
 #include <fcntl.h>
@@ -402,32 +405,117 @@ void writeBehind(int fd, qint64 offset, qint64 length)
 #endif
 }
 
+// Writes the chunks of the document on a thread of its own while the next chunk is built: the
+// copying into the file's pages then costs the reading of the rows no time. At most one chunk waits
+// while another is written, and the written chunks' memory is used again.
+class ChunkWriter {
+public:
+    // When `file` is given (the device), each chunk is handed to the disk as soon as it is written.
+    ChunkWriter(QIODevice *device, QFileDevice *file)
+        : m_device(device)
+        , m_file(file)
+        , m_thread([this] { run(); })
+    {
+    }
+    ~ChunkWriter() { finish(); }
+    ChunkWriter(const ChunkWriter &) = delete;
+    ChunkWriter &operator=(const ChunkWriter &) = delete;
+
+    // Takes the chunk out of `buffer` and leaves it empty, with room for the next one. False once
+    // a write has failed.
+    bool hand(QByteArray &buffer)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_hasPending || m_failed; });
+        if (m_failed)
+            return false;
+        std::swap(m_pending, buffer);
+        m_hasPending = true;
+        buffer = std::move(m_spare);
+        m_spare = QByteArray();
+        lock.unlock();
+        m_changed.notify_all();
+        buffer.resize(0); // keeps the capacity
+        if (buffer.capacity() < chunkCapacity)
+            buffer.reserve(chunkCapacity);
+        return true;
+    }
+
+    // Waits until every chunk handed over is written; false when a write failed.
+    bool finish()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+        return !m_failed;
+    }
+
+    qint64 written() const { return m_written; }
+
+    static constexpr qsizetype chunkCapacity = flushBytes + (1 << 20);
+
+private:
+    void run()
+    {
+        QByteArray chunk;
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_changed.wait(lock, [this] { return m_hasPending || m_done; });
+                if (!m_hasPending)
+                    return;
+                std::swap(chunk, m_pending);
+                m_hasPending = false;
+            }
+            m_changed.notify_all();
+            const bool ok = m_device->write(chunk) == chunk.size() && (!m_file || m_file->flush());
+            if (ok && m_file)
+                writeBehind(m_file->handle(), m_written, chunk.size());
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!ok) {
+                m_failed = true;
+                m_changed.notify_all();
+                return;
+            }
+            m_written += chunk.size();
+            if (m_spare.isNull())
+                std::swap(m_spare, chunk);
+        }
+    }
+
+    QIODevice *m_device;
+    QFileDevice *m_file;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    QByteArray m_pending;
+    QByteArray m_spare;
+    bool m_hasPending = false;
+    bool m_done = false;
+    bool m_failed = false;
+    qint64 m_written = 0; // by the writing thread; read after finish()
+    std::thread m_thread; // last: starts once the members above exist
+};
+
 // Streams the document into device; false when it failed (result.error) or was cancelled
 // (result.cancelled).
-// When `file` is given (the device), each chunk is handed to the disk as soon as it is written.
 bool streamDocument(Database *database, QIODevice *device, const interchange::Progress &progress,
     ExportDocument::Result *result, qint64 *written, QFileDevice *file = nullptr)
 {
     QByteArray buffer;
-    buffer.reserve(flushBytes + (1 << 20));
-    bool writeFailed = false;
-    const auto flush = [&] {
-        if (device->write(buffer) != buffer.size() || (file && !file->flush())) {
-            writeFailed = true;
-            return false;
-        }
-        if (file)
-            writeBehind(file->handle(), *written, buffer.size());
-        *written += buffer.size();
-        buffer.resize(0); // keeps the capacity
-        return true;
-    };
+    buffer.reserve(ChunkWriter::chunkCapacity);
+    ChunkWriter writer(device, file);
+    const auto flush = [&] { return writer.hand(buffer); };
     QString readError;
     const bool finished
         = writeDocument(database, &buffer, &result->count, progress, flush, &readError);
-    if (finished && !flush())
-        writeFailed = true;
-    if (finished && !writeFailed)
+    const bool handed = finished && writer.hand(buffer);
+    const bool writeFailed = !writer.finish();
+    *written = writer.written();
+    if (handed && !writeFailed)
         return true;
     if (writeFailed)
         result->error = device->errorString();

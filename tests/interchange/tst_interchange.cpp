@@ -467,6 +467,16 @@ private slots:
             &fx.database, fx.dir.filePath(QStringLiteral("no/such/dir/x.json")));
         QVERIFY(!result.ok && !result.error.isEmpty());
 
+        // A device that refuses the bytes (a full disk) fails the export with its error text,
+        // whichever chunk it refuses.
+        if (QFile::exists(QStringLiteral("/dev/full"))) {
+            QFile full(QStringLiteral("/dev/full"));
+            QVERIFY(full.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            result = ExportDocument::writeTo(&fx.database, &full);
+            QVERIFY(!result.ok && !result.cancelled && !result.error.isEmpty());
+            QCOMPARE(result.count, 0);
+        }
+
         // Rows that cannot be read fail the export rather than write a short file.
         fx.sql(QStringLiteral("DROP TABLE content_blocks"));
         result = ExportDocument::write(&fx.database, path);
