@@ -248,8 +248,13 @@ struct Waits {
         const double longest = *std::max_element(times.cbegin(), times.cend());
         const auto over
             = std::count_if(times.cbegin(), times.cend(), [](double t) { return t > 50; });
-        std::printf("%-58s %d saves: median %.1f ms, longest %.1f ms, %d over 50 ms, %d failed%s\n",
-            what, int(times.size()), median(times), longest, int(over), failures,
+        QList<double> sorted = times;
+        std::sort(sorted.begin(), sorted.end());
+        const double p95 = sorted.at(qMin(sorted.size() - 1, sorted.size() * 95 / 100));
+        std::printf(
+            "%-58s %d saves: median %.1f ms, p95 %.1f ms, longest %.1f ms, %d over 50 ms, %d "
+            "failed%s\n",
+            what, int(times.size()), median(times), p95, longest, int(over), failures,
             firstError.isEmpty() ? "" : qPrintable(QStringLiteral(" (") + firstError + ')'));
         std::printf("%-58s   waiting for a lock: median %.1f ms, longest %.1f ms\n", "",
             median(lockWaits), *std::max_element(lockWaits.cbegin(), lockWaits.cend()));

@@ -1,10 +1,11 @@
 // Export, import and recovery-draft timings. Medians over several runs (one run from 500,000
 // items on); the import's peak resident memory is measured from a reset high-water mark.
-// Usage: bench_interchange [items] [--note BYTES] [--dir DIR] [--big]
+// Usage: bench_interchange [items] [--note BYTES] [--dir DIR] [--big] [--export-only]
 //   items         items with one note each (default 100000)
 //   --note BYTES  the note's length (default 1400: about 1.65 KB of export per item)
 //   --dir DIR     where the database and the export file are made (default: a temporary folder)
 //   --big         also imports an export of about 200 MB
+//   --export-only stops after the exports
 
 #include "Database.h"
 #include "ExportDocument.h"
@@ -129,6 +130,7 @@ int main(int argc, char **argv)
     SearchIndexObserver::install();
     QStringList args = QCoreApplication::arguments().mid(1);
     const bool big = args.removeAll(QStringLiteral("--big")) > 0;
+    const bool exportOnly = args.removeAll(QStringLiteral("--export-only")) > 0;
     const auto option = [&args](const QString &name, const QString &fallback) {
         const qsizetype at = args.indexOf(name);
         if (at < 0 || at + 1 >= args.size())
@@ -160,6 +162,10 @@ int main(int argc, char **argv)
         exported.wall, exported.cpu, QFile(file).size() / 1e6);
     std::printf("peak resident memory during the exports    %9.1f MiB\n", peakMiB());
     std::fflush(stdout);
+    if (exportOnly) {
+        database.close();
+        return 0;
+    }
 
     resetPeak();
     const Timing imported = median(

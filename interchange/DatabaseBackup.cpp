@@ -2,6 +2,7 @@
 
 #include "Database.h"
 #include "InterchangeTexts.h"
+#include "WritePriority.h"
 
 #include <QDate>
 #include <QDir>
@@ -36,7 +37,7 @@ bool syncFile(const QString &path)
 // The copy is made in small steps, each written out to the disk before the next, so that it never
 // leaves more than a step's worth of data waiting in the page cache: a save's own sync of the log
 // would otherwise wait behind the writing out of the copy.
-constexpr int pagesPerStep = 128; // 512 KiB with 4 KiB pages
+constexpr int pagesPerStep = 64; // 256 KiB with 4 KiB pages
 constexpr int pauseMilliseconds = 2; // between steps, for the saves' reads and writes
 
 // Writes out what the copy has written so far and waits for it, without the flush of the disk's
@@ -97,7 +98,10 @@ bool pacedCopy(const QString &databaseFile, const QString &target, QString *erro
         backup = sqlite3_backup_init(copy, "main", source, "main");
         if (!backup)
             return fail(copy);
+        runAsBackgroundThread();
         for (;;) {
+            // A save's writes and sync go first: no step starts while one is being committed.
+            yieldToForeground();
             const int rc = sqlite3_backup_step(backup, pagesPerStep);
 #ifdef Q_OS_UNIX
             if (fd < 0)

@@ -10,51 +10,66 @@
 #include <QSaveFile>
 #include <QSqlQuery>
 
+#include <charconv>
 #include <cmath>
+#include <condition_variable>
+#include <cstring>
 #include <functional>
+#include <mutex>
+#include <thread>
+
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#endif
 
 namespace {
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isValidUtf8(const char *text, qsizetype size)
+// The length of the strict UTF-8 sequence (no overlong forms, no surrogates, nothing above
+// U+10FFFF) that starts at p with a byte of 0x80 or more, or 0 when there is none.
+int sequenceLength(const unsigned char *p, const unsigned char *end)
 {
-    const auto *p = reinterpret_cast<const unsigned char *>(text);
-    const auto *end = p + size;
-    while (p < end) {
-        if (*p < 0x80) {
-            ++p;
-            continue;
-        }
-        const unsigned char c = *p;
-        int length = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            if (c == 0xE0)
-                low = 0xA0;
-            else if (c == 0xED)
-                high = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            if (c == 0xF0)
-                low = 0x90;
-            else if (c == 0xF4)
-                high = 0x8F;
-        } else {
-            return false;
-        }
-        if (end - p < length || p[1] < low || p[1] > high)
-            return false;
-        for (int k = 2; k < length; ++k) {
-            if (p[k] < 0x80 || p[k] > 0xBF)
-                return false;
-        }
-        p += length;
+    const unsigned char c = *p;
+    int length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        if (c == 0xE0)
+            low = 0xA0;
+        else if (c == 0xED)
+            high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        if (c == 0xF0)
+            low = 0x90;
+        else if (c == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
     }
-    return true;
+    if (end - p < length || p[1] < low || p[1] > high)
+        return 0;
+    for (int k = 2; k < length; ++k) {
+        if (p[k] < 0x80 || p[k] > 0xBF)
+            return 0;
+    }
+    return length;
+}
+
+// Whether any of the eight bytes in word is below 0x20, 0x80 or above, '"' or '\\': the bytes a
+// JSON string cannot take as they are, or that start a multi-byte sequence to be checked.
+bool needsAttention(quint64 word)
+{
+    constexpr quint64 ones = 0x0101010101010101ULL;
+    constexpr quint64 highs = 0x8080808080808080ULL;
+    const quint64 quote = word ^ (ones * '"');
+    const quint64 backslash = word ^ (ones * '\\');
+    return ((word | ((word - ones * 0x20) & ~word) | ((quote - ones) & ~quote)
+                | ((backslash - ones) & ~backslash))
+               & highs)
+        != 0;
 }
 
 // Writes the document byte for byte as QJsonDocument's indented form would (keys sorted, four
@@ -108,25 +123,44 @@ public:
     // A text column of the current row: SQLite's UTF-8 bytes written as they are when they are
     // valid UTF-8 (what QString would give back), else through the text's UTF-16 form, which
     // is what the JSON writer sees (a lone surrogate stored from a QString comes back as one).
+    // One pass checks and escapes, eight plain bytes at a time.
     void text(const SqliteStatement &row, int column)
     {
         qsizetype size = 0;
         const char *data = row.text(column, &size);
-        if (!isValidUtf8(data, size)) {
-            string(row.text16(column));
-            return;
-        }
+        const qsizetype start = m_out->size();
         m_out->append('"');
-        qsizetype plainFrom = 0;
-        for (qsizetype i = 0; i < size; ++i) {
-            const unsigned char c = static_cast<unsigned char>(data[i]);
-            if (c >= 0x20 && c != '"' && c != '\\')
-                continue;
-            m_out->append(data + plainFrom, i - plainFrom);
-            plainFrom = i + 1;
-            escape(c);
+        const auto *begin = reinterpret_cast<const unsigned char *>(data);
+        const auto *end = begin + size;
+        const auto *p = begin;
+        const auto *plainFrom = begin;
+        while (p < end) {
+            if (end - p >= 8) {
+                quint64 word;
+                std::memcpy(&word, p, sizeof word);
+                if (!needsAttention(word)) {
+                    p += 8;
+                    continue;
+                }
+            }
+            const unsigned char c = *p;
+            if (c >= 0x80) {
+                const int length = sequenceLength(p, end);
+                if (length == 0) {
+                    m_out->resize(start);
+                    string(row.text16(column));
+                    return;
+                }
+                p += length;
+            } else if (c < 0x20 || c == '"' || c == '\\') {
+                m_out->append(reinterpret_cast<const char *>(plainFrom), p - plainFrom);
+                escape(c);
+                plainFrom = ++p;
+            } else {
+                ++p;
+            }
         }
-        m_out->append(data + plainFrom, size - plainFrom);
+        m_out->append(reinterpret_cast<const char *>(plainFrom), end - plainFrom);
         m_out->append('"');
     }
     void textMember(
@@ -143,12 +177,17 @@ public:
     {
         const double d = double(value);
         if (std::fabs(d) <= 9007199254740992.0)
-            m_out->append(QByteArray::number(qint64(d)));
+            integer(qint64(d));
         else
             m_out->append(QByteArray::number(d, 'g', QLocale::FloatingPointShortest));
     }
 
-    void integer(qint64 value) { m_out->append(QByteArray::number(value)); }
+    void integer(qint64 value)
+    {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+        m_out->append(digits, end - digits);
+    }
     void boolean(bool value) { m_out->append(value ? "true" : "false"); }
 
     // One `"key": value` member at the given level, with the separator that follows it (a comma
@@ -235,13 +274,15 @@ bool writeDocument(Database *database, QByteArray *out, qint64 *count,
             total = countQuery.value(0).toLongLong();
     }
     // Items in the order pid, sortid, iid (the order of DataItemRepository::allItems), each
-    // followed by its blocks in stored order.
+    // followed by its blocks in stored order. The row id (one per item, like iid) tells SQLite
+    // that each item's rows come together, so it reads the blocks in index order instead of
+    // sorting them item by item.
     SqliteStatement row;
     if (!row.prepare(db,
             "SELECT d.iid, d.pid, d.here, d.cont, d.remark, d.favorite, d.\"desc\", b.type, "
             "b.value, "
             "b.summary FROM data_items d LEFT JOIN content_blocks b ON b.item_iid = d.iid "
-            "ORDER BY d.pid, d.sortid, d.iid, b.sortid, b.id",
+            "ORDER BY d.pid, d.sortid, d.iid, d.id, b.sortid, b.id",
             readError))
         return false;
 
@@ -344,29 +385,137 @@ QByteArray ExportDocument::build(
 
 namespace {
 
+// Starts writing out the chunk just written, and waits for the one written a few chunks before:
+// the disk writes while the rows are read, the file's final sync finds little left to write, and
+// an export of gigabytes never fills the memory with pages waiting to be written.
+void writeBehind(int fd, qint64 offset, qint64 length)
+{
+#ifdef Q_OS_LINUX
+    if (fd < 0)
+        return;
+    ::sync_file_range(fd, offset, length, SYNC_FILE_RANGE_WRITE);
+    constexpr qint64 lag = 8 * flushBytes;
+    if (offset >= lag)
+        ::sync_file_range(fd, offset - lag, length,
+            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+#else
+    Q_UNUSED(fd);
+    Q_UNUSED(offset);
+    Q_UNUSED(length);
+#endif
+}
+
+// Writes the chunks of the document on a thread of its own while the next chunk is built: the
+// copying into the file's pages then costs the reading of the rows no time. At most one chunk waits
+// while another is written, and the written chunks' memory is used again.
+class ChunkWriter {
+public:
+    // When `file` is given (the device), each chunk is handed to the disk as soon as it is written.
+    ChunkWriter(QIODevice *device, QFileDevice *file)
+        : m_device(device)
+        , m_file(file)
+        , m_thread([this] { run(); })
+    {
+    }
+    ~ChunkWriter() { finish(); }
+    ChunkWriter(const ChunkWriter &) = delete;
+    ChunkWriter &operator=(const ChunkWriter &) = delete;
+
+    // Takes the chunk out of `buffer` and leaves it empty, with room for the next one. False once
+    // a write has failed.
+    bool hand(QByteArray &buffer)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_hasPending || m_failed; });
+        if (m_failed)
+            return false;
+        std::swap(m_pending, buffer);
+        m_hasPending = true;
+        buffer = std::move(m_spare);
+        m_spare = QByteArray();
+        lock.unlock();
+        m_changed.notify_all();
+        buffer.resize(0); // keeps the capacity
+        if (buffer.capacity() < chunkCapacity)
+            buffer.reserve(chunkCapacity);
+        return true;
+    }
+
+    // Waits until every chunk handed over is written; false when a write failed.
+    bool finish()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+        return !m_failed;
+    }
+
+    qint64 written() const { return m_written; }
+
+    static constexpr qsizetype chunkCapacity = flushBytes + (1 << 20);
+
+private:
+    void run()
+    {
+        QByteArray chunk;
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_changed.wait(lock, [this] { return m_hasPending || m_done; });
+                if (!m_hasPending)
+                    return;
+                std::swap(chunk, m_pending);
+                m_hasPending = false;
+            }
+            m_changed.notify_all();
+            const bool ok = m_device->write(chunk) == chunk.size() && (!m_file || m_file->flush());
+            if (ok && m_file)
+                writeBehind(m_file->handle(), m_written, chunk.size());
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!ok) {
+                m_failed = true;
+                m_changed.notify_all();
+                return;
+            }
+            m_written += chunk.size();
+            if (m_spare.isNull())
+                std::swap(m_spare, chunk);
+        }
+    }
+
+    QIODevice *m_device;
+    QFileDevice *m_file;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    QByteArray m_pending;
+    QByteArray m_spare;
+    bool m_hasPending = false;
+    bool m_done = false;
+    bool m_failed = false;
+    qint64 m_written = 0; // by the writing thread; read after finish()
+    std::thread m_thread; // last: starts once the members above exist
+};
+
 // Streams the document into device; false when it failed (result.error) or was cancelled
 // (result.cancelled).
 bool streamDocument(Database *database, QIODevice *device, const interchange::Progress &progress,
-    ExportDocument::Result *result, qint64 *written)
+    ExportDocument::Result *result, qint64 *written, QFileDevice *file = nullptr)
 {
     QByteArray buffer;
-    buffer.reserve(flushBytes + (1 << 20));
-    bool writeFailed = false;
-    const auto flush = [&] {
-        if (device->write(buffer) != buffer.size()) {
-            writeFailed = true;
-            return false;
-        }
-        *written += buffer.size();
-        buffer.resize(0); // keeps the capacity
-        return true;
-    };
+    buffer.reserve(ChunkWriter::chunkCapacity);
+    ChunkWriter writer(device, file);
+    const auto flush = [&] { return writer.hand(buffer); };
     QString readError;
     const bool finished
         = writeDocument(database, &buffer, &result->count, progress, flush, &readError);
-    if (finished && !flush())
-        writeFailed = true;
-    if (finished && !writeFailed)
+    const bool handed = finished && writer.hand(buffer);
+    const bool writeFailed = !writer.finish();
+    *written = writer.written();
+    if (handed && !writeFailed)
         return true;
     if (writeFailed)
         result->error = device->errorString();
@@ -395,7 +544,7 @@ ExportDocument::Result ExportDocument::write(
         return result;
     }
     qint64 written = 0;
-    if (!streamDocument(database, &file, progress, &result, &written)) {
+    if (!streamDocument(database, &file, progress, &result, &written, &file)) {
         file.cancelWriting();
         file.commit();
         return result;

@@ -7,10 +7,16 @@
 #include "WritePriority.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
 #include <QVariant>
+
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -58,16 +64,57 @@ bool setAutomerge(QSqlDatabase db, int value, QString *error)
         error);
 }
 
-// The main connection goes first whenever it waits for the lock.
+// The main connection goes first whenever it waits for the lock, and no transaction of the build
+// begins while a save is being committed.
 void letForegroundThrough()
 {
     for (int i = 0; i < 200 && foregroundIsWaiting(); ++i)
         QThread::msleep(5);
+    yieldToForeground();
 }
+
+// The build's commits do not wait for the disk, so what they wrote to the log would otherwise
+// wait in memory for the next save's sync, which would then write it all. Written out after every
+// commit of the build instead, on its own thread and outside any lock (without the flush of the
+// disk's own cache that the save's sync still does).
+class LogWriteOut {
+public:
+    explicit LogWriteOut(const QString &databaseFile)
+    {
+#ifdef Q_OS_LINUX
+        m_fd = ::open(QFile::encodeName(databaseFile + QStringLiteral("-wal")).constData(),
+            O_RDONLY | O_CLOEXEC);
+#else
+        Q_UNUSED(databaseFile);
+#endif
+    }
+    ~LogWriteOut()
+    {
+#ifdef Q_OS_LINUX
+        if (m_fd >= 0)
+            ::close(m_fd);
+#endif
+    }
+    LogWriteOut(const LogWriteOut &) = delete;
+    LogWriteOut &operator=(const LogWriteOut &) = delete;
+
+    void operator()() const
+    {
+#ifdef Q_OS_LINUX
+        if (m_fd >= 0)
+            ::sync_file_range(m_fd, 0, 0,
+                SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+#endif
+    }
+
+private:
+    int m_fd = -1;
+};
 
 // Merges the index's segments in steps until none is left to merge. The main connection gets its
 // turn between the steps' short transactions.
-bool mergeSteps(QSqlDatabase db, const std::atomic_bool *stop, QString *error)
+bool mergeSteps(
+    QSqlDatabase db, const std::atomic_bool *stop, const LogWriteOut &writeOut, QString *error)
 {
     QSqlQuery step(db);
     QSqlQuery changes(db);
@@ -99,6 +146,7 @@ bool mergeSteps(QSqlDatabase db, const std::atomic_bool *stop, QString *error)
         }
         if (!transaction.commit(error))
             return false;
+        writeOut();
     }
     return true;
 }
@@ -117,6 +165,7 @@ qint64 countUpTo(QSqlDatabase db, qint64 last)
 Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progress,
     const std::atomic_bool *stop, QString *error)
 {
+    const LogWriteOut writeOut(db.databaseName());
     SearchIndexBatch writer(db);
     if (!writer.prepare(error))
         return Outcome::Failed;
@@ -185,9 +234,10 @@ Outcome build(QSqlDatabase db, const std::function<void(qint64, qint64)> &progre
         }
         if (!transaction.commit(error))
             return Outcome::Failed;
+        writeOut();
         if (progress)
             progress(qMin(done, qMax(total, done)), qMax(total, done));
-        if (!mergeSteps(db, stop, error))
+        if (!mergeSteps(db, stop, writeOut, error))
             return Outcome::Failed;
         if (more)
             QThread::msleep(pauseMilliseconds);
@@ -213,6 +263,7 @@ SearchIndexBuilder::Outcome SearchIndexBuilder::run(const QString &databaseFile,
     const std::atomic_bool *stop, QString *error)
 {
     Outcome outcome = Outcome::Failed;
+    runAsBackgroundThread();
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
         db.setDatabaseName(databaseFile);

@@ -131,11 +131,14 @@ QList<DataItem> DataItemRepository::favorites() const
 
 QList<DataItem> DataItemRepository::recentItems(int limit) const
 {
+    // The list holds a few rows: CROSS JOIN makes SQLite walk them and look each item up, where
+    // it would otherwise walk every item of the tree (a third of a second at a million items).
     QSqlQuery query(m_database->connection());
     query.setForwardOnly(true);
     if (!query.prepare(QStringLiteral(
             "SELECT d.iid, d.pid, d.sortid, d.here, d.cont, d.remark, d.favorite, d.\"desc\" "
-            "FROM recent_items r JOIN data_items d ON d.iid = r.item_iid WHERE d.favorite = 0 "
+            "FROM recent_items r CROSS JOIN data_items d ON d.iid = r.item_iid "
+            "WHERE d.favorite = 0 "
             "ORDER BY r.accessed_at DESC, d.iid DESC LIMIT ?")))
         return {};
     query.addBindValue(qMax(limit, 1));
@@ -280,6 +283,9 @@ bool DataItemRepository::setFavorite(qint64 iid, bool favorite, QString *error)
 bool DataItemRepository::recordRecent(qint64 iid, QString *error)
 {
     const QSqlDatabase db = m_database->connection();
+    // A visit is recorded on every click: it need not wait for the disk (a power cut may forget
+    // the last few), the next save takes it along.
+    const sqlsupport::LazySync lazy(db);
     sqlsupport::Transaction transaction(db);
     if (!transaction.begin(error))
         return false;

@@ -1,6 +1,7 @@
 #include "DatabaseCheck.h"
 
 #include "SqlSupport.h"
+#include "WritePriority.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -53,8 +54,10 @@ bool processRuns(qint64 pid)
 #endif
 }
 
+// Also the check's pause: its reads hold back while a save is being committed.
 int interruptWhenAsked(void *flag)
 {
+    yieldToForeground();
     return static_cast<const std::atomic_bool *>(flag)->load() ? 1 : 0;
 }
 
@@ -158,6 +161,7 @@ bool checkAllPages(const QString &file, const QString &connectionName, QString *
         if (!db.open()) {
             fail(error, db.lastError().text());
         } else {
+            runAsBackgroundThread();
             if (stop) {
                 if (sqlite3 *handle = sqlsupport::sqliteHandle(db))
                     sqlite3_progress_handler(

@@ -3,8 +3,10 @@
 #include "Database.h"
 #include "DatabaseCheck.h"
 #include "SqlSupport.h"
+#include "WritePriority.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QSqlQuery>
 #include <QThread>
@@ -22,17 +24,49 @@ int logGrew(void *guard, sqlite3 *, const char *, int pages)
 
 namespace {
 
-// One passive checkpoint on a connection of its own: copies what no reader still needs from the
-// log into the file, without taking the write lock, so saves go on meanwhile.
-void checkpoint(const QString &file)
+// The write after which the log starts over (when it is empty, or all of it is in the file) first
+// writes the log's header and waits for the disk to hold it, even in a commit that otherwise does
+// not wait (a recorded visit, on the first click of a session). Writing page 1 back unchanged here
+// takes that wait off the window's thread. It goes into the log only, like every save.
+void startLog(sqlite3 *db)
+{
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return;
+    int version = -1;
+    if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &statement, nullptr) == SQLITE_OK
+        && sqlite3_step(statement) == SQLITE_ROW)
+        version = sqlite3_column_int(statement, 0);
+    sqlite3_finalize(statement);
+    const QByteArray same = "PRAGMA user_version = " + QByteArray::number(version);
+    if (version < 0 || sqlite3_exec(db, same.constData(), nullptr, nullptr, nullptr) != SQLITE_OK
+        || sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+// On a connection of its own: with `copy`, one passive checkpoint, which copies what no reader
+// still needs from the log into the file without taking the write lock, so saves go on meanwhile.
+// Then the log is started again when nothing is left in it.
+void tendLog(const QString &file, bool copy)
 {
     sqlite3 *db = nullptr;
     if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READWRITE, nullptr)
         == SQLITE_OK) {
         sqlite3_busy_timeout(db, 1000);
+        runAsBackgroundThread();
+        yieldToForeground();
         // A first read opens the log; before it the connection does not know it is in WAL.
         sqlite3_exec(db, "PRAGMA schema_version", nullptr, nullptr, nullptr);
-        sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        int logged = -1;
+        int copied = -1;
+        if (copy) {
+            if (sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, &logged, &copied)
+                    == SQLITE_OK
+                && logged >= 0 && logged == copied)
+                startLog(db);
+        } else if (QFileInfo(file + QStringLiteral("-wal")).size() == 0) {
+            startLog(db);
+        }
     }
     sqlite3_close(db);
 }
@@ -61,6 +95,7 @@ void DatabaseGuard::start()
         m_sessionMarked = true;
         if (sqlite3 *handle = sqlsupport::sqliteHandle(m_database->connection()))
             sqlite3_wal_hook(handle, logGrew, this);
+        startTending(false);
     }
     if (!m_database->fullCheckPending()) {
         QMetaObject::invokeMethod(
@@ -123,13 +158,18 @@ void DatabaseGuard::checkpointSoon()
         m_checkpointAgain = true;
         return;
     }
+    startTending(true);
+}
+
+void DatabaseGuard::startTending(bool copy)
+{
     if (m_checkpoint)
         m_checkpoint->wait();
     m_checkpointAgain = false;
     const QString file = m_file;
     QPointer<DatabaseGuard> self(this);
-    m_checkpoint.reset(QThread::create([self, file] {
-        checkpoint(file);
+    m_checkpoint.reset(QThread::create([self, file, copy] {
+        tendLog(file, copy);
         QMetaObject::invokeMethod(
             self.data(),
             [self] {

@@ -53,6 +53,8 @@ private:
     void checkDone(bool ok, bool stopped, const QString &error);
     void makeReadOnly();
     void checkpointSoon();
+    // Checkpoints (copy) or only starts an empty log, on the checkpoint thread.
+    void startTending(bool copy);
     friend int logGrew(void *guard, struct sqlite3 *db, const char *name, int pages);
 
     Database *m_database;

@@ -6,6 +6,8 @@
 #include <QSqlError>
 #include <QVariant>
 
+#include <sqlite3.h>
+
 namespace sqlsupport {
 
 sqlite3 *sqliteHandle(const QSqlDatabase &db)
@@ -137,6 +139,47 @@ void Transaction::rollback()
     }
     --openDepth()[m_db.connectionName()];
     m_open = false;
+}
+
+namespace {
+
+// The first column of a one-row pragma, or an empty text.
+QByteArray pragmaValue(sqlite3 *handle, const char *sql)
+{
+    QByteArray value;
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(handle, sql, -1, &statement, nullptr) == SQLITE_OK
+        && sqlite3_step(statement) == SQLITE_ROW)
+        value = reinterpret_cast<const char *>(sqlite3_column_text(statement, 0));
+    sqlite3_finalize(statement);
+    return value;
+}
+
+} // namespace
+
+LazySync::LazySync(const QSqlDatabase &db)
+{
+    sqlite3 *handle = sqliteHandle(db);
+    if (!handle || !sqlite3_get_autocommit(handle)
+        || pragmaValue(handle, "PRAGMA journal_mode").toLower() != "wal")
+        return;
+    const QByteArray level = pragmaValue(handle, "PRAGMA synchronous");
+    bool ok = false;
+    const int before = level.toInt(&ok);
+    if (!ok || before <= 1
+        || sqlite3_exec(handle, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr)
+            != SQLITE_OK)
+        return;
+    m_handle = handle;
+    m_before = before;
+}
+
+LazySync::~LazySync()
+{
+    if (!m_handle)
+        return;
+    const QByteArray restore = "PRAGMA synchronous = " + QByteArray::number(m_before);
+    sqlite3_exec(m_handle, restore.constData(), nullptr, nullptr, nullptr);
 }
 
 } // namespace sqlsupport

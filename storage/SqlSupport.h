@@ -53,4 +53,21 @@ private:
     int m_depth = 0; // 0 outermost, else the savepoint's nesting level
 };
 
+// Within its scope, a commit on the connection is written to the log without waiting for the disk
+// (synchronous = NORMAL in WAL): for records that a power cut may take back without harm, such as
+// the recent visits. The file stays consistent, and the next commit that waits for the disk takes
+// them along to it. Changes nothing outside WAL or inside an open transaction, where the setting
+// cannot change.
+class LazySync {
+public:
+    explicit LazySync(const QSqlDatabase &db);
+    ~LazySync();
+    LazySync(const LazySync &) = delete;
+    LazySync &operator=(const LazySync &) = delete;
+
+private:
+    sqlite3 *m_handle = nullptr;
+    int m_before = -1;
+};
+
 } // namespace sqlsupport

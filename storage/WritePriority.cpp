@@ -2,10 +2,19 @@
 
 #include "SqlSupport.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
 #include <sqlite3.h>
 
 #include <atomic>
 #include <chrono>
+
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -15,6 +24,7 @@ constexpr qint64 recentMilliseconds = 20;
 
 std::atomic<qint64> lastWait {-1000000};
 std::atomic<qint64> waits {0};
+std::atomic<qint64> lastCommit {-1000000};
 
 qint64 nowMs()
 {
@@ -33,12 +43,21 @@ int waitForLock(void *, int attempts)
     return 1;
 }
 
+int commitBegins(void *)
+{
+    lastCommit = nowMs();
+    return 0; // the commit goes on
+}
+
 } // namespace
 
 bool preferForegroundConnection(QSqlDatabase db)
 {
     sqlite3 *connection = sqlsupport::sqliteHandle(db);
-    return connection && sqlite3_busy_handler(connection, waitForLock, nullptr) == SQLITE_OK;
+    if (!connection || sqlite3_busy_handler(connection, waitForLock, nullptr) != SQLITE_OK)
+        return false;
+    sqlite3_commit_hook(connection, commitBegins, nullptr);
+    return true;
 }
 
 bool foregroundIsWaiting()
@@ -49,4 +68,27 @@ bool foregroundIsWaiting()
 qint64 foregroundLockWaits()
 {
     return waits.load();
+}
+
+bool foregroundIsCommitting()
+{
+    return nowMs() - lastCommit.load() < foregroundCommitMilliseconds;
+}
+
+void yieldToForeground(int limitMilliseconds)
+{
+    for (int waited = 0; waited < limitMilliseconds && foregroundIsCommitting();
+         waited += pollMilliseconds)
+        QThread::msleep(pollMilliseconds);
+}
+
+void runAsBackgroundThread()
+{
+#ifdef Q_OS_LINUX
+    const QCoreApplication *app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() == app->thread())
+        return;
+    // Per thread on Linux; raising it again would need privileges, so it is never undone.
+    ::setpriority(PRIO_PROCESS, pid_t(::syscall(SYS_gettid)), 10);
+#endif
 }

@@ -17,3 +17,17 @@ bool foregroundIsWaiting();
 // before trying again): benchmarks tell a save's wait for a lock from its own work with it.
 qint64 foregroundLockWaits();
 constexpr int foregroundPollMilliseconds = 2;
+
+// A commit of a preferred connection began within the last few milliseconds (about a save's own
+// writing and sync): background work holds back its reads and writes meanwhile, so that the save
+// does not queue behind them at the disk.
+bool foregroundIsCommitting();
+// Sleeps while foregroundIsCommitting(), at most limitMilliseconds in all, so that the background
+// work always moves on. Called by the background jobs between their steps.
+void yieldToForeground(int limitMilliseconds = 500);
+constexpr int foregroundCommitMilliseconds = 40;
+
+// Lowers the CPU priority of the calling thread when it is not the program's main thread: the
+// background jobs (check, backup, index build, checkpoints) give way to the window on a busy
+// machine. The thread keeps it until it ends.
+void runAsBackgroundThread();

@@ -389,11 +389,15 @@ private slots:
     void exportMatchesTheJsonWriter()
     {
         EmptyStorage fx;
-        QString nasty = QStringLiteral("\"q\" \\ / \b\f\n\r\t 中文 😀 \x7f");
-        nasty += QChar(0x01);
+        // Valid text: plain runs around the eight bytes the writer checks at once.
+        QString valid = QStringLiteral("\"q\" \\ / \b\f\n\r\t 中文 😀 \x7f");
+        valid += QChar(0x01);
+        valid += QChar(0x2028);
+        for (int run : {7, 8, 9, 15, 16, 17})
+            valid += QString(run, QLatin1Char('x')) + QStringLiteral("\"中\t");
+        QString nasty = valid;
         nasty += QChar(0xD800); // unpaired surrogates
         nasty += QChar(0xDC00);
-        nasty += QChar(0x2028);
         const qint64 ids[] = {1, 9007199254740992LL, 9007199254740993LL, 123456789012345678LL};
         for (qint64 iid : ids) {
             DataItem item;
@@ -407,12 +411,12 @@ private slots:
                 QStringLiteral("INSERT OR REPLACE INTO data_items(iid, pid, sortid, here, cont, "
                                "remark, favorite, \"desc\") VALUES (?, ?, 1, ?, 'c', ?, ?, ?)"));
             for (const QVariant &v : {QVariant(iid), QVariant(item.pid), QVariant(nasty),
-                     QVariant(nasty), QVariant(int(item.favorite)), QVariant(nasty)})
+                     QVariant(valid), QVariant(int(item.favorite)), QVariant(nasty)})
                 insert.addBindValue(v);
             QVERIFY2(insert.exec(), qPrintable(insert.lastError().text()));
         }
-        QVERIFY(fx.blocks.replace(1,
-            {{0, 0, 0, 0, nasty, QString()}, {0, 0, 0, 2, QStringLiteral("u"), nasty}}, &fx.error));
+        QVERIFY(fx.blocks.replace(
+            1, {{0, 0, 0, 0, nasty, valid}, {0, 0, 0, 2, QStringLiteral("u"), nasty}}, &fx.error));
 
         const QByteArray streamed = ExportDocument::build(&fx.database);
         QJsonArray items;
@@ -462,6 +466,16 @@ private slots:
         result = ExportDocument::write(
             &fx.database, fx.dir.filePath(QStringLiteral("no/such/dir/x.json")));
         QVERIFY(!result.ok && !result.error.isEmpty());
+
+        // A device that refuses the bytes (a full disk) fails the export with its error text,
+        // whichever chunk it refuses.
+        if (QFile::exists(QStringLiteral("/dev/full"))) {
+            QFile full(QStringLiteral("/dev/full"));
+            QVERIFY(full.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            result = ExportDocument::writeTo(&fx.database, &full);
+            QVERIFY(!result.ok && !result.cancelled && !result.error.isEmpty());
+            QCOMPARE(result.count, 0);
+        }
 
         // Rows that cannot be read fail the export rather than write a short file.
         fx.sql(QStringLiteral("DROP TABLE content_blocks"));

@@ -84,6 +84,10 @@ private slots:
         QVERIFY(QFile::exists(CheckSchedule(file).sessionPath()));
         QVERIFY2(sound.wait(checkTimeoutMs), "the check never passed");
         QVERIFY(CheckSchedule(file).lastPass().isValid());
+        // The log's header is written and synced off this thread, so that a first commit which
+        // need not wait for the disk (a recorded visit) does not wait for it either.
+        QTRY_VERIFY2_WITH_TIMEOUT(QFileInfo(file + QStringLiteral("-wal")).size() >= 32 + 24 + 4096,
+            "the guard never started the log", 30000);
 
         // More than a checkpoint's worth of pages in one save: only the guard's checkpoint makes
         // the file itself grow.

@@ -51,6 +51,50 @@ private slots:
         QVERIFY(again.begin(&error)); // the connection is free again
         QVERIFY(again.commit(&error));
     }
+
+    // Only the commits inside its scope skip the wait for the disk: the connection's own setting
+    // comes back after it, and nothing changes inside a transaction or outside WAL.
+    void lazySyncIsScopedToWalCommits()
+    {
+        StorageFixture s;
+        QVERIFY(s.open());
+        const auto level = [&] { return s.scalar(QStringLiteral("PRAGMA synchronous")); };
+        s.sql(QStringLiteral("PRAGMA synchronous = FULL"));
+        {
+            const sqlsupport::LazySync lazy(s.database.connection());
+            QCOMPARE(level(), 1);
+        }
+        QCOMPARE(level(), 2);
+        s.sql(QStringLiteral("PRAGMA synchronous = EXTRA"));
+        {
+            const sqlsupport::LazySync lazy(s.database.connection());
+            QCOMPARE(level(), 1);
+        }
+        QCOMPARE(level(), 3);
+        s.sql(QStringLiteral("PRAGMA synchronous = OFF"));
+        {
+            const sqlsupport::LazySync lazy(s.database.connection());
+            QCOMPARE(level(), 0);
+        }
+        QCOMPARE(level(), 0);
+
+        s.sql(QStringLiteral("PRAGMA synchronous = FULL"));
+        QString error;
+        {
+            sqlsupport::Transaction open(s.database.connection());
+            QVERIFY(open.begin(&error));
+            const sqlsupport::LazySync lazy(s.database.connection());
+            QCOMPARE(level(), 2);
+            QVERIFY(open.commit(&error));
+        }
+        QCOMPARE(level(), 2);
+
+        s.sql(QStringLiteral("PRAGMA journal_mode = DELETE"));
+        {
+            const sqlsupport::LazySync lazy(s.database.connection());
+            QCOMPARE(level(), 2);
+        }
+    }
 };
 
 VELTO_TEST_MAIN_CORE(TestSqlSupport)
