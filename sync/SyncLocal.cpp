@@ -147,14 +147,22 @@ QSqlQuery *Statements::prepared(const QString &sql, QString *error)
     return query.get();
 }
 
+QSqlQuery *Statements::bound(const QString &sql, const QVariantList &values, QString *error)
+{
+    QSqlQuery *query = prepared(sql, error);
+    if (query) {
+        for (int i = 0; i < values.size(); ++i)
+            query->bindValue(i, values.at(i));
+    }
+    return query;
+}
+
 bool Statements::exec(
     const QString &sql, const QVariantList &values, QString *error, int *rowsAffected)
 {
-    QSqlQuery *query = prepared(sql, error);
+    QSqlQuery *query = bound(sql, values, error);
     if (!query)
         return false;
-    for (int i = 0; i < values.size(); ++i)
-        query->bindValue(i, values.at(i));
     if (!query->exec())
         return failed(*query, error);
     m_busy = false;
@@ -167,11 +175,9 @@ bool Statements::exec(
 bool Statements::select(const QString &sql, const QVariantList &values,
     const std::function<void(const QSqlQuery &)> &row, QString *error)
 {
-    QSqlQuery *query = prepared(sql, error);
+    QSqlQuery *query = bound(sql, values, error);
     if (!query)
         return false;
-    for (int i = 0; i < values.size(); ++i)
-        query->bindValue(i, values.at(i));
     if (!query->exec())
         return failed(*query, error);
     while (query->next())
@@ -191,11 +197,9 @@ bool Statements::failed(const QSqlQuery &query, QString *error)
 
 QVariant Statements::scalar(const QString &sql, const QVariantList &values, const QVariant &def)
 {
-    QSqlQuery *query = prepared(sql);
+    QSqlQuery *query = bound(sql, values);
     if (!query)
         return def;
-    for (int i = 0; i < values.size(); ++i)
-        query->bindValue(i, values.at(i));
     QVariant value = def;
     if (query->exec() && query->next())
         value = query->value(0);

@@ -58,6 +58,8 @@ public:
 
 private:
     bool failed(const QSqlQuery &query, QString *error);
+    // prepared(sql) with the values bound in order.
+    QSqlQuery *bound(const QString &sql, const QVariantList &values, QString *error = nullptr);
     bool m_busy = false;
     QSqlDatabase m_db;
     QHash<QString, std::shared_ptr<QSqlQuery>> m_queries;
