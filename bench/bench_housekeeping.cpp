@@ -4,7 +4,8 @@
 //   bench_housekeeping generate N DIR   a balanced tree of N items (ten children a node, a
 //                                       ~200-character note each, index built) under DIR
 //   bench_housekeeping startup DIR      window shown and usable; with and without the check due
-//   bench_housekeeping saves DIR        saves every 100 ms while check, backup and build run
+//   bench_housekeeping saves DIR [K]    saves every 100 ms while check, backup and build run;
+//                                       K saves with nothing running before and after (20)
 //   bench_housekeeping toplevel DIR     clicks and saves at the top level, the orphans query
 //   bench_housekeeping all DIR          the three above
 //   bench_housekeeping                  all three on 100k items generated for the run
@@ -21,6 +22,7 @@
 #include "SearchIndex.h"
 #include "SearchIndexBuilder.h"
 #include "SqlSupport.h"
+#include "SyncTimingVfs.h"
 #include "TestSupport.h"
 #include "WritePriority.h"
 
@@ -237,6 +239,7 @@ void startup(const QString &dir)
 struct Waits {
     QList<double> times;
     QList<double> lockWaits; // of which waiting for another connection's lock
+    QList<double> diskSyncs; // of which waiting for the disk to sync the log
     int failures = 0;
     QString firstError;
     void print(const char *what) const
@@ -258,11 +261,32 @@ struct Waits {
             firstError.isEmpty() ? "" : qPrintable(QStringLiteral(" (") + firstError + ')'));
         std::printf("%-58s   waiting for a lock: median %.1f ms, longest %.1f ms\n", "",
             median(lockWaits), *std::max_element(lockWaits.cbegin(), lockWaits.cend()));
+        std::printf("%-58s   waiting for the disk's sync: median %.1f ms, longest %.1f ms\n", "",
+            median(diskSyncs), *std::max_element(diskSyncs.cbegin(), diskSyncs.cend()));
+        QList<double> rest;
+        for (qsizetype i = 0; i < times.size(); ++i)
+            rest.append(times.at(i) - diskSyncs.at(i));
+        std::printf("%-58s   all but the disk's sync: median %.1f ms, longest %.1f ms, %d over 50 "
+                    "ms\n",
+            "", median(rest), *std::max_element(rest.cbegin(), rest.cend()),
+            int(std::count_if(rest.cbegin(), rest.cend(), [](double t) { return t > 50; })));
+    }
+    void add(const Waits &other)
+    {
+        times += other.times;
+        lockWaits += other.lockWaits;
+        diskSyncs += other.diskSyncs;
+        failures += other.failures;
+        if (firstError.isEmpty())
+            firstError = other.firstError;
     }
 };
 
-void saves(const QString &dir)
+// idleSaves: how many saves make each of the two runs with nothing else running (20 by default;
+// as many as run during the backup make their tails comparable).
+void saves(const QString &dir, int idleSaves)
 {
+    bench::installSyncTiming();
     const QString file = Database::databaseFilePath(dir);
     const qint64 n = itemCount(dir);
     std::printf("saves on %lld items (save + replaceContentBlocks every 100 ms)\n", n);
@@ -298,12 +322,14 @@ void saves(const QString &dir)
         QElapsedTimer timer;
         timer.start();
         const qint64 lockWaitsBefore = foregroundLockWaits();
+        const double syncBefore = bench::syncMillisecondsOfThisThread();
         QString failure;
         const bool ok = service.save(item, &failure)
             && service.replaceContentBlocks(item.iid, {note}, &failure);
         waits.times.append(timer.nsecsElapsed() / 1e6);
         waits.lockWaits.append(
             double(foregroundLockWaits() - lockWaitsBefore) * foregroundPollMilliseconds);
+        waits.diskSyncs.append(bench::syncMillisecondsOfThisThread() - syncBefore);
         if (!ok && waits.failures++ == 0)
             waits.firstError = failure;
     };
@@ -317,7 +343,7 @@ void saves(const QString &dir)
     };
 
     Waits idle;
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < idleSaves; ++i) {
         saveOne(idle);
         pause(100);
     }
@@ -348,13 +374,8 @@ void saves(const QString &dir)
         saveOne(one);
         for (Waits *waits : {checking ? &duringCheck : nullptr, backingUp ? &duringBackup : nullptr,
                  building ? &duringBuild : nullptr, &all}) {
-            if (!waits)
-                continue;
-            waits->times += one.times;
-            waits->lockWaits += one.lockWaits;
-            waits->failures += one.failures;
-            if (waits->firstError.isEmpty())
-                waits->firstError = one.firstError;
+            if (waits)
+                waits->add(one);
         }
         pause(100);
     }
@@ -368,7 +389,7 @@ void saves(const QString &dir)
 
     // The backup once more, alone: what a save pays for it and for nothing else.
     Waits idleAgain, backupAlone;
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < idleSaves; ++i) {
         saveOne(idleAgain);
         pause(100);
     }
@@ -478,11 +499,12 @@ int main(int argc, char **argv)
         dir = scratch.path();
         if (generate(100000, dir) != 0)
             return 1;
-    } else if (args.size() == 3) {
+    } else if (args.size() == 3 || (args.size() == 4 && mode == QLatin1String("saves"))) {
         dir = QDir(args.at(2)).absolutePath();
     } else {
         std::fprintf(stderr,
-            "usage: bench_housekeeping [generate N DIR | startup DIR | saves DIR | toplevel DIR "
+            "usage: bench_housekeeping [generate N DIR | startup DIR | saves DIR [IDLE_SAVES] | "
+            "toplevel DIR "
             "| all DIR]\n");
         return 2;
     }
@@ -496,6 +518,6 @@ int main(int argc, char **argv)
     if (all || mode == QLatin1String("toplevel"))
         topLevel(dir);
     if (all || mode == QLatin1String("saves"))
-        saves(dir);
+        saves(dir, args.size() == 4 ? qMax(1, args.at(3).toInt()) : 20);
     return 0;
 }
