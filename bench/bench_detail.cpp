@@ -120,6 +120,35 @@ void benchScrolling(Window &w)
         w.panel->activateWorkspace(scrolled + 1000, small);
         w.panel->activateWorkspace(scrolled, {});
     });
+    // A person paging down: a moment of idle time between the steps, in which the next pages are
+    // built ahead (not timed).
+    const auto idle = [](int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    };
+    w.panel->activateWorkspace(scrolled + 2, manyBlocks(1000));
+    settle();
+    bar->setValue(0);
+    idle(400);
+    std::printf("  (from %d of %d, a page %d)\n", bar->value(), bar->maximum(), bar->pageStep());
+    measure("paging down with 400 ms between the steps (per step)", pages, [&] { idle(400); },
+        [&] {
+            bar->setValue(bar->value() + bar->pageStep());
+            settle();
+        });
+    // The wheel: three lines a notch, a notch every 16 ms, no idle time.
+    w.panel->activateWorkspace(scrolled + 3, manyBlocks(1000));
+    settle();
+    bar->setValue(0);
+    idle(400);
+    const int notch = 3 * bar->singleStep();
+    measure("turning the wheel, a notch a frame (per notch)", qMin(400, bar->maximum() / notch),
+        nullptr, [&] {
+            bar->setValue(bar->value() + notch);
+            settle();
+        });
 }
 
 void benchLoading()

@@ -95,6 +95,8 @@ public:
     // The widget of the resource at a position of the list, built when it is not yet.
     QWidget *resourceContent(int index);
     int builtResourceCount() const;
+    // Idle work is still to come: frames built ahead of the view, blocks of unbuilt notes.
+    bool isPreparing() const;
     QWidget *selectedResource() const { return selectedWidget; }
     QTableWidget *resourceTable() const { return resourceList; }
     QScrollArea *resourceScrollArea() const { return scrollArea; }
@@ -148,13 +150,16 @@ private:
     bool hasPendingResources() const;
     // Builds the frame of the resource at a layout index when it is not yet; its widget.
     QWidget *buildFrame(int layoutIndex);
+    QList<int> pendingNearView(int above, int below) const;
+    int buildFrames(const QList<int> &indexes, const QElapsedTimer &clock, qint64 deadline);
     void buildFramesInView();
     void scheduleFramesInView();
     QString pendingSummary(const PendingResource &pending) const;
     QString resourceTitle(int row) const;
     QFont noteFont() const;
-    // Makes the blocks the unbuilt notes of the item on screen would give, a few at a time while
-    // the window is idle, so that a save or a change finds them ready.
+    // While the window is idle, a few at a time: builds the frames of the next pages, so that
+    // scrolling finds them ready, then makes the blocks the unbuilt notes of the item on screen
+    // would give, so that a save or a change finds them ready.
     void prepareSnapshots();
     void schedulePreparation();
     int layoutIndexOf(QWidget *content) const;

@@ -51,6 +51,8 @@ QString fieldText(const QString &text)
 // Unbuilt notes are prepared from this long after an item is shown, in steps of at most this long.
 constexpr int preparationDelayMs = 150;
 constexpr qint64 preparationStepMs = 8;
+// How many view heights under the view are built ahead while the window is idle.
+constexpr int aheadViews = 2;
 
 // Frames are built this far above and below the view, so a short scroll finds them ready.
 int buildMargin()
@@ -194,16 +196,12 @@ void ItemDetailPanel::scheduleFramesInView()
     QTimer::singleShot(0, this, [this] { buildFramesInView(); });
 }
 
-// Builds the pending frames in or near the view. Positions come from the items' size hints
+// The unbuilt resources whose places meet the band from `above` pixels over the view's top to
+// `below` pixels under its bottom, in layout order. Positions come from the items' size hints
 // (unbuilt resources have fixed heights, built ones fixed or bounded ones), so they are right
-// before the layout has run. A frame just built takes its real height only once its resource has
-// laid itself out; should that leave part of the view empty, the change of the scroll range this
-// brings looks at the view again.
-void ItemDetailPanel::buildFramesInView()
+// before the layout has run.
+QList<int> ItemDetailPanel::pendingNearView(int above, int below) const
 {
-    framesInViewQueued = false;
-    if (!hasPendingResources())
-        return;
     const int viewHeight = scrollArea->viewport()->height();
     const int resources = contentLayout->count() - 1; // the stretch is last
     QList<int> heights;
@@ -216,28 +214,56 @@ void ItemDetailPanel::buildFramesInView()
     }
     const int value
         = std::min(scrollArea->verticalScrollBar()->value(), std::max(0, total - viewHeight));
-    const int top = value - buildMargin();
-    const int bottom = value + viewHeight + buildMargin();
-    QList<int> inView;
+    const int top = value - above;
+    const int bottom = value + viewHeight + below;
+    QList<int> found;
     int y = 0;
     for (int i = 0; i < resources && y <= bottom; ++i) {
         if (y + heights.at(i) >= top && pendingSlot(i))
-            inView.append(i);
+            found.append(i);
         y += heights.at(i);
     }
-    if (inView.isEmpty())
-        return;
-    // Showing a frame lays out the whole list again: the layout waits until all are built, and
-    // then runs once, on its posted request.
+    return found;
+}
+
+// Builds `indexes` (layout indexes of unbuilt resources), stopping after the first one that ends
+// at or past `deadline` milliseconds of `clock` (never, when it is not valid). Showing a frame
+// lays out the whole list again: the layout waits until all are built, and then runs once, on its
+// posted request. Returns how many were built.
+int ItemDetailPanel::buildFrames(
+    const QList<int> &indexes, const QElapsedTimer &clock, qint64 deadline)
+{
+    int built = 0;
     buildingBatch = true;
     contentLayout->setEnabled(false);
-    for (const int index : std::as_const(inView))
+    for (const int index : indexes) {
         buildFrame(index);
+        ++built;
+        if (clock.isValid() && clock.elapsed() >= deadline)
+            break;
+    }
     contentLayout->setEnabled(true);
     buildingBatch = false;
     rebuildWidgetCollections();
-    if (revealTarget)
-        followReveal(); // what was built may have moved the resource being revealed
+    return built;
+}
+
+// Builds the pending frames in or near the view. A frame just built takes its real height only
+// once its resource has laid itself out; should that leave part of the view empty, the change of
+// the scroll range this brings looks at the view again.
+void ItemDetailPanel::buildFramesInView()
+{
+    framesInViewQueued = false;
+    if (!hasPendingResources())
+        return;
+    const QList<int> inView = pendingNearView(buildMargin(), buildMargin());
+    if (!inView.isEmpty()) {
+        buildFrames(inView, QElapsedTimer(), 0);
+        if (revealTarget)
+            followReveal(); // what was built may have moved the resource being revealed
+    }
+    // Once the user stays a moment, the pages below are built ahead.
+    schedulePreparation();
 }
 
 QString ItemDetailPanel::pendingSummary(const PendingResource &pending) const
@@ -263,6 +289,11 @@ QFont ItemDetailPanel::noteFont() const
     return noteTemplate->textEdit()->document()->defaultFont();
 }
 
+bool ItemDetailPanel::isPreparing() const
+{
+    return preparationTimer && preparationTimer->isActive();
+}
+
 void ItemDetailPanel::schedulePreparation()
 {
     if (!preparationTimer) {
@@ -279,6 +310,17 @@ void ItemDetailPanel::prepareSnapshots()
 {
     QElapsedTimer clock;
     clock.start();
+    // First the frames of the next pages, so that scrolling down finds them built; not those
+    // above the view, whose real heights would move what is on screen.
+    const int viewHeight = scrollArea->viewport()->height();
+    const QList<int> ahead = pendingNearView(0, aheadViews * viewHeight);
+    if (!ahead.isEmpty()) {
+        if (buildFrames(ahead, clock, preparationStepMs) < ahead.size()
+            || clock.elapsed() >= preparationStepMs) {
+            preparationTimer->start(0); // the rest after the events waiting meanwhile
+            return;
+        }
+    }
     for (int i = 0; i < frames.size(); ++i) {
         const PendingSlot *slot = frames.at(i) ? nullptr : pendingSlot(i);
         if (!slot || slot->resource.source->isSnapshotReady())

@@ -104,6 +104,7 @@ class ItemDetailPanelLazyTest : public QObject {
 private slots:
     void unbuiltResourcesReadAsBuiltOnes();
     void editingDeepInTheListAfterScrolling();
+    void pagesBelowAreBuiltAheadWhileIdle();
     void choosingAnUnbuiltResourceInTheListBuildsIt();
     void shownStateComparesAsItsSignature();
 };
@@ -197,6 +198,32 @@ void ItemDetailPanelLazyTest::editingDeepInTheListAfterScrolling()
     settle();
     QCOMPARE(w.count(), 1000);
     QCOMPARE(w.panel->contentSignature(), edited);
+}
+
+// Once the user stays on an item, the next pages are built while nothing else happens, so that a
+// page down finds its frames ready; the end of the list stays unbuilt.
+void ItemDetailPanelLazyTest::pagesBelowAreBuiltAheadWhileIdle()
+{
+    QTemporaryDir dir;
+    PanelWindow w;
+    QVERIFY(w.ready());
+    w.panel->activateWorkspace(1, manyBlocks(dir.path()));
+    settle();
+    const QString signature = w.panel->contentSignature();
+    const int shown = w.panel->builtResourceCount();
+    QVERIFY(!w.built(shown + 5));
+    QVERIFY(w.panel->isPreparing());
+    // Once the idle work is done, a page down has nothing left to build on the way.
+    QVERIFY2(QTest::qWaitFor([&] { return !w.panel->isPreparing(); }, 60000),
+        "the idle work after showing the item never ended");
+    QVERIFY2(w.built(shown + 5), "the resources under the view were not built ahead");
+    const int ahead = w.panel->builtResourceCount();
+    QVERIFY2(ahead < 300, qPrintable(QString::number(ahead)));
+    QVERIFY(!w.built(frameOf(1100)));
+    scrollBar(w)->setValue(scrollBar(w)->pageStep());
+    settle();
+    QCOMPARE(w.panel->builtResourceCount(), ahead);
+    QCOMPARE(w.panel->contentSignature(), signature);
 }
 
 // Choosing an unbuilt resource, in the list or by the keyboard, builds it, selects it and shows it.
