@@ -3,6 +3,8 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <algorithm>
+
 namespace datasync {
 
 namespace {
@@ -41,6 +43,11 @@ void FolderTags::load(local::Statements &sql, qint64 now)
 
 bool FolderTags::save(local::Statements &sql, QString *error)
 {
+    const bool any = m_verdictChanged || m_listAll
+        || std::any_of(m_folders.cbegin(), m_folders.cend(),
+            [](const Folder &folder) { return folder.changed || folder.gone; });
+    if (!any)
+        return true;
     if (!local::exec(sql.connection(), QStringLiteral("BEGIN IMMEDIATE"), error))
         return false;
     bool ok = true;
