@@ -69,11 +69,13 @@ bool SyncEngine::listDevices(QString *error)
                   .scalar(QStringLiteral("SELECT seq FROM sync_cursors WHERE device = ?"),
                       {device.name}, 0)
                   .toLongLong();
-        // The last segment there; unchanged and all read: nothing to list.
-        qint64 last = 0;
+        // Unchanged since its last listing and every segment read: nothing to list. (Segments
+        // left to read after a sync cut off are listed again.)
         QString summary;
-        if (!m_tags.unchanged(folder, device.etag, &summary) || (last = summary.toLongLong()) < 0
-            || last > cursor) {
+        bool skip = m_tags.unchanged(folder, device.etag, &summary);
+        qint64 last = skip ? summary.toLongLong() : 0;
+        skip = skip && last <= cursor;
+        if (!skip) {
             QList<RemoteEntry> files;
             const Result listed = m_transport->list(folder, &files, error);
             if (listed == Result::Missing) {
