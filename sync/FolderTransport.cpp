@@ -38,8 +38,11 @@ SyncTransport::Result FolderTransport::list(
         entry.name = info.fileName();
         entry.folder = info.isDir();
         entry.size = info.size();
-        entry.etag = QString::number(info.lastModified().toMSecsSinceEpoch()) + QLatin1Char('-')
-            + QString::number(info.size());
+        // Folders get none: listing a local folder costs next to nothing, and the modification
+        // time of a folder on a share may lag behind its files, so sync lists every one.
+        if (!entry.folder)
+            entry.etag = QString::number(info.lastModified().toMSecsSinceEpoch()) + QLatin1Char('-')
+                + QString::number(info.size());
         entries->append(entry);
     }
     return Result::Ok;

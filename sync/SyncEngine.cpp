@@ -74,11 +74,10 @@ SyncReport SyncEngine::run()
         return done;
     };
     const bool ok = step("open", open(&error)) && step("server", prepareServer(&error))
-        && step("list", listRemote(&error) && findSnapshot(&error))
-        && step("samples", dropUntouchedSamples(&error)) && step("snapshot", loadSnapshot(&error))
-        && step("collect", collect(&error)) && step("upload", upload(&error))
-        && step("fetch", fetch(&error)) && step("apply", apply(&error))
-        && step("upload", upload(&error));
+        && step("list", listRemote(&error)) && step("samples", dropUntouchedSamples(&error))
+        && step("snapshot", loadSnapshot(&error)) && step("collect", collect(&error))
+        && step("upload", upload(&error)) && step("fetch", fetch(&error))
+        && step("apply", apply(&error)) && step("upload", upload(&error));
     // A snapshot that cannot be written now is written by a later sync.
     if (ok) {
         QString ignored;
@@ -155,7 +154,13 @@ void SyncEngine::observe(qint64 ts)
 bool SyncEngine::prepareServer(QString *error)
 {
     using Result = SyncTransport::Result;
-    if (m_transport->makeFolder(QStringLiteral("velto"), error) != Result::Ok)
+    // The library's folder as its parent lists it: the ETags of devices/ and snapshots/.
+    m_top.sent = QDateTime::currentMSecsSinceEpoch();
+    const Result top = m_transport->list(QStringLiteral("velto"), &m_topEntries, error);
+    m_top.answered = QDateTime::currentMSecsSinceEpoch();
+    if (top == Result::Failed
+        || (top == Result::Missing
+            && m_transport->makeFolder(QStringLiteral("velto"), error) != Result::Ok))
         return false;
     // The library's format file, written once by the first device: whether it is encrypted and
     // with which salt, and a sealed check text that tells a wrong passphrase at once.
@@ -220,71 +225,9 @@ bool SyncEngine::prepareServer(QString *error)
             return false;
         }
     }
-    return m_transport->makeFolder(QStringLiteral("velto/devices"), error) == Result::Ok
-        && m_transport->makeFolder(QStringLiteral("velto/devices/") + m_device, error)
-        == Result::Ok;
-}
-
-bool SyncEngine::listRemote(QString *error)
-{
-    using Result = SyncTransport::Result;
-    m_toFetch.clear();
-    m_remoteSeqs.clear();
-    m_serverHasOthers = false;
-    m_ownOnServer = false;
-    QList<RemoteEntry> devices;
-    if (m_transport->list(QStringLiteral("velto/devices"), &devices, error) != Result::Ok)
-        return false;
-    const qint64 nextSeq
-        = m_sql.state(QStringLiteral("sync_upload_seq"), QStringLiteral("1")).toLongLong();
-    for (const RemoteEntry &device : devices) {
-        if (!device.folder)
-            continue;
-        const QString folder = QStringLiteral("velto/devices/") + device.name;
-        QList<RemoteEntry> files;
-        const Result listed = m_transport->list(folder, &files, error);
-        if (listed == Result::Missing)
-            continue;
-        if (listed != Result::Ok)
-            return false;
-        const qint64 cursor
-            = m_sql
-                  .scalar(QStringLiteral("SELECT seq FROM sync_cursors WHERE device = ?"),
-                      {device.name}, 0)
-                  .toLongLong();
-        for (const RemoteEntry &file : files) {
-            if (file.folder || !file.name.endsWith(QLatin1String(".seg")))
-                continue;
-            bool number = false;
-            const qint64 seq = file.name.chopped(4).toLongLong(&number);
-            if (!number)
-                continue;
-            if (device.name == m_device) {
-                // Segments of this device that it never wrote: another database (a copy of this
-                // file) uses the same identity, and its records would collide with these. (The
-                // next one may be there: an upload cut off before it was noted here.)
-                if (seq > nextSeq) {
-                    if (error)
-                        *error = QStringLiteral(
-                            "服务器上已有这台电脑不知道的同步数据，它们用了同一个设备身份（这个数据"
-                            "库"
-                            "可能是从另一台电脑复制或从备份恢复的）。为避免覆盖，同步已停止。");
-                    return false;
-                }
-                m_ownOnServer = true;
-                m_remoteSeqs[device.name] = qMax(m_remoteSeqs.value(device.name), seq);
-                continue;
-            }
-            m_serverHasOthers = true;
-            m_remoteSeqs[device.name] = qMax(m_remoteSeqs.value(device.name), seq);
-            if (seq > cursor)
-                m_toFetch.append({device.name, seq, folder + QLatin1Char('/') + file.name});
-        }
-    }
-    std::sort(m_toFetch.begin(), m_toFetch.end(), [](const Fetch &a, const Fetch &b) {
-        return a.device != b.device ? a.device < b.device : a.seq < b.seq;
-    });
-    return true;
+    // This device's own folder is made once the listing of devices/ shows it missing.
+    return topEntry(QStringLiteral("devices"))
+        || m_transport->makeFolder(QStringLiteral("velto/devices"), error) == Result::Ok;
 }
 
 // A computer joining a library already on the server, whose database holds nothing but the
@@ -340,6 +283,7 @@ bool SyncEngine::dropUntouchedSamples(QString *error)
     for (const char *table : {"sync_dirty", "sync_dirty_parents", "sync_tombstones", "sync_items",
              "sync_versions", "sync_places", "sync_pending", "sync_outbox"})
         ok = ok && local::exec(m_db, QStringLiteral("DELETE FROM ") + QLatin1String(table), error);
+    ok = ok && FolderTags::forget(m_sql, error);
     ok = ok && m_sql.setState(QStringLiteral("sync_upload_seq"), QStringLiteral("1"), error);
     if (!ok || !commit(error)) {
         rollback();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FolderTags.h"
 #include "SyncLocal.h"
 #include "SyncRecords.h"
 #include "SyncTransport.h"
@@ -81,6 +82,9 @@ public:
     // unless useSnapshots is false.
     void setSnapshotEvery(int segments) { m_snapshotEvery = segments; }
     void setUseSnapshots(bool use) { m_useSnapshots = use; }
+    // How long a server folder's ETag must have stood before the listing read under it spares
+    // later syncs listing the folder again (tests shorten it).
+    void setFolderSettleMs(qint64 ms) { m_tags.setSettleMs(ms); }
 
     // Time spent in a checkpoint during the current commit (the write lock is free by then).
     void checkpointed(qint64 nanos) { m_checkpointNanos += nanos; }
@@ -92,6 +96,9 @@ private:
     bool open(QString *error);
     bool prepareServer(QString *error);
     bool listRemote(QString *error);
+    bool listDevices(QString *error);
+    // The entry of velto/ named name as the listing at the start gave it, or null.
+    const RemoteEntry *topEntry(const QString &name) const;
     bool dropUntouchedSamples(QString *error);
     bool collect(QString *error);
     bool collectItems(QString *error);
@@ -173,6 +180,9 @@ private:
     };
     QList<Fetch> m_toFetch;
     QHash<QString, qint64> m_remoteSeqs; // the last segment of every device on the server
+    QList<RemoteEntry> m_topEntries; // velto/, listed at the start
+    FolderTags::Listing m_top;
+    FolderTags m_tags;
     struct Snapshot {
         QString folder; // empty: none
         int parts = 0;

@@ -39,6 +39,10 @@ const char *const tables[] = {
     "CREATE TABLE IF NOT EXISTS sync_outbox(seq INTEGER PRIMARY KEY, data BLOB NOT NULL)",
     // The last segment read of every other device.
     "CREATE TABLE IF NOT EXISTS sync_cursors(device TEXT PRIMARY KEY, seq INTEGER NOT NULL)",
+    // What the last listing of each server folder found, under the ETag the folder's parent gave
+    // it then (FolderTags).
+    "CREATE TABLE IF NOT EXISTS sync_folder_tags(path TEXT PRIMARY KEY, etag TEXT NOT NULL, "
+    "since INTEGER NOT NULL, settled INTEGER NOT NULL DEFAULT 0, summary TEXT NOT NULL DEFAULT '')",
 };
 
 bool fromSync(const QSqlDatabase &db)

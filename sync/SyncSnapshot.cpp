@@ -87,14 +87,41 @@ bool SyncEngine::unsealed(
 }
 
 // The newest complete snapshot on the server: the folder whose manifest (written last) is there.
+// Remembered while snapshots/ keeps its ETag and the newest folder was complete: a new snapshot
+// is a new folder there.
 bool SyncEngine::findSnapshot(QString *error)
 {
     using Result = SyncTransport::Result;
     m_snapshot = Snapshot();
+    const RemoteEntry *top = topEntry(snapshotsFolder.section(QLatin1Char('/'), -1));
+    if (!top) {
+        m_tags.listed(snapshotsFolder, QString(), m_top, QString());
+        return true;
+    }
+    const auto take = [this](const QString &path, const QJsonObject &manifest) {
+        m_snapshot.folder = path;
+        m_snapshot.parts = manifest.value(QStringLiteral("parts")).toInt();
+        m_snapshot.bytes = manifest.value(QStringLiteral("bytes")).toInteger();
+        const QJsonObject cursors = manifest.value(QStringLiteral("cursors")).toObject();
+        for (auto it = cursors.begin(); it != cursors.end(); ++it)
+            m_snapshot.cursors.insert(it.key(), it.value().toInteger());
+    };
+    QString summary;
+    if (m_tags.unchanged(snapshotsFolder, top->etag, &summary)) {
+        const QJsonObject known = QJsonDocument::fromJson(summary.toUtf8()).object();
+        if (known.contains(QStringLiteral("folder"))) {
+            const QString path = known.value(QStringLiteral("folder")).toString();
+            if (!path.isEmpty())
+                take(path, known.value(QStringLiteral("manifest")).toObject());
+            return true;
+        }
+    }
     QList<RemoteEntry> entries;
     const Result listed = m_transport->list(snapshotsFolder, &entries, error);
-    if (listed == Result::Missing)
+    if (listed == Result::Missing) {
+        m_tags.listed(snapshotsFolder, QString(), m_top, QString());
         return true;
+    }
     if (listed != Result::Ok)
         return false;
     QStringList names;
@@ -103,6 +130,7 @@ bool SyncEngine::findSnapshot(QString *error)
             names.append(entry.name);
     }
     std::sort(names.begin(), names.end(), std::greater<QString>());
+    QJsonObject found {{QStringLiteral("folder"), QString()}};
     for (const QString &name : qAsConst(names)) {
         const QString path = snapshotsFolder + QLatin1Char('/') + name + QLatin1Char('/');
         QByteArray data;
@@ -116,14 +144,18 @@ bool SyncEngine::findSnapshot(QString *error)
         if (manifest.value(QStringLiteral("format")).toString()
             != QLatin1String("velto-snapshot-1"))
             continue;
-        m_snapshot.folder = path;
-        m_snapshot.parts = manifest.value(QStringLiteral("parts")).toInt();
-        m_snapshot.bytes = manifest.value(QStringLiteral("bytes")).toInteger();
-        const QJsonObject cursors = manifest.value(QStringLiteral("cursors")).toObject();
-        for (auto it = cursors.begin(); it != cursors.end(); ++it)
-            m_snapshot.cursors.insert(it.key(), it.value().toInteger());
-        return true;
+        take(path, manifest);
+        found = {{QStringLiteral("folder"), path}, {QStringLiteral("manifest"), manifest}};
+        break;
     }
+    // A newer folder without its manifest yet may get it without snapshots/ changing: listed
+    // again until it has one.
+    const bool newestComplete = names.isEmpty()
+        || m_snapshot.folder
+            == snapshotsFolder + QLatin1Char('/') + names.first() + QLatin1Char('/');
+    m_tags.listed(snapshotsFolder, top->etag, m_top,
+        newestComplete ? QString::fromUtf8(QJsonDocument(found).toJson(QJsonDocument::Compact))
+                       : QString());
     return true;
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QProcess>
 #include <QSignalSpy>
@@ -62,6 +65,98 @@ public:
     QString error() const { return m_error; }
     QUrl url() const { return m_url; }
     QString folder() const { return m_dir.filePath(QStringLiteral("root")); }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QUrl m_url;
+    QString m_error;
+};
+
+// Apache httpd with mod_dav_fs serving a temporary folder on 127.0.0.1, without an account. Unlike
+// rclone it gives folders ETags (made from their size and modification time, and weak within the
+// second after a change).
+class ApacheDavServer {
+public:
+    ApacheDavServer()
+    {
+        const QString apache = QStandardPaths::findExecutable(
+            QStringLiteral("apache2"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")});
+        const QString modules = QStringLiteral("/usr/lib/apache2/modules");
+        if (apache.isEmpty() || !QFileInfo::exists(modules + QStringLiteral("/mod_dav_fs.so"))) {
+            m_error = QStringLiteral("Apache with mod_dav is not installed (scripts/setup installs "
+                                     "apache2-bin)");
+            return;
+        }
+        // A free port, asked of the system (Apache cannot report one it picked).
+        quint16 port = 0;
+        {
+            QTcpServer probe;
+            probe.listen(QHostAddress::LocalHost, 0);
+            port = probe.serverPort();
+        }
+        // Run as root (CI), Apache serves as nobody: the folders must be open to it.
+        const QString root = m_dir.filePath(QStringLiteral("root"));
+        QDir().mkpath(root);
+        QDir().mkpath(m_dir.filePath(QStringLiteral("lock")));
+        const auto open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+            | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther
+            | QFile::ExeOther;
+        for (const QString &path : {m_dir.path(), root, m_dir.filePath(QStringLiteral("lock"))})
+            QFile::setPermissions(path, open);
+        QFile conf(m_dir.filePath(QStringLiteral("httpd.conf")));
+        if (!conf.open(QIODevice::WriteOnly)) {
+            m_error = conf.errorString();
+            return;
+        }
+        QString text = QStringLiteral(
+            "ServerRoot \"@DIR@\"\nListen 127.0.0.1:@PORT@\nServerName 127.0.0.1\n"
+            "PidFile \"@DIR@/httpd.pid\"\nErrorLog \"@DIR@/error.log\"\nUser nobody\n"
+            "Group nogroup\nLoadModule mpm_event_module @MOD@/mod_mpm_event.so\n"
+            "LoadModule authz_core_module @MOD@/mod_authz_core.so\n"
+            "LoadModule dav_module @MOD@/mod_dav.so\nLoadModule dav_fs_module @MOD@/mod_dav_fs.so\n"
+            "DAVLockDB \"@DIR@/lock/DAVLock\"\nDocumentRoot \"@DIR@/root\"\n"
+            "<Directory \"@DIR@/root\">\n  Dav On\n  Require all granted\n</Directory>\n");
+        text.replace(QStringLiteral("@DIR@"), m_dir.path())
+            .replace(QStringLiteral("@PORT@"), QString::number(port))
+            .replace(QStringLiteral("@MOD@"), modules);
+        conf.write(text.toUtf8());
+        conf.close();
+        m_process.setProgram(apache);
+        m_process.setArguments(
+            {QStringLiteral("-f"), conf.fileName(), QStringLiteral("-DFOREGROUND")});
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start();
+        // Ready once it accepts a connection, bounded.
+        for (int tries = 0; tries < 200 && m_url.isEmpty(); ++tries) {
+            if (m_process.state() == QProcess::NotRunning)
+                break;
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, port);
+            if (socket.waitForConnected(100))
+                m_url = QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port));
+            else
+                m_process.waitForFinished(50);
+        }
+        if (m_url.isEmpty()) {
+            QFile log(m_dir.filePath(QStringLiteral("error.log")));
+            log.open(QIODevice::ReadOnly);
+            m_error = QStringLiteral("Apache never accepted a connection: ")
+                + QString::fromUtf8(m_process.readAll() + log.readAll());
+        }
+    }
+
+    ~ApacheDavServer()
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000))
+            m_process.kill();
+        m_process.waitForFinished(10000);
+    }
+
+    bool isReady() const { return !m_url.isEmpty(); }
+    QString error() const { return m_error; }
+    QUrl url() const { return m_url; }
 
 private:
     QTemporaryDir m_dir;
