@@ -28,6 +28,25 @@ namespace {
 
 const QByteArray keyCheckText = QByteArrayLiteral("velto-sync-key-check");
 
+// Everything a record says, for telling two records of the same name apart.
+QByteArray fingerprint(const ContentRecord &record)
+{
+    return QStringList({record.vid, record.uuid, QString::number(record.ts),
+                           record.deleted ? QStringLiteral("d") : QStringLiteral("l"),
+                           record.bases.join(QLatin1Char(','))})
+               .join(QLatin1Char('\n'))
+               .toUtf8()
+        + '\n' + record.body.canonical();
+}
+
+QByteArray fingerprint(const PlaceRecord &record)
+{
+    return QStringList({record.vid, record.uuid, QString::number(record.ts), record.parent,
+                           record.key, record.from})
+        .join(QLatin1Char('\n'))
+        .toUtf8();
+}
+
 } // namespace
 
 SyncEngine::SyncEngine(const QString &databaseFile, SyncTransport *transport)
@@ -73,11 +92,26 @@ SyncReport SyncEngine::run()
             qInfo("sync %s: %lld ms", name, timer.restart());
         return done;
     };
-    const bool ok = step("open", open(&error)) && step("server", prepareServer(&error))
-        && step("list", listRemote(&error)) && step("samples", dropUntouchedSamples(&error))
-        && step("snapshot", loadSnapshot(&error)) && step("collect", collect(&error))
-        && step("upload", upload(&error)) && step("fetch", fetch(&error))
-        && step("apply", apply(&error)) && step("upload", upload(&error));
+    const auto exchange = [&] {
+        return step("server", prepareServer(&error))
+            && step("list", listRemote(&error))
+            && step("samples", dropUntouchedSamples(&error))
+            && step("snapshot", loadSnapshot(&error)) && step("collect", collect(&error))
+            && step("upload", upload(&error)) && step("fetch", fetch(&error))
+            && step("apply", apply(&error)) && step("upload", upload(&error));
+    };
+    m_identityTaken = false;
+    bool ok = step("open", open(&error)) && exchange();
+    if (!ok && m_identityTaken) {
+        // Another database (a copy of this file, or the one this was restored from) goes on
+        // under this identity: this one rejoins as a new device, once.
+        rollback();
+        error.clear();
+        m_identityTaken = false;
+        ok = step("new identity", takeNewIdentity(&error)) && exchange();
+        if (!ok && m_identityTaken)
+            error = identityTakenMessage();
+    }
     // A snapshot that cannot be written now is written by a later sync.
     if (ok) {
         QString ignored;
@@ -399,7 +433,7 @@ bool SyncEngine::upload(QString *error)
         if (stopped(error))
             return false;
         QList<qint64> rows;
-        QList<QStringList> rowVids;
+        QList<QList<QByteArray>> rowPrints;
         Segment joined;
         joined.device = m_device;
         {
@@ -415,13 +449,13 @@ bool SyncEngine::upload(QString *error)
                 Segment part;
                 if (!Segment::decode(query.value(1).toByteArray(), &part, error))
                     return false;
-                QStringList vids;
+                QList<QByteArray> prints;
                 for (const ContentRecord &record : qAsConst(part.contents))
-                    vids << record.vid;
+                    prints << fingerprint(record);
                 for (const PlaceRecord &record : qAsConst(part.places))
-                    vids << record.vid;
+                    prints << fingerprint(record);
                 rows << query.value(0).toLongLong();
-                rowVids << vids;
+                rowPrints << prints;
                 joined.contents += part.contents;
                 joined.places += part.places;
             }
@@ -448,25 +482,26 @@ bool SyncEngine::upload(QString *error)
             if ((!m_key.isEmpty() && !crypto::open(there, m_key, &plain))
                 || !Segment::decode(plain, &theirs, error) || theirs.device != m_device)
                 theirs = Segment();
-            QSet<QString> uploaded;
+            // Whole records are compared, not their names: another database under this identity
+            // names its own, different records the same way.
+            QSet<QByteArray> uploaded;
             for (const ContentRecord &record : qAsConst(theirs.contents))
-                uploaded.insert(record.vid);
+                uploaded.insert(fingerprint(record));
             for (const PlaceRecord &record : qAsConst(theirs.places))
-                uploaded.insert(record.vid);
+                uploaded.insert(fingerprint(record));
             done = 0;
             while (done < rows.size()) {
                 bool all = true;
-                for (const QString &vid : rowVids.at(done))
-                    all = all && uploaded.contains(vid);
+                for (const QByteArray &print : rowPrints.at(done))
+                    all = all && uploaded.contains(print);
                 if (!all)
                     break;
                 ++done;
             }
             if (done == 0) {
+                m_identityTaken = true;
                 if (error)
-                    *error
-                        = QStringLiteral("服务器上的同步数据与这台电脑的记录冲突（设备身份重复）。"
-                                         "同步已停止。");
+                    *error = identityTakenMessage();
                 return false;
             }
         }

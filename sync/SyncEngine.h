@@ -28,6 +28,9 @@ struct SyncReport {
     qint64 longestWriteMs = 0; // the longest time sync held the write lock
     bool fromSnapshot = false; // this computer started from a snapshot of the server
     bool wroteSnapshot = false;
+    // Another database synced under this one's device identity (a copy of the file, or a backup
+    // restored here): this one went on under a new identity.
+    bool tookNewIdentity = false;
 };
 
 // How many items a unit of work takes: adjusted after each from the measured time of its writes.
@@ -100,6 +103,8 @@ private:
     // The entry of velto/ named name as the listing at the start gave it, or null.
     const RemoteEntry *topEntry(const QString &name) const;
     bool dropUntouchedSamples(QString *error);
+    bool takeNewIdentity(QString *error);
+    static QString identityTakenMessage();
     bool collect(QString *error);
     bool collectItems(QString *error);
     bool collectParents(QString *error);
@@ -195,6 +200,7 @@ private:
     bool m_profile = false; // VELTO_SYNC_PROFILE: step times on standard error
     bool m_serverHasOthers = false;
     bool m_ownOnServer = false;
+    bool m_identityTaken = false; // the server holds records of this identity not made here
     bool m_placesChanged = false; // the merged places must be settled again
     QSet<QString> m_touched; // items whose merged state was written here in this sync
     SyncReport m_report;

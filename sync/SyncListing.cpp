@@ -93,13 +93,13 @@ bool SyncEngine::listDevices(QString *error)
                 if (!number)
                     continue;
                 // Segments of this device that it never wrote: another database (a copy of this
-                // file) uses the same identity, and its records would collide with these. (The
-                // next one may be there: an upload cut off before it was noted here.)
+                // file, or the one it was restored from) uses the same identity, and its records
+                // would collide with these; this one goes on under a new identity. (The next one
+                // may be there: an upload cut off before it was noted here.)
                 if (own && seq > nextSeq) {
+                    m_identityTaken = true;
                     if (error)
-                        *error = QStringLiteral(
-                            "服务器上已有这台电脑不知道的同步数据，它们用了同一个设备身份（这个数据"
-                            "库可能是从另一台电脑复制或从备份恢复的）。为避免覆盖，同步已停止。");
+                        *error = identityTakenMessage();
                     return false;
                 }
                 last = qMax(last, seq);

@@ -10,7 +10,9 @@
 #include "SyncRecords.h"
 #include "TestSupport.h"
 
+#include <QFile>
 #include <QRandomGenerator>
+#include <QSqlError>
 #include <QTest>
 
 #include <random>
@@ -178,6 +180,73 @@ private slots:
         QCOMPARE(b.tree(), a.tree());
     }
 
+    // A database restored from a backup (or copied) meets what the original wrote since under the
+    // same identity: it rejoins as a new device, and the edits of both lives are kept.
+    // A database restored from a backup (or copied) meets what the original wrote since under the
+    // same identity: it goes on under a new one, and the edits of both are kept. The original
+    // wrote one segment since (found when the copy uploads its own under that number) or two
+    // (found in the listing).
+    void aRestoredBackupRejoinsUnderANewIdentity()
+    {
+        for (const int segmentsSince : {1, 2})
+            restoredBackupRejoins(segmentsSince);
+    }
+
+private:
+    void restoredBackupRejoins(int segmentsSince)
+    {
+        QTemporaryDir server;
+        FolderTransport transport(server.path());
+        SyncDevice a(QStringLiteral("a"));
+        SyncDevice b(QStringLiteral("b"));
+        b.clear();
+        const qint64 shared = a.add(QStringLiteral("共同的条目"), 0, QStringLiteral("<p>笔记</p>"));
+        const qint64 other = a.add(QStringLiteral("另一个条目"));
+        syncAll({&a, &b}, &transport);
+        int expected = a.tree().size() + 1; // one conflict copy
+
+        SyncDevice restored(QStringLiteral("restored"));
+        restored.database.close();
+        for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+            QFile::remove(restored.file() + suffix);
+        QSqlQuery copy(a.database.connection());
+        QVERIFY2(copy.exec(QStringLiteral("VACUUM INTO '%1'").arg(restored.file())),
+            qPrintable(copy.lastError().text()));
+        QString error;
+        QVERIFY2(restored.database.open(&error), qPrintable(error));
+
+        // The original goes on, then the restored copy makes its own edits.
+        QVERIFY(a.rename(shared, QStringLiteral("原来那台之后的改动")));
+        QVERIFY(a.sync(&transport).ok);
+        if (segmentsSince == 2) {
+            a.add(QStringLiteral("原来那台新加的"));
+            QVERIFY(a.sync(&transport).ok);
+            ++expected;
+        }
+        QVERIFY(restored.rename(other, QStringLiteral("恢复之后的改动")));
+        QVERIFY(restored.rename(shared, QStringLiteral("恢复后也改了它")));
+        SyncReport report = restored.sync(&transport);
+        QVERIFY2(report.ok, qPrintable(report.error));
+        QVERIFY(report.tookNewIdentity);
+        // Its two edits and the conflict copy (content and place), not the whole tree again.
+        QVERIFY2(report.sent <= 4, qPrintable(QString::number(report.sent)));
+        report = restored.sync(&transport);
+        QVERIFY(report.ok && !report.tookNewIdentity);
+
+        syncAll({&a, &b, &restored}, &transport);
+        const QStringList tree = a.tree();
+        QCOMPARE(b.tree(), tree);
+        QCOMPARE(restored.tree(), tree);
+        // Every edit is there; the item both changed is there twice (winner and conflict copy),
+        // the others once.
+        const QString joined = tree.join(QLatin1Char('\n'));
+        for (const QString &edit : {QStringLiteral("原来那台之后的改动"),
+                 QStringLiteral("恢复之后的改动"), QStringLiteral("恢复后也改了它")})
+            QVERIFY2(joined.contains(edit), qPrintable(joined));
+        QVERIFY2(tree.size() == expected, qPrintable(joined));
+    }
+
+private slots:
     void concurrentEditsKeepBothAndEditBeatsDelete()
     {
         QTemporaryDir server;
