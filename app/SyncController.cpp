@@ -169,6 +169,8 @@ void SyncController::finished(const SyncReport &report, const QString &secretNot
                            .arg(report.received);
         if (report.conflicts > 0)
             text += QStringLiteral("，%1 个冲突副本").arg(report.conflicts);
+        if (report.tookNewIdentity)
+            text += QLatin1Char('\n') + SyncEngine::newIdentityNote();
         if (!secretNote.isEmpty())
             text += QLatin1Char('\n') + secretNote;
         setStatus(text, false);

@@ -80,5 +80,7 @@ int runSyncCommand(const QString &urlOverride, QTextStream &out, QTextStream &er
     out << QStringLiteral("。") << Qt::endl;
     if (report.tookServerTree)
         out << QStringLiteral("这台电脑只有示例条目，已改用服务器上的数据。") << Qt::endl;
+    if (report.tookNewIdentity)
+        out << datasync::SyncEngine::newIdentityNote() << Qt::endl;
     return 0;
 }

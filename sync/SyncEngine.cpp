@@ -93,8 +93,7 @@ SyncReport SyncEngine::run()
         return done;
     };
     const auto exchange = [&] {
-        return step("server", prepareServer(&error))
-            && step("list", listRemote(&error))
+        return step("server", prepareServer(&error)) && step("list", listRemote(&error))
             && step("samples", dropUntouchedSamples(&error))
             && step("snapshot", loadSnapshot(&error)) && step("collect", collect(&error))
             && step("upload", upload(&error)) && step("fetch", fetch(&error))

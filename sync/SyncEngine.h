@@ -94,6 +94,8 @@ public:
 
     // The name of the conflict copy made of name.
     static QString conflictName(const QString &name);
+    // Told the person after a sync that took a new identity (SyncReport::tookNewIdentity).
+    static QString newIdentityNote();
 
 private:
     bool open(QString *error);

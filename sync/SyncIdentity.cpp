@@ -10,6 +10,12 @@ namespace datasync {
 
 using namespace detail;
 
+QString SyncEngine::newIdentityNote()
+{
+    return QStringLiteral("另一份数据库（例如恢复前的原件或它的复制）也在用这台电脑的同步身份，"
+                          "这台电脑已改用新的同步身份；两边的修改都已保留。");
+}
+
 QString SyncEngine::identityTakenMessage()
 {
     return QStringLiteral("服务器上已有这台电脑不知道的同步数据，它们用了同一个设备身份（这个数据库"
