@@ -50,10 +50,12 @@ bool SyncEngine::begin(QString *error)
         return false;
     m_open = Segment();
     m_sealedRecords = -1;
-    m_began.start();
     m_checkpointNanos = 0;
     m_writing.invalidate();
-    return local::exec(m_db, QStringLiteral("BEGIN IMMEDIATE"), error);
+    // Held from the moment it is granted (waiting for another connection's lock holds nothing).
+    const bool ok = local::exec(m_db, QStringLiteral("BEGIN IMMEDIATE"), error);
+    m_began.start();
+    return ok;
 }
 
 // Ends the unit of work: its records go to the outbox and the counters to app_state in the same

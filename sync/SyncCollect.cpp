@@ -10,6 +10,8 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <vector>
+
 namespace datasync {
 
 using namespace detail;
@@ -246,7 +248,7 @@ bool SyncEngine::collectParents(QString *error)
             else
                 *slot = i;
         }
-        QList<bool> keep(children.size(), false);
+        std::vector<char> keep(size_t(children.size()), 0);
         for (qsizetype i = tails.isEmpty() ? -1 : tails.last(); i >= 0; i = previous.at(i))
             keep[i] = true;
         // New keys for each run of children between two kept ones (or the ends).
