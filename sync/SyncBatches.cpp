@@ -1,5 +1,6 @@
 #include "SyncEngine.h"
 
+#include "LogWriteOut.h"
 #include "SqlSupport.h"
 #include "SyncEngineSupport.h"
 #include "WritePriority.h"
@@ -77,6 +78,10 @@ bool SyncEngine::commit(QString *error)
         qInfo("sync held the write lock %lld ms", m_lastWriteNanos / 1000000);
     m_writing.invalidate();
     m_report.longestWriteMs = qMax(m_report.longestWriteMs, m_lastWriteNanos / 1000000);
+    // Commits wait for no disk write (see open): what this one wrote goes out now, while the next
+    // unit works, rather than all at once with the next save of the window.
+    if (m_logWriteOut)
+        m_logWriteOut->start();
     yieldToForeground();
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "ChangeObserver.h"
 #include "Database.h"
+#include "LogWriteOut.h"
 #include "SyncCrypto.h"
 #include "SyncEngineSupport.h"
 #include "SyncJournal.h"
@@ -125,6 +126,7 @@ bool SyncEngine::open(QString *error)
     // keeps a big library from being read from the file page by page.
     local::exec(m_db, QStringLiteral("PRAGMA cache_size = -65536"), nullptr);
     timeCheckpoints();
+    m_logWriteOut = std::make_unique<LogWriteOut>(m_file);
     if (!m_sql
              .scalar(QStringLiteral(
                  "SELECT 1 FROM pragma_table_info('data_items') WHERE name = 'uuid'"))

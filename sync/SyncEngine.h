@@ -12,6 +12,9 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
+
+class LogWriteOut;
 
 namespace datasync {
 
@@ -157,6 +160,7 @@ private:
     QString m_connection;
     QSqlDatabase m_db;
     local::Statements m_sql;
+    std::unique_ptr<LogWriteOut> m_logWriteOut; // what the units' commits left in the log
     QElapsedTimer m_began; // the transaction
     QElapsedTimer m_writing; // its writes
     qint64 m_lastWriteNanos = 0;
