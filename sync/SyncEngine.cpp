@@ -620,31 +620,36 @@ bool SyncEngine::fetch(QString *error)
 // Stores records from..to of segment (its contents, then its places).
 bool SyncEngine::ingest(const Segment &segment, qsizetype from, qsizetype to, QString *error)
 {
+    // Made pending by this call already (a place usually follows its item's content).
+    QSet<QString> pended;
+    const auto pend = [&](const QString &uuid) {
+        if (pended.contains(uuid))
+            return true;
+        pended.insert(uuid);
+        return m_sql.exec(
+            QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"), {uuid}, error);
+    };
     const qsizetype contents = segment.contents.size();
     for (qsizetype i = from; i < qMin(to, contents); ++i) {
         const ContentRecord &record = segment.contents.at(i);
         observe(record.ts);
         const QByteArray canonical = record.body.canonical();
         if (!storeContent(record, ItemBody::hashOf(canonical), true, error, canonical)
-            || !m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
-                {record.uuid}, error))
+            || !pend(record.uuid))
             return false;
         ++m_report.received;
     }
+    bool placed = false;
     for (qsizetype i = qMax(from, contents); i < to; ++i) {
         const PlaceRecord &record = segment.places.at(i - contents);
         observe(record.ts);
         bool won = false;
-        if (!storePlace(record, &won, error))
+        if (!storePlace(record, &won, error) || (won && !pend(record.uuid)))
             return false;
-        if (won
-            && (!m_sql.exec(QStringLiteral("INSERT OR IGNORE INTO sync_pending(uuid) VALUES (?)"),
-                    {record.uuid}, error)
-                || !m_sql.setState(QStringLiteral("sync_settle"), QStringLiteral("1"), error)))
-            return false;
+        placed = placed || won;
         ++m_report.received;
     }
-    return true;
+    return !placed || m_sql.setState(QStringLiteral("sync_settle"), QStringLiteral("1"), error);
 }
 
 } // namespace datasync
