@@ -7,8 +7,11 @@
 #include "SearchMatch.h"
 #include "SqlSupport.h"
 
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QVariant>
+
+#include <memory>
 
 using sqlsupport::fail;
 
@@ -215,6 +218,46 @@ SearchIndexWriter::SearchIndexWriter(QSqlDatabase db)
 {
     m_item.setForwardOnly(true);
     m_blocks.setForwardOnly(true);
+}
+
+namespace {
+
+// The writer kept for one connection: a child of its driver, so it goes when the connection is
+// removed. handle tells a connection closed and opened again, whose statements Qt has finalized.
+class KeptWriter : public QObject {
+public:
+    KeptWriter(QSqlDatabase db, QObject *driver)
+        : QObject(driver)
+        , handle(sqlsupport::sqliteHandle(db))
+        , writer(db)
+    {
+        setObjectName(QStringLiteral("velto-search-index-writer"));
+    }
+    sqlite3 *handle;
+    SearchIndexWriter writer;
+};
+
+} // namespace
+
+SearchIndexWriter *SearchIndexWriter::of(QSqlDatabase db, bool afresh)
+{
+    QSqlDriver *driver = db.driver();
+    if (!driver || !db.isOpen())
+        return nullptr;
+    auto *kept = driver->findChild<KeptWriter *>(
+        QStringLiteral("velto-search-index-writer"), Qt::FindDirectChildrenOnly);
+    if (kept && (afresh || kept->handle != sqlsupport::sqliteHandle(db))) {
+        delete kept;
+        kept = nullptr;
+    }
+    if (!kept) {
+        auto fresh = std::make_unique<KeptWriter>(db, driver);
+        QString ignored;
+        if (!fresh->writer.prepare(&ignored))
+            return nullptr; // the child goes with fresh
+        kept = fresh.release(); // owned by the driver
+    }
+    return &kept->writer;
 }
 
 bool SearchIndexWriter::prepare(QString *error)
@@ -485,10 +528,14 @@ bool SearchIndex::passesSampleCheck(QSqlDatabase db, int samples)
 
 bool SearchIndex::syncItem(QSqlDatabase db, qint64 iid, QString *error)
 {
-    SearchIndexWriter writer(db);
+    // A failure of a writer kept from before (its connection was closed and opened again since)
+    // is tried once more with statements prepared afresh.
     QString ignored;
-    if (writer.prepare(&ignored) && writer.write(iid, &ignored))
-        return true;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        SearchIndexWriter *writer = SearchIndexWriter::of(db, attempt > 0);
+        if (writer && writer->write(iid, &ignored))
+            return true;
+    }
     // The index disagrees with the data from now on: have it rebuilt rather than fail the change.
     return markComplete(db, false, error);
 }

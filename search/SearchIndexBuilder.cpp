@@ -1,5 +1,6 @@
 #include "SearchIndexBuilder.h"
 
+#include "LogWriteOut.h"
 #include "SearchIndex.h"
 #include "SearchIndexBatch.h"
 #include "SearchIndexWriter.h"
@@ -7,16 +8,10 @@
 #include "WritePriority.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
 #include <QVariant>
-
-#ifdef Q_OS_LINUX
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -72,44 +67,6 @@ void letForegroundThrough()
         QThread::msleep(5);
     yieldToForeground();
 }
-
-// The build's commits do not wait for the disk, so what they wrote to the log would otherwise
-// wait in memory for the next save's sync, which would then write it all. Written out after every
-// commit of the build instead, on its own thread and outside any lock (without the flush of the
-// disk's own cache that the save's sync still does).
-class LogWriteOut {
-public:
-    explicit LogWriteOut(const QString &databaseFile)
-    {
-#ifdef Q_OS_LINUX
-        m_fd = ::open(QFile::encodeName(databaseFile + QStringLiteral("-wal")).constData(),
-            O_RDONLY | O_CLOEXEC);
-#else
-        Q_UNUSED(databaseFile);
-#endif
-    }
-    ~LogWriteOut()
-    {
-#ifdef Q_OS_LINUX
-        if (m_fd >= 0)
-            ::close(m_fd);
-#endif
-    }
-    LogWriteOut(const LogWriteOut &) = delete;
-    LogWriteOut &operator=(const LogWriteOut &) = delete;
-
-    void operator()() const
-    {
-#ifdef Q_OS_LINUX
-        if (m_fd >= 0)
-            ::sync_file_range(m_fd, 0, 0,
-                SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
-#endif
-    }
-
-private:
-    int m_fd = -1;
-};
 
 // Merges the index's segments in steps until none is left to merge. The main connection gets its
 // turn between the steps' short transactions.

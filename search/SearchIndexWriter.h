@@ -14,6 +14,11 @@ class SearchIndexWriter {
 public:
     explicit SearchIndexWriter(QSqlDatabase db);
 
+    // The prepared writer kept for the connection db (prepared again with afresh), or none when
+    // its statements do not prepare. It lives as long as the connection: changes rewrite the rows
+    // of one item at a time, and preparing the statements would cost more than running them.
+    static SearchIndexWriter *of(QSqlDatabase db, bool afresh = false);
+
     bool prepare(QString *error);
     // The six indexed texts of iid (name, content, remark, notes, links, files), or none when
     // the item does not exist.

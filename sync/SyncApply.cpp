@@ -32,23 +32,25 @@ bool writeBlocks(
     return true;
 }
 
-// Writes body into the item uuid: a new row (at the top level, placed afterwards) when iid is 0.
-qint64 writeItem(
-    local::Statements &sql, qint64 iid, const QString &uuid, const ItemBody &body, QString *error)
+// Writes body into the item uuid: when iid is 0 a new row under pid, at sortid (0: last); the
+// places are settled afterwards.
+qint64 writeItem(local::Statements &sql, qint64 iid, const QString &uuid, const ItemBody &body,
+    QString *error, qint64 pid = 0, qint64 sortid = 0)
 {
     QSqlDatabase db = sql.connection();
     if (iid == 0) {
         iid = sql.scalar(QStringLiteral("SELECT COALESCE(MAX(iid), 0) + 1 FROM data_items"))
                   .toLongLong();
-        const qint64 sortid
-            = sql.scalar(QStringLiteral(
-                             "SELECT COALESCE(MAX(sortid), 0) + 1 FROM data_items WHERE pid = 0"))
-                  .toLongLong();
+        if (sortid <= 0)
+            sortid = sql.scalar(QStringLiteral("SELECT COALESCE(MAX(sortid), 0) + 1 FROM "
+                                               "data_items WHERE pid = ?"),
+                            {pid})
+                         .toLongLong();
         if (!sql.exec(
                 QStringLiteral("INSERT INTO data_items(iid, pid, sortid, here, cont, remark, "
-                               "favorite, \"desc\", uuid) VALUES (?, 0, ?, ?, ?, ?, ?, ?, ?)"),
-                {iid, sortid, body.here, body.cont, body.remark, body.favorite ? 1 : 0, body.desc,
-                    uuid},
+                               "favorite, \"desc\", uuid) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                {iid, pid, sortid, body.here, body.cont, body.remark, body.favorite ? 1 : 0,
+                    body.desc, uuid},
                 error))
             return 0;
         if (!writeBlocks(sql, iid, body.blocks, error)
@@ -76,20 +78,8 @@ bool SyncEngine::apply(QString *error)
     QSet<QString> skipped;
     for (;;) {
         QStringList queue;
-        {
-            QSqlQuery query(m_db);
-            query.setForwardOnly(true);
-            if (!query.exec(QStringLiteral("SELECT uuid FROM sync_pending ORDER BY uuid"))) {
-                if (error)
-                    *error = query.lastError().text();
-                return false;
-            }
-            while (query.next()) {
-                const QString uuid = query.value(0).toString();
-                if (!skipped.contains(uuid))
-                    queue.append(uuid);
-            }
-        }
+        if (!pendingInOrder(skipped, &queue, error))
+            return false;
         if (queue.isEmpty())
             break;
         qsizetype next = 0;
@@ -134,12 +124,124 @@ bool SyncEngine::apply(QString *error)
                 parents.append(query.value(0).toLongLong());
         }
     }
+    qint64 renumbered = 0;
     for (const qint64 pid : parents) {
-        if (!renumber(pid, error))
+        if (!renumber(pid, &renumbered, error))
             return false;
     }
     if (m_profile)
-        qInfo("sync renumber %lld parents: %lld ms", qint64(parents.size()), timer.restart());
+        qInfo("sync renumber %lld parents (%lld items moved): %lld ms", qint64(parents.size()),
+            renumbered, timer.restart());
+    return true;
+}
+
+// The pending items in the order the apply takes them, and for each one with a place the position
+// it takes among its merged siblings (m_sortHints), so that a new item is made in its final place:
+// a library new here then needs no moves and no new order. Items with pending children come first,
+// parents before children; the others follow in the order of their identities, which keeps the
+// tables keyed by identity written page by page (most of what a unit's commit writes).
+bool SyncEngine::pendingInOrder(const QSet<QString> &skipped, QStringList *queue, QString *error)
+{
+    struct Pending {
+        QString uuid;
+        QString parent;
+        QString key;
+        bool placed = false;
+        bool hasChildren = false;
+        int depth = -1; // pending items above it
+    };
+    QList<Pending> pending;
+    QHash<QString, qsizetype> indexOf;
+    if (!m_sql.select(
+            QStringLiteral("SELECT s.uuid, p.parent, p.poskey, p.uuid IS NOT NULL FROM "
+                           "sync_pending s LEFT JOIN sync_places p ON p.uuid = s.uuid "
+                           "ORDER BY s.uuid"),
+            {},
+            [&](const QSqlQuery &row) {
+                const QString uuid = row.value(0).toString();
+                if (skipped.contains(uuid))
+                    return;
+                indexOf.insert(uuid, pending.size());
+                pending.append({uuid, row.value(1).toString(), row.value(2).toString(),
+                    row.value(3).toBool()});
+            },
+            error))
+        return false;
+    QHash<QString, QList<qsizetype>> childrenOf; // parent identity ('' the top) -> pending children
+    for (qsizetype i = 0; i < pending.size(); ++i) {
+        Pending &item = pending[i];
+        if (!item.placed)
+            continue;
+        childrenOf[item.parent].append(i);
+        const auto parent = indexOf.constFind(item.parent);
+        if (parent != indexOf.constEnd())
+            pending[parent.value()].hasChildren = true;
+    }
+    // Depths of the items with children (the places of a loop count from any of its members).
+    for (qsizetype i = 0; i < pending.size(); ++i) {
+        QList<qsizetype> path;
+        QSet<qsizetype> onPath;
+        int depth = 0;
+        for (qsizetype at = i; pending.at(at).hasChildren;) {
+            if (pending.at(at).depth >= 0) {
+                depth = pending.at(at).depth + 1;
+                break;
+            }
+            if (onPath.contains(at))
+                break;
+            path.append(at);
+            onPath.insert(at);
+            const auto parent = indexOf.constFind(pending.at(at).parent);
+            if (!pending.at(at).placed || parent == indexOf.constEnd())
+                break;
+            at = parent.value();
+        }
+        for (qsizetype k = path.size() - 1; k >= 0; --k)
+            pending[path.at(k)].depth = depth++;
+    }
+    // As the children are ordered afterwards (see renumber): by position, then identity, after the
+    // children there are now.
+    const auto siblingOrder = [&pending](qsizetype a, qsizetype b) {
+        const Pending &x = pending.at(a);
+        const Pending &y = pending.at(b);
+        return x.key != y.key ? x.key < y.key : x.uuid < y.uuid;
+    };
+    m_sortHints.clear();
+    for (auto it = childrenOf.begin(); it != childrenOf.end(); ++it) {
+        QList<qsizetype> &children = it.value();
+        std::sort(children.begin(), children.end(), siblingOrder);
+        const qint64 last = it.key().isEmpty()
+            ? m_sql
+                  .scalar(QStringLiteral("SELECT COALESCE(MAX(sortid), 0) FROM data_items "
+                                         "WHERE pid = 0"))
+                  .toLongLong()
+            : m_sql
+                  .scalar(
+                      QStringLiteral("SELECT COALESCE(MAX(c.sortid), 0) FROM data_items c "
+                                     "WHERE c.pid = (SELECT iid FROM data_items WHERE uuid = ?)"),
+                      {it.key()})
+                  .toLongLong();
+        for (qsizetype rank = 0; rank < children.size(); ++rank)
+            m_sortHints.insert(pending.at(children.at(rank)).uuid, last + rank + 1);
+    }
+    QList<qsizetype> parents;
+    queue->clear();
+    queue->reserve(pending.size());
+    for (qsizetype i = 0; i < pending.size(); ++i) {
+        if (pending.at(i).hasChildren)
+            parents.append(i);
+    }
+    std::sort(parents.begin(), parents.end(), [&](qsizetype a, qsizetype b) {
+        const Pending &x = pending.at(a);
+        const Pending &y = pending.at(b);
+        return x.depth != y.depth ? x.depth < y.depth : siblingOrder(a, b);
+    });
+    for (const qsizetype i : qAsConst(parents))
+        queue->append(pending.at(i).uuid);
+    for (const Pending &item : qAsConst(pending)) {
+        if (!item.hasChildren)
+            queue->append(item.uuid);
+    }
     return true;
 }
 
@@ -261,8 +363,19 @@ bool SyncEngine::applyOne(const QString &uuid, bool *skipped, QString *error)
         ++m_report.conflicts;
     }
     if (iid == 0 || localHash != winner->hash) {
-        m_placesChanged = m_placesChanged || iid == 0; // a new item, at the top level for now
-        iid = writeItem(m_sql, iid, uuid, winning, error);
+        // A new item goes under its merged parent when that is here already (the apply takes
+        // parents first and siblings in their order, see apply), else to the top level for now.
+        qint64 pid = 0;
+        qint64 sortid = 0;
+        if (iid == 0) {
+            m_placesChanged = true;
+            const Place place = placeOf(m_sql, uuid);
+            if (place.valid)
+                pid = place.parent.isEmpty() ? 0 : iidOf(m_sql, place.parent);
+            if (place.valid && (pid != 0 || place.parent.isEmpty()))
+                sortid = m_sortHints.value(uuid);
+        }
+        iid = writeItem(m_sql, iid, uuid, winning, error, pid, sortid);
         if (iid == 0)
             return false;
         ++m_report.applied;
@@ -371,6 +484,14 @@ bool SyncEngine::settlePlaces(bool lockFirst, QString *error)
             uuidOfIid.insert(query.value(1).toLongLong(), uuid);
         }
     }
+    // Items deleted everywhere they were changed (see removeUnneeded): read through every head,
+    // so before the write lock is taken.
+    QSet<QString> dead;
+    if (!m_sql.select(
+            QStringLiteral("SELECT uuid FROM sync_versions WHERE head = 1 GROUP BY uuid "
+                           "HAVING MIN(deleted) = 1"),
+            {}, [&](const QSqlQuery &row) { dead.insert(row.value(0).toString()); }, error))
+        return false;
     QSet<qint64> kept; // being edited: they stay where they are
     {
         QSqlQuery query(m_db);
@@ -512,7 +633,7 @@ bool SyncEngine::settlePlaces(bool lockFirst, QString *error)
                     {old, pid}, error);
         }
         if (ok && next >= moves.size())
-            ok = removeUnneeded(target, uuidOfIid, kept, error)
+            ok = removeUnneeded(dead, target, uuidOfIid, kept, error)
                 && local::exec(
                     m_db, QStringLiteral("DELETE FROM app_state WHERE key = 'sync_settle'"), error);
         if (!ok || !commit(error)) {
@@ -530,22 +651,9 @@ bool SyncEngine::settlePlaces(bool lockFirst, QString *error)
 // it. Whether it stays must follow from the merged places, not from the children this device
 // happened to hold when the deletion arrived, or devices would end with different trees: once
 // the places are settled, such an item that nothing needs any more goes.
-bool SyncEngine::removeUnneeded(const QHash<qint64, qint64> &target,
+bool SyncEngine::removeUnneeded(const QSet<QString> &dead, const QHash<qint64, qint64> &target,
     const QHash<qint64, QString> &uuidOfIid, const QSet<qint64> &kept, QString *error)
 {
-    QSet<QString> dead;
-    {
-        QSqlQuery query(m_db);
-        query.setForwardOnly(true);
-        if (!query.exec(QStringLiteral("SELECT uuid FROM sync_versions WHERE head = 1 GROUP BY "
-                                       "uuid HAVING MIN(deleted) = 1"))) {
-            if (error)
-                *error = query.lastError().text();
-            return false;
-        }
-        while (query.next())
-            dead.insert(query.value(0).toString());
-    }
     if (dead.isEmpty())
         return true;
     const auto removable = [&](qint64 iid) {
@@ -582,7 +690,7 @@ bool SyncEngine::removeUnneeded(const QHash<qint64, qint64> &target,
 
 // Brings the children of pid into the merged order (positions, then identity; children without
 // a merged position last, as they were), in short transactions.
-bool SyncEngine::renumber(qint64 pid, QString *error)
+bool SyncEngine::renumber(qint64 pid, qint64 *moved, QString *error)
 {
     struct Child {
         qint64 iid;
@@ -625,6 +733,7 @@ bool SyncEngine::renumber(qint64 pid, QString *error)
             const Child &child = children.at(next++);
             if (child.sortid == next)
                 continue;
+            ++*moved;
             update.bindValue(0, next);
             update.bindValue(1, child.iid);
             if (!update.exec()) {

@@ -1,5 +1,6 @@
 #include "SyncEngine.h"
 
+#include "LogWriteOut.h"
 #include "SqlSupport.h"
 #include "SyncEngineSupport.h"
 #include "WritePriority.h"
@@ -15,10 +16,15 @@ using namespace detail;
 
 namespace {
 
-// SQLite's own automatic checkpoint (a passive one once the log holds 1,000 pages), timed.
+// Sync's connection checkpoints once the log holds this many pages (SQLite's own default is
+// 1,000). Each checkpoint flushes the log and the file to the disk, and a page that several units
+// change is copied once per checkpoint: a big sync spends a good part of its time there otherwise.
+constexpr int checkpointPages = 4000;
+
+// SQLite's automatic checkpoint (a passive one), timed.
 int checkpointWhenDue(void *engine, sqlite3 *db, const char *name, int pages)
 {
-    if (pages >= 1000) {
+    if (pages >= checkpointPages) {
         QElapsedTimer timer;
         timer.start();
         sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
@@ -50,10 +56,12 @@ bool SyncEngine::begin(QString *error)
         return false;
     m_open = Segment();
     m_sealedRecords = -1;
-    m_began.start();
     m_checkpointNanos = 0;
     m_writing.invalidate();
-    return local::exec(m_db, QStringLiteral("BEGIN IMMEDIATE"), error);
+    // Held from the moment it is granted (waiting for another connection's lock holds nothing).
+    const bool ok = local::exec(m_db, QStringLiteral("BEGIN IMMEDIATE"), error);
+    m_began.start();
+    return ok;
 }
 
 // Ends the unit of work: its records go to the outbox and the counters to app_state in the same
@@ -62,19 +70,30 @@ bool SyncEngine::commit(QString *error)
 {
     if (!closeSegment(error)
         || !m_sql.setState(QStringLiteral("sync_clock"), QString::number(m_clock), error)
-        || !m_sql.setState(QStringLiteral("sync_next_vid"), QString::number(m_nextVid), error)
-        || !local::exec(m_db, QStringLiteral("COMMIT"), error)) {
+        || !m_sql.setState(QStringLiteral("sync_next_vid"), QString::number(m_nextVid), error)) {
         rollback();
         return false;
     }
+    QElapsedTimer committing;
+    committing.start();
+    if (!local::exec(m_db, QStringLiteral("COMMIT"), error)) {
+        rollback();
+        return false;
+    }
+    const qint64 commitNanos = committing.nsecsElapsed() - m_checkpointNanos;
     // A checkpoint run by the commit comes after the lock is given back.
     m_lastWriteNanos = (m_writing.isValid() ? m_writing.nsecsElapsed() : m_began.nsecsElapsed())
         - m_checkpointNanos;
     m_checkpointNanos = 0;
     if (m_profile && m_lastWriteNanos > 40000000)
-        qInfo("sync held the write lock %lld ms", m_lastWriteNanos / 1000000);
+        qInfo("sync held the write lock %lld ms (%lld ms of it committing)",
+            m_lastWriteNanos / 1000000, commitNanos / 1000000);
     m_writing.invalidate();
     m_report.longestWriteMs = qMax(m_report.longestWriteMs, m_lastWriteNanos / 1000000);
+    // Commits wait for no disk write (see open): what this one wrote goes out now, while the next
+    // unit works, rather than all at once with the next save of the window.
+    if (m_logWriteOut)
+        m_logWriteOut->start();
     yieldToForeground();
     return true;
 }

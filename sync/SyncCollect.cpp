@@ -249,7 +249,7 @@ bool SyncEngine::collectParents(QString *error)
             else
                 *slot = i;
         }
-        std::vector<bool> keep(std::size_t(children.size()), false);
+        std::vector<char> keep(size_t(children.size()), 0);
         for (qsizetype i = tails.isEmpty() ? -1 : tails.last(); i >= 0; i = previous.at(i))
             keep[i] = true;
         // New keys for each run of children between two kept ones (or the ends).

@@ -13,6 +13,9 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
+
+class LogWriteOut;
 
 namespace datasync {
 
@@ -114,8 +117,9 @@ private:
     bool fetch(QString *error);
     bool ingest(const Segment &segment, qsizetype from, qsizetype to, QString *error);
     bool apply(QString *error);
+    bool pendingInOrder(const QSet<QString> &skipped, QStringList *queue, QString *error);
     bool applyOne(const QString &uuid, bool *skipped, QString *error);
-    bool removeUnneeded(const QHash<qint64, qint64> &target,
+    bool removeUnneeded(const QSet<QString> &dead, const QHash<qint64, qint64> &target,
         const QHash<qint64, QString> &uuidOfIid, const QSet<qint64> &kept, QString *error);
     bool settlePlaces(bool lockFirst, QString *error);
     bool findSnapshot(QString *error);
@@ -125,7 +129,8 @@ private:
     QByteArray sealed(const QByteArray &plain) const;
     bool unsealed(
         const QByteArray &data, const QString &path, QByteArray *plain, QString *error) const;
-    bool renumber(qint64 pid, QString *error);
+    // *moved counts the children whose position changed.
+    bool renumber(qint64 pid, qint64 *moved, QString *error);
 
     // Records made here: stored as versions and places, and queued in the open segment.
     bool addLocalContent(
@@ -169,6 +174,7 @@ private:
     QString m_connection;
     QSqlDatabase m_db;
     local::Statements m_sql;
+    std::unique_ptr<LogWriteOut> m_logWriteOut; // what the units' commits left in the log
     QElapsedTimer m_began; // the transaction
     QElapsedTimer m_writing; // its writes
     qint64 m_lastWriteNanos = 0;
@@ -205,6 +211,7 @@ private:
     bool m_identityTaken = false; // the server holds records of this identity not made here
     bool m_placesChanged = false; // the merged places must be settled again
     QSet<QString> m_touched; // items whose merged state was written here in this sync
+    QHash<QString, qint64> m_sortHints; // pending item -> its place among its siblings when new
     SyncReport m_report;
 };
 

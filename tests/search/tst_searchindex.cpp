@@ -172,6 +172,26 @@ private slots:
                              "VALUES (50, 0, 1, 'imported', '导入的内容')"));
         QVERIFY(SearchIndex::syncItem(s.database.connection(), 50, &s.error));
         QCOMPARE(s.found(QStringLiteral("导入的")), QList<qint64>({50}));
+
+        // The writer kept on a connection is not used across a close: opened again (as a new
+        // connection, then the same one), every save still keeps the index in step (and never
+        // leaves it to be rebuilt).
+        for (int round = 0; round < 2; ++round) {
+            if (round == 0) {
+                s.database.close();
+                QVERIFY(s.open());
+            } else {
+                QSqlDatabase db = s.database.connection();
+                db.close();
+                QVERIFY(db.open());
+            }
+            DataItem again = s.items.get(50);
+            again.cont = QStringLiteral("重新打开 %1").arg(round);
+            QVERIFY(s.service.save(again, &s.error));
+            QCOMPARE(s.found(again.cont), QList<qint64>({50}));
+            QVERIFY(s.found(QStringLiteral("导入的")).isEmpty());
+            QVERIFY(s.index.isComplete());
+        }
     }
 
     void hostileQueriesAreMatchedLiterally()
