@@ -79,35 +79,26 @@ bool SyncEngine::takeNewIdentity(QString *error)
                 {segment.encode(), seq}, error);
     }
     // Versions, the bases of versions and items, and winning places that name a renamed record.
-    QList<QPair<QString, QString>> versions; // vid, bases
-    ok = ok
-        && m_sql.select(
-            QStringLiteral("SELECT vid, bases FROM sync_versions"), {},
-            [&](const QSqlQuery &row) {
-                versions.append({row.value(0).toString(), row.value(1).toString()});
-            },
-            error);
-    for (const auto &[vid, bases] : qAsConst(versions)) {
-        const QString newBases = renameList(bases);
-        if (ok && (renamed.contains(vid) || newBases != bases))
-            ok = m_sql.exec(
-                QStringLiteral("UPDATE sync_versions SET vid = ?, bases = ? WHERE vid = ?"),
-                {rename(vid), newBases, vid}, error);
-    }
-    QList<QPair<QString, QString>> items; // uuid, bases
-    ok = ok
-        && m_sql.select(
-            QStringLiteral("SELECT uuid, bases FROM sync_items"), {},
-            [&](const QSqlQuery &row) {
-                items.append({row.value(0).toString(), row.value(1).toString()});
-            },
-            error);
-    for (const auto &[uuid, bases] : qAsConst(items)) {
-        const QString newBases = renameList(bases);
-        if (ok && newBases != bases)
-            ok = m_sql.exec(QStringLiteral("UPDATE sync_items SET bases = ? WHERE uuid = ?"),
-                {newBases, uuid}, error);
-    }
+    const auto renameIn = [&](const QString &table, const QString &key, bool keyIsVid) {
+        QList<QPair<QString, QString>> rows; // key, bases
+        ok = ok
+            && m_sql.select(
+                QStringLiteral("SELECT %1, bases FROM %2").arg(key, table), {},
+                [&](const QSqlQuery &row) {
+                    rows.append({row.value(0).toString(), row.value(1).toString()});
+                },
+                error);
+        for (const auto &[id, bases] : qAsConst(rows)) {
+            const QString newId = keyIsVid ? rename(id) : id;
+            const QString newBases = renameList(bases);
+            if (ok && (newId != id || newBases != bases))
+                ok = m_sql.exec(
+                    QStringLiteral("UPDATE %1 SET %2 = ?, bases = ? WHERE %2 = ?").arg(table, key),
+                    {newId, newBases, id}, error);
+        }
+    };
+    renameIn(QStringLiteral("sync_versions"), QStringLiteral("vid"), true);
+    renameIn(QStringLiteral("sync_items"), QStringLiteral("uuid"), false);
     for (auto it = renamed.cbegin(); ok && it != renamed.cend(); ++it)
         ok = m_sql.exec(QStringLiteral("UPDATE sync_places SET vid = ? WHERE vid = ?"),
             {it.value(), it.key()}, error);
