@@ -94,6 +94,27 @@ struct Window {
     }
 };
 
+// What selecting an item does: its workspace, its content state taken as the clean one, and the
+// events until it is on screen; id is the last item id used and moves on with each run.
+void measureSelecting(
+    Window &w, const QList<ContentBlock> &blocks, const QByteArray &name, int runs, qint64 &id)
+{
+    measure(
+        name.constData(), runs,
+        [&] {
+            w.panel->clearWorkspace(id);
+            ++id;
+            settle();
+        },
+        [&] {
+            w.panel->activateWorkspace(id, blocks);
+            w.panel->contentState();
+            settle();
+        });
+    std::printf("  resources built after selecting: %d of %d\n", w.panel->builtResourceCount(),
+        int(w.panel->resourceFrames().size()));
+}
+
 // Scrolling through a thousand resources a page at a time: each step until painted.
 void benchScrolling(Window &w)
 {
@@ -133,7 +154,8 @@ void benchScrolling(Window &w)
     bar->setValue(0);
     idle(400);
     std::printf("  (from %d of %d, a page %d)\n", bar->value(), bar->maximum(), bar->pageStep());
-    measure("paging down with 400 ms between the steps (per step)", pages, [&] { idle(400); },
+    measure(
+        "paging down with 400 ms between the steps (per step)", pages, [&] { idle(400); },
         [&] {
             bar->setValue(bar->value() + bar->pageStep());
             settle();
@@ -165,23 +187,9 @@ void benchLoading()
             w.panel->setContentBlocks(blocks);
             settle();
         });
-        // What selecting an item does: its workspace, its content state taken as the clean one,
-        // and the events until it is on screen.
         qint64 id = 100;
-        measure(
-            name("selecting a new item: activateWorkspace, signature, shown").constData(), 7,
-            [&] {
-                w.panel->clearWorkspace(id);
-                ++id;
-                settle();
-            },
-            [&] {
-                w.panel->activateWorkspace(id, blocks);
-                w.panel->contentState();
-                settle();
-            });
-        std::printf("  resources built after selecting: %d of %d\n", w.panel->builtResourceCount(),
-            int(w.panel->resourceFrames().size()));
+        measureSelecting(
+            w, blocks, name("selecting a new item: activateWorkspace, signature, shown"), 7, id);
         // What a save right after selecting pays: the exact signature, every unbuilt note's HTML
         // made then (the idle preparation has not started yet).
         measure(
@@ -222,20 +230,7 @@ void benchSelecting()
     Window w;
     const QList<ContentBlock> blocks = manyBlocks(1000);
     qint64 id = 100;
-    measure(
-        "selecting a new item, 1000 blocks (repeated)", 31,
-        [&] {
-            w.panel->clearWorkspace(id);
-            ++id;
-            settle();
-        },
-        [&] {
-            w.panel->activateWorkspace(id, blocks);
-            w.panel->contentState();
-            settle();
-        });
-    std::printf("  resources built after selecting: %d of %d\n", w.panel->builtResourceCount(),
-        int(w.panel->resourceFrames().size()));
+    measureSelecting(w, blocks, "selecting a new item, 1000 blocks (repeated)", 31, id);
 }
 
 // The first item shown in a process: styles, fonts and the note template are made then. Run this
